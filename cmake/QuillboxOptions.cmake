@@ -1,0 +1,13 @@
+option(QUILLBOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(QUILLBOX_BUILD_TESTS "Build the GoogleTest suite" ON)
+
+function(quillbox_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+if(QUILLBOX_SANITIZE)
+  # Sanitizer runtime flags apply to every target, third-party test code included, so the whole
+  # process is instrumented the same way.
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

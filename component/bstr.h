@@ -1,0 +1,70 @@
+// Owning wrappers for BSTRs and the UTF-8 form handed to the XML libraries.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace quillbox {
+
+// Sole owner of one BSTR (null allowed), released with SysFreeString.
+class UniqueBstr {
+ public:
+  UniqueBstr() = default;
+  explicit UniqueBstr(BSTR owned) : text_(owned) {}
+  UniqueBstr(const UniqueBstr&) = delete;
+  UniqueBstr& operator=(const UniqueBstr&) = delete;
+  UniqueBstr(UniqueBstr&& other) noexcept : text_(other.release()) {}
+  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~UniqueBstr() { SysFreeString(text_); }
+
+  BSTR get() const { return text_; }
+  BSTR release() { return std::exchange(text_, nullptr); }
+  void reset(BSTR owned = nullptr) { SysFreeString(std::exchange(text_, owned)); }
+  BSTR* out() {
+    reset();
+    return &text_;
+  }
+  explicit operator bool() const { return text_ != nullptr; }
+  std::u16string_view view() const { return text_ ? std::u16string_view(text_, SysStringLen(text_)) : std::u16string_view(); }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+// A new BSTR holding the text up to its first zero unit (SysAllocString rules); null stays null.
+inline BSTR CopyUpToNul(BSTR text) { return text == nullptr ? nullptr : SysAllocString(text); }
+// A new BSTR with the whole stored length of `text`; null for null.
+inline BSTR CopyWhole(BSTR text) { return text == nullptr ? nullptr : SysAllocStringLen(text, SysStringLen(text)); }
+inline BSTR MakeBstr(std::u16string_view text) {
+  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+struct FreeDeleter {
+  void operator()(void* block) const { std::free(block); }
+};
+
+// The UTF-8 text of a BSTR up to its first zero unit, zero-terminated; `length` counts the
+// terminating zero byte, as the XML parser is handed it.
+struct Utf8Text {
+  std::unique_ptr<char[], FreeDeleter> bytes;
+  int length = 0;
+  const char* data() const { return bytes.get(); }
+  explicit operator bool() const { return bytes != nullptr; }
+};
+
+// Null when `text` is null or the buffer cannot be allocated.
+Utf8Text BstrToUtf8(BSTR text);
+
+// Reads `size` bytes of UTF-8 into a BSTR of exactly the counted length; null on failure. No
+// bytes give an empty BSTR.
+BSTR Utf8ToBstr(const char* bytes, std::size_t size);
+
+}  // namespace quillbox

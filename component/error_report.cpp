@@ -1,0 +1,135 @@
+#include "component/error_report.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace quillbox {
+namespace {
+
+constexpr const OLECHAR* kErrorNames[] = {
+    u"ERR_DUPLICATE_CERT_DATA",
+    u"ERR_ALLOC_X509_DATA",
+    u"ERR_ADOPT_CERT_KEY_TO_X509",
+    u"ERR_ADOPT_CERT_DATA_TO_X509",
+    u"ERR_ALLOC_KEY",
+    u"ERR_ADOPT_CERT_KEY",
+    u"ERR_SETTING_KEY_DATA",
+    u"ERR_SETTING_X509_DATA",
+    u"ERR_INIT_XML_SEC",
+    u"ERR_XML_SEC_VERSION",
+    u"ERR_INIT_CRYPTO",
+    u"ERR_INIT_XML_SEC_CRYPTO",
+    u"ERR_PARSING_XML",
+    u"ERR_CREATING_SIGN_NODE",
+    u"ERR_ADDING_SIGN_NODE",
+    u"ERR_ADDING_ENVELOPED_REF",
+    u"ERR_ADDING_ENVELOPED_TRANSFORM",
+    u"ERR_ADDING_OBJECT_NODE",
+    u"ERR_ADDING_PROPERTIES_NODE",
+    u"ERR_ADDING_PROPERTY_NODE",
+    u"ERR_ADDING_KV_PROP_NODE",
+    u"ERR_ADDING_KV_NAMESPACE",
+    u"ERR_ADDING_KV_CUSTOM_NODE",
+    u"ERR_ADDING_ENVELOPING_REF",
+    u"ERR_ADDING_KEYINFO_NODE",
+    u"ERR_ADDING_X509DATA_NODE",
+    u"ERR_ADDING_X509CERTIFICATE_NODE",
+    u"ERR_ADDING_X509SUBJECT_NODE",
+    u"ERR_ADDING_X509ISSUER_NODE",
+    u"ERR_OPEN_CERT_STORE",
+    u"ERR_CERT_NOT_FOUND",
+    u"ERR_CREATING_SIG_CONTEXT",
+    u"ERR_SIGNING_DOC",
+    u"ERR_XMLDOC_EMPTY",
+    u"ERR_CERT_SUBJECT_EMPTY",
+    u"ERR_CERT_UNIQUE_ID_EMPTY",
+    u"ERR_PARSING_SCHEMA_XML",
+    u"ERR_PARSING_XSLT_SCHEMA",
+    u"ERR_TRANSFORMING_XML",
+    u"ERR_NO_CERT_SELECTED",
+    u"ERR_ACCESS_DENIED",
+};
+static_assert(std::size(kErrorNames) == kLastErrorNumber, "the error table runs 1 to 41 without a gap");
+
+// The description buffer holds at most this many bytes of text and a terminating zero.
+constexpr std::size_t kDescriptionBuffer = 500;
+
+void Replace(BSTR& slot, BSTR value) {
+  SysFreeString(slot);
+  slot = value;
+}
+
+// Appends label and text and the ", " separator, cutting at the buffer's last text byte.
+void Append(char* buffer, std::size_t& used, const char* label, const char* text) {
+  for (const char* part : {label, text, ", "}) {
+    const std::size_t room = kDescriptionBuffer - 1 - used;
+    const std::size_t n = std::min(std::strlen(part), room);
+    std::memcpy(buffer + used, part, n);
+    used += n;
+  }
+}
+
+}  // namespace
+
+const OLECHAR* ErrorName(LONG number) {
+  if (number < 1 || number > kLastErrorNumber) return nullptr;
+  return kErrorNames[number - 1];
+}
+
+ErrorState& TheErrorState() {
+  static ErrorState state;
+  return state;
+}
+
+void SetError(LONG number, const OLECHAR* name) {
+  ErrorState& state = TheErrorState();
+  state.ErrorNo = number;
+  Replace(state.ErrorStr, SysAllocString(name));
+}
+
+void SetError(Error error) {
+  const auto number = static_cast<LONG>(error);
+  SetError(number, ErrorName(number));
+}
+
+void ClearErrorState() {
+  ErrorState& state = TheErrorState();
+  state.ErrorDescTaken = 0;
+  state.ErrorNo = 0;
+  Replace(state.ErrorStr, nullptr);
+  Replace(state.ErrorDesc, nullptr);
+}
+
+void ClearErrorTexts() {
+  ErrorState& state = TheErrorState();
+  Replace(state.ErrorStr, nullptr);
+  Replace(state.ErrorDesc, nullptr);
+}
+
+void CryptoErrorCallback(const char* file, int /*line*/, const char* func, const char* errorObject,
+                         const char* errorSubject, int /*reason*/, const char* msg) {
+  ErrorState& state = TheErrorState();
+  if (state.ErrorDescTaken != 0) return;
+  state.ErrorDescTaken = 1;
+  Replace(state.ErrorDesc, nullptr);
+
+  char buffer[kDescriptionBuffer] = {};
+  std::size_t used = 0;
+  if (file != nullptr) Append(buffer, used, "Error in ", file);
+  if (func != nullptr) Append(buffer, used, "Function: ", func);
+  if (errorObject != nullptr) Append(buffer, used, "Object: ", errorObject);
+  if (errorSubject != nullptr) Append(buffer, used, "Subject: ", errorSubject);
+  if (msg != nullptr) Append(buffer, used, "Message: ", msg);
+
+  // The library's texts are read in the ANSI code page, as the rest of the system reads them.
+  if (used == 0) {
+    state.ErrorDesc = SysAllocStringLen(u"", 0);
+    return;
+  }
+  const int units = MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(used), nullptr, 0);
+  if (units <= 0) return;
+  state.ErrorDesc = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  if (state.ErrorDesc != nullptr) MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(used), state.ErrorDesc, units);
+}
+
+}  // namespace quillbox

@@ -1,0 +1,4 @@
+// The few window-manager names the component touches.
+#pragma once
+
+#include "windef.h"

@@ -1,0 +1,36 @@
+// CertSerial's upper-casing passes through the ANSI code page: under a single-byte locale a
+// character the code page lacks reads back as '?'.
+#include "component/signature.h"
+#include "support/bstr_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace quillbox {
+namespace {
+
+TEST(SerialThroughSingleByteCodePage, LettersOfTheCodePageAreUpperCased) {
+  Signature object;
+  object.put_CertSerial(test::TempBstr(u"0a\u010d"));  // c-caron is in ISO-8859-2
+  BSTR value = nullptr;
+  object.get_CertSerial(&value);
+  EXPECT_EQ(test::Take(value), u"0A\u010c");
+}
+
+TEST(SerialThroughSingleByteCodePage, CharacterOutsideTheCodePageBecomesQuestionMark) {
+  Signature object;
+  object.put_CertSerial(test::TempBstr(u"ab\u20ac"));  // the euro sign is not
+  BSTR value = nullptr;
+  object.get_CertSerial(&value);
+  EXPECT_EQ(test::Take(value), u"AB?");
+}
+
+}  // namespace
+}  // namespace quillbox
+
+int main(int argc, char** argv) {
+  setenv("LC_ALL", "sl_SI.ISO-8859-2", 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

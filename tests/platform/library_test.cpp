@@ -1,0 +1,86 @@
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+class LibraryLoading : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("QUILLBOX_DLL_PATH", QUILLBOX_FAKE_DIR, 1); }
+};
+
+TEST_F(LibraryLoading, WindowsNameFindsSharedObjectOnTheSearchPath) {
+  HMODULE module = LoadLibraryA("FakeExports.DLL");
+  ASSERT_NE(module, nullptr);
+  auto answer = reinterpret_cast<int (*)()>(GetProcAddress(module, "FakeAnswer"));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer(), 42);
+  EXPECT_TRUE(FreeLibrary(module));
+}
+
+TEST_F(LibraryLoading, MissingFileGivesNull) {
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("ieframe.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST_F(LibraryLoading, MissingExportGivesNull) {
+  HMODULE module = LoadLibraryA("noexports.dll");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(GetProcAddress(module, "FakeAnswer"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_NE(GetProcAddress(module, "SomethingElse"), nullptr);
+  FreeLibrary(module);
+}
+
+TEST_F(LibraryLoading, SystemLibrariesResolveToThePlatform) {
+  HMODULE module = LoadLibraryA("OLEAUT32.dll");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(module, "SysAllocString")),
+            reinterpret_cast<void*>(&SysAllocString));
+  FreeLibrary(module);
+}
+
+TEST_F(LibraryLoading, WithoutTheSearchPathTheFakeIsNotFound) {
+  unsetenv("QUILLBOX_DLL_PATH");
+  EXPECT_EQ(LoadLibraryA("fakeexports.dll"), nullptr);
+}
+
+TEST_F(LibraryLoading, RepeatedLoadsShareOneHandleAndCountReferences) {
+  HMODULE first = LoadLibraryA("fakeexports.dll");
+  HMODULE second = LoadLibraryA("fakeexports.dll");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first, second);
+  EXPECT_TRUE(FreeLibrary(second));
+  EXPECT_NE(GetProcAddress(first, "FakeAnswer"), nullptr);  // still loaded
+  EXPECT_TRUE(FreeLibrary(first));
+  EXPECT_FALSE(FreeLibrary(first));  // no reference left to release
+}
+
+TEST_F(LibraryLoading, ModuleFileNameIsTheRealPath) {
+  HMODULE module = LoadLibraryA("fakeexports.dll");
+  ASSERT_NE(module, nullptr);
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+  EXPECT_EQ(std::string(path, n), std::string(QUILLBOX_FAKE_DIR) + "/fakeexports.so");
+  char tiny[4];
+  EXPECT_EQ(GetModuleFileNameA(module, tiny, sizeof tiny), 4u);
+  EXPECT_EQ(tiny[3], '\0');
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  FreeLibrary(module);
+}
+
+TEST_F(LibraryLoading, ShortPathIsThePathItself) {
+  const std::string path = std::string(QUILLBOX_FAKE_DIR) + "/fakeexports.so";
+  char out[MAX_PATH];
+  EXPECT_EQ(GetShortPathNameA(path.c_str(), out, MAX_PATH), path.size());
+  EXPECT_EQ(out, path);
+  EXPECT_EQ(GetShortPathNameA(path.c_str(), out, 3), path.size() + 1);
+  EXPECT_EQ(GetShortPathNameA("/no/such/file", out, MAX_PATH), 0u);
+}
+
+}  // namespace
