@@ -6,6 +6,8 @@
 #include <oleauto.h>
 #include <wincrypt.h>
 
+#include <xmlsec/xmlsec.h>
+
 #include <xmlsec/keys.h>
 
 namespace quillbox {

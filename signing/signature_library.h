@@ -12,10 +12,11 @@
 #include <wincrypt.h>
 
 #include <libxml/tree.h>
+#include <xmlsec/xmlsec.h>  // first: the other xmlsec headers rely on its definitions
+
 #include <xmlsec/errors.h>
 #include <xmlsec/keys.h>
 #include <xmlsec/xmldsig.h>
-#include <xmlsec/xmlsec.h>
 
 namespace quillbox {
 
