@@ -1,0 +1,104 @@
+#include "host/commands.h"
+
+#include <map>
+
+namespace quillbox::host {
+namespace {
+
+struct CommandText {
+  const char* usage;
+  const char* help;
+};
+
+const std::map<std::string, CommandText>& Texts() {
+  static const std::map<std::string, CommandText> texts = {
+      {"run",
+       {"quillbox run SCRIPT.js [ARG...]",
+        "Runs an ES5 script with the objects of a Windows script host:\n"
+        "  new ActiveXObject(\"Quillbox.Signature\")  a component object, driven by name through IDispatch\n"
+        "  WScript.Echo(...), WScript.Quit(code), WScript.Arguments(i), WScript.Arguments.length,\n"
+        "  WScript.StdIn.ReadAll(), WScript.StdOut.Write(text), WScript.StdErr.Write(text)\n"
+        "A failed dispatch call throws an Error whose message carries the status (\"0x80020006\") and\n"
+        "whose 'number' holds it. An uncaught error prints its message on standard error and ends the\n"
+        "run with status 1. Scripts, arguments and console text are UTF-8.\n"}},
+      {"sign",
+       {"quillbox sign [IN] [-o OUT] (--subject TEXT | --issuer TEXT --serial HEX | --pick)\n"
+        "                [--advanced] [--user-name TEXT] [--timestamp TEXT]",
+        "Signs IN (standard input when absent or '-') with an enveloped XML signature made with a\n"
+        "certificate and key of the personal store, and writes the signed document to OUT (standard\n"
+        "output when absent or '-'), in the encoding its XML declaration names.\n"
+        "  --subject TEXT      the first certificate whose subject contains TEXT (any case)\n"
+        "  --issuer TEXT       with --serial: the certificate with exactly this issuer text and serial\n"
+        "  --serial HEX          (as 'quillbox certs list' prints them)\n"
+        "  --pick              choose the certificate in the selection dialog\n"
+        "  --advanced          add the signature properties (user name and local time stamp)\n"
+        "  --user-name TEXT    the user name property\n"
+        "  --timestamp TEXT    the local time stamp property (default with --advanced: the current\n"
+        "                      local time, ISO 8601; the component itself reads no clock)\n"
+        "On failure: status 1 and one line on standard error, \"ERR_NAME (number): description\".\n"}},
+      {"transform",
+       {"quillbox transform --xsl STYLESHEET [IN] [-o OUT]",
+        "Applies the XSLT stylesheet to IN (standard input when absent or '-') and writes the result to\n"
+        "OUT (standard output when absent or '-'). Errors as for 'sign'.\n"}},
+      {"verify",
+       {"quillbox verify SIGNED",
+        "Verifies every XML signature of the document SIGNED ('-' for standard input) against the\n"
+        "certificate it carries, and prints that certificate's subject, issuer and serial. Whether\n"
+        "the certificate itself is to be trusted is for the reader to judge from those. Status 0\n"
+        "only when every signature verifies (and there is at least one), 1 otherwise.\n"}},
+      {"certs",
+       {"quillbox certs [list]\n"
+        "       quillbox certs import FILE.p12 [--password-file F]\n"
+        "       quillbox certs new-self-signed SUBJECT [--days N]",
+        "list             the certificates of the personal store: subject, issuer and serial texts\n"
+        "                 exactly as 'sign --issuer/--serial' compares them, validity, and whether\n"
+        "                 the key is on a hardware token.\n"
+        "import           puts the certificate and key of a PKCS#12 file into the store; the file's\n"
+        "                 password is read from F (its first line), or asked for on the terminal.\n"
+        "new-self-signed  makes an RSA-2048 key and a self-signed certificate with the subject\n"
+        "                 SUBJECT (\"CN=Ana Novak, O=Example\"), valid from now for N days (default\n"
+        "                 365), rounded up to whole months of 30 days because certutil counts\n"
+        "                 validity in months; the database is created when it does not exist yet.\n"
+        "import and new-self-signed run Debian's NSS tools (pk12util and certutil, package\n"
+        "libnss3-tools). A database password is read from the file QUILLBOX_NSS_PASSWORD_FILE names.\n"}},
+      {"register",
+       {"quillbox register [MODULE]",
+        "Registers the component module (default: libquillbox.so beside this program) by calling\n"
+        "its DllRegisterServer, as regsvr32 does. sign, transform and run do this on their own when\n"
+        "\"Quillbox.Signature\" is not registered yet.\n"}},
+      {"unregister",
+       {"quillbox unregister [MODULE]",
+        "Removes the registration of the component module by calling its DllUnregisterServer.\n"}},
+  };
+  return texts;
+}
+
+constexpr const char* kGlobalHelp =
+    "Global options (before the command):\n"
+    "  --store DB        the NSS database of the personal store (default: QUILLBOX_NSS_DB, else\n"
+    "                    sql:$HOME/.pki/nssdb)\n"
+    "  --registry FILE   the registry database (default: QUILLBOX_REGISTRY, else the user's)\n"
+    "  --help            this text; 'quillbox COMMAND --help' for a command\n";
+
+}  // namespace
+
+bool IsCommand(const std::string& name) { return Texts().contains(name); }
+
+std::string UsageOf(const std::string& command) {
+  if (auto it = Texts().find(command); it != Texts().end()) return std::string("usage: ") + it->second.usage + "\n";
+  std::string usage = "usage: quillbox [--store DB] [--registry FILE] COMMAND [ARGS...]\ncommands:";
+  for (const auto& [name, text] : Texts()) usage += " " + name;
+  return usage + "\n";
+}
+
+std::string HelpOf(const std::string& command) {
+  if (auto it = Texts().find(command); it != Texts().end()) {
+    return std::string("usage: ") + it->second.usage + "\n\n" + it->second.help + "\n" + kGlobalHelp;
+  }
+  std::string help = "quillbox: signs, verifies and transforms XML with the Quillbox signing component.\n\n";
+  help += UsageOf("") + "\n";
+  for (const auto& [name, text] : Texts()) help += std::string("  ") + text.usage + "\n";
+  return help + "\n" + kGlobalHelp;
+}
+
+}  // namespace quillbox::host

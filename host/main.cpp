@@ -1,0 +1,95 @@
+// quillbox: the command that people who sign XML use, and the script host for the component.
+#include "host/cli.h"
+#include "host/commands.h"
+#include "host/dispatch.h"
+#include "host/xml_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quillbox::host;
+
+// --store and --registry name the databases the platform opens; they must be in the environment
+// before the first call that opens one. Before the command they are global; after it (except for
+// run, whose arguments belong to the script) they are taken out of the command's arguments.
+void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
+  static const std::map<std::string, const char*> kVariables = {{"--store", "QUILLBOX_NSS_DB"},
+                                                                 {"--registry", "QUILLBOX_REGISTRY"}};
+  for (std::size_t i = 0; i < arguments.size();) {
+    std::string name = arguments[i];
+    std::string value;
+    std::size_t used = 1;
+    if (name == "--") break;
+    if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    } else if (kVariables.contains(name)) {
+      if (i + 1 >= arguments.size()) throw UsageError("the option " + name + " needs a value");
+      value = arguments[i + 1];
+      used = 2;
+    }
+    const auto variable = kVariables.find(name);
+    if (variable == kVariables.end()) {
+      if (leadingOnly) break;
+      ++i;
+      continue;
+    }
+    if (value.empty()) throw UsageError("the option " + name + " needs a value");
+    setenv(variable->second, value.c_str(), 1);
+    arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                    arguments.begin() + static_cast<std::ptrdiff_t>(i + used));
+  }
+}
+
+int Dispatch(const std::string& command, const Arguments& arguments) {
+  if (command == "run") return RunCommand(arguments);
+  if (command == "sign") return SignCommand(arguments);
+  if (command == "transform") return TransformCommand(arguments);
+  if (command == "verify") return VerifyCommand(arguments);
+  if (command == "certs") return CertsCommand(arguments);
+  if (command == "register") return RegisterCommand(arguments);
+  return UnregisterCommand(arguments);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::string command;
+  try {
+    TakeGlobalOptions(arguments, true);
+    if (arguments.empty()) throw UsageError("no command given");
+    // Whatever is left before the command word is not a global option.
+    if (arguments.front().starts_with("-") && arguments.front() != "--help") {
+      throw UsageError("unknown option " + arguments.front());
+    }
+    if (arguments.front() == "--help" || arguments.front() == "help") {
+      const std::string topic = arguments.size() > 1 ? arguments[1] : "";
+      if (!topic.empty() && !IsCommand(topic)) throw UsageError("unknown command " + topic);
+      std::fputs(HelpOf(topic).c_str(), stdout);
+      return 0;
+    }
+    command = arguments.front();
+    if (!IsCommand(command)) {
+      const std::string unknown = command;
+      command.clear();
+      throw UsageError("unknown command " + unknown);
+    }
+    arguments.erase(arguments.begin());
+    if (command != "run") TakeGlobalOptions(arguments, false);
+    return Dispatch(command, arguments);
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "quillbox%s%s: %s\n%s", command.empty() ? "" : " ", command.c_str(), error.what(),
+                 UsageOf(command).c_str());
+    return 2;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "quillbox: %s\n", error.what());
+    return 1;
+  }
+}

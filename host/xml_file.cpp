@@ -1,0 +1,133 @@
+#include "host/xml_file.h"
+
+#include "host/text.h"
+
+#include <windows.h>
+
+#include <libxml/encoding.h>
+#include <libxml/tree.h>
+
+#include <cctype>
+#include <memory>
+
+namespace quillbox::host {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool IsUtf8Name(const std::string& name) {
+  const std::string upper = Upper(name);
+  return name.empty() || upper == "UTF-8" || upper == "UTF8";
+}
+
+struct BufferDeleter {
+  void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
+};
+using UniqueBuffer = std::unique_ptr<xmlBuffer, BufferDeleter>;
+
+struct HandlerCloser {
+  void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
+};
+using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
+
+UniqueHandler HandlerFor(const std::string& name) {
+  UniqueHandler handler(xmlFindCharEncodingHandler(name.c_str()));
+  if (!handler) throw EncodingError("the encoding '" + name + "' is not supported");
+  return handler;
+}
+
+std::u16string StrictUtf8ToUtf16(std::string_view bytes, const std::string& encodingName) {
+  if (bytes.empty()) return {};
+  const int size = static_cast<int>(bytes.size());
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+  if (units <= 0) throw EncodingError("the document is not valid " + encodingName);
+  std::u16string out(static_cast<std::size_t>(units), u'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, out.data(), units);
+  return out;
+}
+
+std::u16string Utf16Bytes(std::string_view bytes, bool bigEndian) {
+  if (bytes.size() % 2 != 0) throw EncodingError("the document is not valid UTF-16");
+  std::u16string out(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto a = static_cast<unsigned char>(bytes[2 * i]);
+    const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+    out[i] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string DeclaredEncoding(std::string_view text) {
+  if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return "";
+  const auto end = text.find("?>");
+  if (end == std::string_view::npos) return "";
+  const std::string_view declaration = text.substr(5, end - 5);
+  const auto at = declaration.find("encoding");
+  if (at == std::string_view::npos) return "";
+  std::size_t i = at + 8;
+  while (i < declaration.size() && IsSpace(declaration[i])) ++i;
+  if (i >= declaration.size() || declaration[i] != '=') return "";
+  ++i;
+  while (i < declaration.size() && IsSpace(declaration[i])) ++i;
+  if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return "";
+  const char quote = declaration[i++];
+  const auto close = declaration.find(quote, i);
+  if (close == std::string_view::npos) return "";
+  return std::string(declaration.substr(i, close - i));
+}
+
+std::string DeclaredEncoding(std::u16string_view text) {
+  // The declaration is ASCII; anything else ends the part worth looking at.
+  std::string ascii;
+  for (char16_t unit : text.substr(0, 512)) {
+    if (unit >= 0x80) break;
+    ascii += static_cast<char>(unit);
+  }
+  return DeclaredEncoding(std::string_view(ascii));
+}
+
+std::u16string DecodeXmlBytes(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) return StrictUtf8ToUtf16(bytes.substr(3), "UTF-8");
+  if (bytes.starts_with("\xFF\xFE")) return Utf16Bytes(bytes.substr(2), false);
+  if (bytes.starts_with("\xFE\xFF")) return Utf16Bytes(bytes.substr(2), true);
+
+  const std::string name = DeclaredEncoding(bytes);
+  if (IsUtf8Name(name)) return StrictUtf8ToUtf16(bytes, "UTF-8");
+
+  UniqueHandler handler = HandlerFor(name);
+  UniqueBuffer in(xmlBufferCreateStatic(const_cast<char*>(bytes.data()), bytes.size()));
+  UniqueBuffer out(xmlBufferCreateSize(bytes.size() * 2 + 16));
+  if (!in || !out) throw std::bad_alloc();
+  if (xmlCharEncInFunc(handler.get(), out.get(), in.get()) < 0 ||
+      static_cast<std::size_t>(xmlBufferLength(in.get())) != 0) {
+    throw EncodingError("the document is not valid " + name);
+  }
+  const auto* utf8 = reinterpret_cast<const char*>(xmlBufferContent(out.get()));
+  return StrictUtf8ToUtf16(std::string_view(utf8, static_cast<std::size_t>(xmlBufferLength(out.get()))), name);
+}
+
+std::string EncodeXmlText(std::u16string_view text) {
+  const std::string name = DeclaredEncoding(text);
+  std::string utf8 = Utf16ToUtf8(text);
+  if (IsUtf8Name(name)) return utf8;
+
+  UniqueHandler handler = HandlerFor(name);
+  UniqueBuffer in(xmlBufferCreateStatic(utf8.data(), utf8.size()));
+  UniqueBuffer out(xmlBufferCreateSize(utf8.size() + 16));
+  if (!in || !out) throw std::bad_alloc();
+  if (xmlCharEncOutFunc(handler.get(), out.get(), in.get()) < 0) {
+    throw EncodingError("the document cannot be written in " + name);
+  }
+  const auto* encoded = reinterpret_cast<const char*>(xmlBufferContent(out.get()));
+  return std::string(encoded, static_cast<std::size_t>(xmlBufferLength(out.get())));
+}
+
+}  // namespace quillbox::host
