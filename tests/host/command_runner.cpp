@@ -1,0 +1,79 @@
+#include "host/command_runner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace quillbox::host::test {
+
+World::World() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-host-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  dir_ = pattern;
+}
+
+World::~World() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+void World::Write(const std::string& name, const std::string& bytes) const {
+  std::ofstream(Path(name), std::ios::binary) << bytes;
+}
+
+std::string World::Read(const std::string& name) const {
+  std::ifstream file(Path(name), std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+Result World::Quillbox(const std::vector<std::string>& arguments, const std::string& input) const {
+  Write(".stdin", input);
+  std::vector<std::string> argv = {std::string(QUILLBOX_BIN_DIR) + "/quillbox"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+
+  std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + dir_ + "/nssdb", "QUILLBOX_REGISTRY=" + dir_ + "/registry.db",
+                                  "HOME=" + dir_, "TMPDIR=" + dir_, "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    for (const char* keep : {"PATH=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
+      if (entry.starts_with(keep)) env.push_back(entry);
+    }
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, Path(".stdin").c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, Path(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, Path(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start quillbox");
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  Result result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = Read(".stdout");
+  result.err = Read(".stderr");
+  return result;
+}
+
+}  // namespace quillbox::host::test

@@ -1,0 +1,34 @@
+// Runs the real quillbox binary in a temporary world of its own: its own NSS database, registry
+// and HOME, and no display, so no test touches the user's store or registry or opens a window.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillbox::host::test {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class World {
+ public:
+  World();
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // Runs `quillbox arguments...` with `input` on standard input.
+  Result Quillbox(const std::vector<std::string>& arguments, const std::string& input = "") const;
+  void Write(const std::string& name, const std::string& bytes) const;
+  std::string Read(const std::string& name) const;
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace quillbox::host::test

@@ -1,0 +1,283 @@
+// The quillbox command end to end, through the real binary, on a store and registry of its own.
+#include "host/command_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+
+namespace quillbox::host::test {
+namespace {
+
+const std::string kSubject = "CN=Host Test Signer, O=Quillbox Tests, C=SI";
+
+std::string Example(const std::string& name) {
+  std::ifstream file(std::string(QUILLBOX_SOURCE_DIR) + "/examples/" + name, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// One world with one self-signed certificate for the whole suite: making an RSA key is slow.
+class QuillboxCommand : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    world_ = std::make_unique<World>();
+    const Result made = world_->Quillbox({"certs", "new-self-signed", kSubject, "--days", "10"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  static void TearDownTestSuite() { world_.reset(); }
+  static World& world() { return *world_; }
+
+  // The issuer and serial texts "certs list" prints for the test certificate.
+  static std::pair<std::string, std::string> IssuerAndSerial() {
+    const Result list = world().Quillbox({"certs", "list"});
+    std::smatch match;
+    const std::regex entry("issuer:  ([^\n]*)\nserial:  ([0-9A-F]+)\n");
+    if (list.status != 0 || !std::regex_search(list.out, match, entry)) return {};
+    return {match[1], match[2]};
+  }
+
+  static inline std::unique_ptr<World> world_;
+};
+
+TEST_F(QuillboxCommand, WrongUsageEndsWithStatusTwoAndTheUsage) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"frobnicate"},
+      {"--bogus", "sign"},
+      {"sign", "in.xml"},
+      {"sign", "--subject", "a", "--pick"},
+      {"sign", "--issuer", "x"},
+      {"sign", "--subject", "a", "--user-name", "n"},
+      {"sign", "--subject", "a", "one.xml", "two.xml"},
+      {"transform", "in.xml"},
+      {"verify"},
+      {"certs", "bogus"},
+      {"certs", "new-self-signed", "CN=x", "--days", "zero"},
+      {"run"},
+      {"register", "a", "b"},
+      {"sign", "--subject"},
+  };
+  for (const auto& arguments : wrong) {
+    const Result result = world().Quillbox(arguments);
+    EXPECT_EQ(result.status, 2) << ::testing::PrintToString(arguments);
+    EXPECT_NE(result.err.find("usage:"), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty());
+  }
+}
+
+TEST_F(QuillboxCommand, EveryCommandHasHelp) {
+  for (const std::string command : {"run", "sign", "transform", "verify", "certs", "register", "unregister"}) {
+    const Result result = world().Quillbox({command, "--help"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("usage: quillbox " + command), std::string::npos) << result.out;
+  }
+  const Result overall = world().Quillbox({"--help"});
+  EXPECT_EQ(overall.status, 0);
+  EXPECT_NE(overall.out.find("--store"), std::string::npos);
+  EXPECT_NE(world().Quillbox({"certs", "--help"}).out.find("certutil"), std::string::npos);
+}
+
+TEST_F(QuillboxCommand, CertsListShowsTheTextsSignCompares) {
+  const Result list = world().Quillbox({"certs", "list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("subject: " + kSubject), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("issuer:  " + kSubject), std::string::npos) << list.out;
+  EXPECT_TRUE(std::regex_search(list.out, std::regex("serial:  [0-9A-F]{2,}\n"))) << list.out;
+  EXPECT_TRUE(std::regex_search(list.out, std::regex("valid:   \\d{4}-\\d\\d-\\d\\d .* UTC to \\d{4}-"))) << list.out;
+  EXPECT_NE(list.out.find("key:     "), std::string::npos) << list.out;
+}
+
+TEST_F(QuillboxCommand, SignsStandardInputToStandardOutputAndVerifies) {
+  const Result signed_ = world().Quillbox({"sign", "--subject", "host test signer"}, "<doc><a>1</a></doc>");
+  ASSERT_EQ(signed_.status, 0) << signed_.err;
+  EXPECT_NE(signed_.out.find("<doc><a>1</a><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\""), std::string::npos)
+      << signed_.out;
+  world().Write("stdin-signed.xml", signed_.out);
+  const Result verified = world().Quillbox({"verify", world().Path("stdin-signed.xml")});
+  EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+  EXPECT_NE(verified.out.find("signature 1: valid"), std::string::npos);
+  EXPECT_NE(verified.out.find("subject: " + kSubject), std::string::npos) << verified.out;
+}
+
+TEST_F(QuillboxCommand, VerifyRejectsATamperedDocument) {
+  const Result signed_ = world().Quillbox({"sign", "--subject", "Host Test"}, "<doc><amount>100</amount></doc>");
+  ASSERT_EQ(signed_.status, 0) << signed_.err;
+  std::string tampered = signed_.out;
+  tampered.replace(tampered.find("100"), 3, "900");
+  world().Write("tampered.xml", tampered);
+  const Result verified = world().Quillbox({"verify", world().Path("tampered.xml")});
+  EXPECT_EQ(verified.status, 1);
+  EXPECT_NE(verified.out.find("INVALID"), std::string::npos) << verified.out;
+  world().Write("unsigned.xml", "<doc/>");
+  EXPECT_EQ(world().Quillbox({"verify", world().Path("unsigned.xml")}).status, 1);
+}
+
+TEST_F(QuillboxCommand, SignsByIssuerAndSerialWithAdvancedProperties) {
+  const auto [issuer, serial] = IssuerAndSerial();
+  ASSERT_FALSE(serial.empty());
+  std::string lower = serial;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const Result signed_ = world().Quillbox({"sign", "--issuer", issuer, "--serial", lower, "--advanced", "--user-name",
+                                           "Ana Novak", "--timestamp", "2008-07-14T09:30:00"},
+                                          "<doc/>");
+  ASSERT_EQ(signed_.status, 0) << signed_.err;
+  EXPECT_NE(signed_.out.find("<UserName>Ana Novak</UserName>"), std::string::npos) << signed_.out;
+  EXPECT_NE(signed_.out.find("<LocalTimeStamp>2008-07-14T09:30:00</LocalTimeStamp>"), std::string::npos);
+  world().Write("advanced.xml", signed_.out);
+  EXPECT_EQ(world().Quillbox({"verify", world().Path("advanced.xml")}).status, 0);
+}
+
+TEST_F(QuillboxCommand, FailureIsOneLineWithTheComponentsError) {
+  const Result missing = world().Quillbox({"sign", "--subject", "nobody at all"}, "<doc/>");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "ERR_CERT_NOT_FOUND (31)\n");
+  EXPECT_TRUE(missing.out.empty());
+  const Result broken = world().Quillbox({"sign", "--subject", "Host Test"}, "<doc>");
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(broken.err.rfind("ERR_PARSING_XML (13)", 0), 0u) << broken.err;
+  EXPECT_EQ(std::count(broken.err.begin(), broken.err.end(), '\n'), 1);
+  // No output file is left behind by a failed signing.
+  EXPECT_EQ(world().Quillbox({"sign", "--subject", "nobody", "-o", world().Path("never.xml")}, "<doc/>").status, 1);
+  EXPECT_FALSE(std::ifstream(world().Path("never.xml")).good());
+}
+
+TEST_F(QuillboxCommand, Windows1250FormComesBackAsWindows1250WithEveryCharacter) {
+  world().Write("form.xml", Example("form.xml"));
+  const Result signed_ = world().Quillbox(
+      {"sign", world().Path("form.xml"), "-o", world().Path("form.signed.xml"), "--subject", "Host Test", "--advanced",
+       "--user-name", "Žiga Čebašek"});
+  ASSERT_EQ(signed_.status, 0) << signed_.err;
+  const std::string bytes = world().Read("form.signed.xml");
+  EXPECT_EQ(bytes.rfind("<?xml version=\"1.0\" encoding=\"windows-1250\"?>", 0), 0u) << bytes.substr(0, 80);
+  EXPECT_NE(bytes.find("<priimek>\xC8" "eba\x9A" "ek</priimek>"), std::string::npos);          // Čebašek
+  EXPECT_NE(bytes.find("<UserName>\x8Eiga \xC8" "eba\x9A" "ek</UserName>"), std::string::npos);  // Žiga Čebašek
+  EXPECT_NE(bytes.find("dru\x9Einske po\xE8itnice"), std::string::npos);                        // družinske počitnice
+  EXPECT_EQ(bytes.find("\xC5"), std::string::npos);  // no UTF-8 lead byte of Ž/Č/Š slipped in
+  const Result verified = world().Quillbox({"verify", world().Path("form.signed.xml")});
+  EXPECT_EQ(verified.status, 0) << verified.out;
+}
+
+TEST_F(QuillboxCommand, TransformsAndReportsStylesheetErrors) {
+  world().Write("form.xml", Example("form.xml"));
+  world().Write("summary.xsl", Example("form-summary.xsl"));
+  const Result html = world().Quillbox({"transform", "--xsl", world().Path("summary.xsl"), world().Path("form.xml")});
+  ASSERT_EQ(html.status, 0) << html.err;
+  EXPECT_NE(html.out.find("Čebašek"), std::string::npos) << html.out;
+  EXPECT_NE(html.out.find("Ni podpisano."), std::string::npos);
+
+  world().Write("not-xslt.xsl", "<just-xml/>");
+  const Result bad = world().Quillbox({"transform", "--xsl", world().Path("not-xslt.xsl")}, "<doc/>");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, "ERR_PARSING_XSLT_SCHEMA (38)\n");
+}
+
+TEST_F(QuillboxCommand, ScriptUsesEveryMemberThroughDispatch) {
+  world().Write("members.js", R"js(
+    function check(what, got, want) {
+      if (got !== want) throw new Error(what + ": got " + got + ", want " + want);
+    }
+    var sig = new ActiveXObject("Quillbox.Signature");
+    check("Version", sig.Version, "1.0.1.0");
+    check("new XmlDoc", sig.XmlDoc, "");
+    check("ErrorNo", sig.ErrorNo, 0);
+    sig.Handle = 4294967295;
+    check("Handle", sig.Handle, 4294967295);
+    sig.CertFindOption = 7;
+    check("CertFindOption", sig.CertFindOption, 7);
+    sig.CertSerial = "00ab cd";
+    check("CertSerial", sig.CertSerial, "00AB CD");
+    sig.CertIssuerName = "CN=x";
+    check("CertIssuerName", sig.CertIssuerName, "CN=x");
+    sig.UserName = "Žiga";
+    check("UserName", sig.UserName, "Žiga");
+    sig.LocalTimeStamp = "a\u0000b";
+    check("LocalTimeStamp", sig.LocalTimeStamp, "a");
+    sig.XmlDoc = "<a/>";
+    check("Sign with option 7", sig.Sign(), false);
+    check("ErrorStr", sig.ErrorStr, "ERR_CERT_NOT_FOUND");
+    check("ErrorNo", sig.ErrorNo, 31);
+    check("ErrorDesc", sig.ErrorDesc, "");
+    sig.Finalize();
+    check("XmlDoc after Finalize", sig.XmlDoc, "");
+    check("Handle after Finalize", sig.Handle, 4294967295);
+
+    sig.XmlDoc = "<doc>text</doc>";
+    sig.CertFindOption = 1;
+    sig.CertSubject = WScript.Arguments(0);
+    sig.Advanced = true;
+    check("Advanced", sig.Advanced, true);
+    check("Sign", sig.Sign(), true);
+    check("signed", sig.XmlDoc.indexOf("<SignatureValue>") > 0, true);
+
+    var text = sig.Transform('<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">' +
+                             '<xsl:output method="text"/><xsl:template match="/">[<xsl:value-of select="/doc/text()"/>]' +
+                             '</xsl:template></xsl:stylesheet>');
+    check("Transform", text, "[text]");
+    // No display in the test world: the dialog cannot be shown, which ends as a cancelled choice.
+    check("ShowCertsDlg", sig.ShowCertsDlg(), false);
+    check("ShowCertsDlg error", sig.ErrorNo, 40);
+    WScript.Echo("all members", WScript.Arguments.length);
+  )js");
+  const Result result = world().Quillbox({"run", world().Path("members.js"), "Host Test Signer"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "all members 1\n");
+}
+
+TEST_F(QuillboxCommand, ScriptErrorsEndWithStatusOneAndTheMessage) {
+  world().Write("throws.js", "var sig = new ActiveXObject('Quillbox.Signature');\nsig.Sgin();\n");
+  const Result unknown = world().Quillbox({"run", world().Path("throws.js")});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("throws.js:2"), std::string::npos) << unknown.err;
+  EXPECT_NE(unknown.err.find("0x80020006"), std::string::npos) << unknown.err;
+
+  world().Write("own.js", "throw new Error('stopped by the script');");
+  const Result own = world().Quillbox({"run", world().Path("own.js")});
+  EXPECT_EQ(own.status, 1);
+  EXPECT_NE(own.err.find("stopped by the script"), std::string::npos) << own.err;
+
+  EXPECT_NE(world().Quillbox({"run", world().Path("missing.js")}).status, 0);
+  world().Write("noclass.js", "new ActiveXObject('No.Such.Class');");
+  const Result noClass = world().Quillbox({"run", world().Path("noclass.js")});
+  EXPECT_EQ(noClass.status, 1);
+  EXPECT_NE(noClass.err.find("No.Such.Class"), std::string::npos) << noClass.err;
+}
+
+TEST_F(QuillboxCommand, ScriptReadsStandardInputAndQuitsWithItsCode) {
+  world().Write("echo.js", "var t = WScript.StdIn.ReadAll(); WScript.StdOut.Write(t.length + ':' + t); WScript.Quit(3);");
+  const Result result = world().Quillbox({"run", world().Path("echo.js")}, "Šentjur");
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "7:Šentjur");
+}
+
+TEST_F(QuillboxCommand, RegistersItsModuleWhenTheClassIsMissing) {
+  World fresh;  // a registry that has never seen the component
+  fresh.Write("create.js", "WScript.Echo(new ActiveXObject('Quillbox.Signature').Version);");
+  const Result first = fresh.Quillbox({"run", fresh.Path("create.js")});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "1.0.1.0\n");
+
+  EXPECT_EQ(fresh.Quillbox({"unregister"}).status, 0);
+  fresh.Write("probe.js", "try { new ActiveXObject('Quillbox.Signature.1'); WScript.Echo('there') } catch (e) { WScript.Echo('gone') }");
+  EXPECT_EQ(fresh.Quillbox({"run", fresh.Path("probe.js")}).out, "gone\n");
+  EXPECT_EQ(fresh.Quillbox({"register"}).status, 0);
+  EXPECT_EQ(fresh.Quillbox({"run", fresh.Path("probe.js")}).out, "there\n");
+  EXPECT_NE(fresh.Quillbox({"register", fresh.Path("no-such-module.so")}).status, 0);
+}
+
+TEST_F(QuillboxCommand, GlobalOptionsChooseTheStoreAndRegistry) {
+  World other;
+  const Result empty = other.Quillbox({"--store", "sql:" + other.Path("empty-db"), "--registry", other.Path("r.db"),
+                                       "certs", "list"});
+  // An empty or missing store lists nothing; the suite's certificate is not in it.
+  EXPECT_EQ(empty.out.find(kSubject), std::string::npos);
+  const Result viaOption = other.Quillbox({"certs", "list", "--store", "sql:" + world().Path("nssdb")});
+  EXPECT_EQ(viaOption.status, 0) << viaOption.err;
+  EXPECT_NE(viaOption.out.find(kSubject), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillbox::host::test
