@@ -74,8 +74,11 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // The length counts the terminating zero byte, which libxml2 takes as the end of the input.
   // Parser options override libxml2's process-wide defaults, so entity substitution is asked for
   // here: references to the internal subset's entities resolve, as callers rely on. The external
-  // subset is never loaded (no XML_PARSE_DTDLOAD), and the blocker refuses any other load.
-  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  // subset is asked for too, as the process-wide default would have it, so that the blocker sees
+  // (and refuses) it: a document whose DTD lives elsewhere fails instead of parsing silently
+  // without the defaults and entities its author meant it to have.
+  constexpr int kOptions =
+      XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", "UTF-8", kOptions));
   if (!doc || blocker.Refused() > 0) return nullptr;
 

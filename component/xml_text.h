@@ -25,7 +25,7 @@ using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 // under the name "noname.xml", with the parser's process-wide defaults as the caller set them.
 //
 // The text comes from a web page, so nothing is loaded from disk or network: a document that
-// needs an external DTD or an external entity fails to parse. Entity expansion is bounded by
+// declares an external DTD subset or uses an external entity fails to parse. Entity expansion is bounded by
 // libxml2's amplification checks. Entities of the document's own internal subset still expand.
 //
 // An encoding named in the declaration other than UTF-8 is kept on the document (when libxml2 can
