@@ -33,7 +33,8 @@ using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
 
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
-// decoded length; no bytes give an empty BSTR. Null when the bytes do not decode or memory runs out.
+// decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
+// UTF-16 document is not part of the text. Null when the bytes do not decode or memory runs out.
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding);
 
 // Keeps libxml2 from loading any external resource while it lives (process-wide, restored on

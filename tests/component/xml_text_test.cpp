@@ -95,6 +95,20 @@ TEST(XmlText, BillionLaughsFailsInsteadOfExhaustingMemory) {
   EXPECT_FALSE(ParseUntrustedXml(Utf8(doc)));
 }
 
+TEST(XmlText, Utf16SerialisationLosesItsByteOrderMark) {
+  UniqueXmlDoc doc = ParseUntrustedXml(Utf8(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\u010d\U0001F600</a>"));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(Serialise(doc.get()), u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u010d\U0001F600</a>\n");
+}
+
+TEST(XmlText, SingleByteSerialisationIsDecodedInItsEncoding) {
+  const xmlChar bytes[] = {'<', 'a', '>', 0xE8, 0x9A, '<', '/', 'a', '>'};  // windows-1250
+  EXPECT_EQ(test::Take(SerializedXmlToBstr(bytes, sizeof bytes, reinterpret_cast<const xmlChar*>("windows-1250"))),
+            u"<a>\u010d\u0161</a>");
+  EXPECT_EQ(test::Take(SerializedXmlToBstr(bytes, sizeof bytes, reinterpret_cast<const xmlChar*>("ISO-8859-2"))),
+            u"<a>\u010d\u009a</a>");  // the same byte is a control character there
+}
+
 TEST(XmlText, NoBytesGiveEmptyString) { EXPECT_EQ(test::Take(SerializedXmlToBstr(nullptr, 0, nullptr)), u""); }
 
 }  // namespace

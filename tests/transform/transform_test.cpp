@@ -117,6 +117,19 @@ TEST_F(TransformTest, OutputEncodingTheSerialiserCannotWriteIsAFailureNotAnEmpty
                 Error::TransformingXml, u"ERR_TRANSFORMING_XML");
 }
 
+TEST_F(TransformTest, EndlessRecursionIsStoppedAndReported) {
+  SetXmlDoc(u"<a/>");
+  ExpectFailure(RunTransform(object, Stylesheet(u"<xsl:template match='/'><xsl:call-template name='again'/></xsl:template>"
+                                                u"<xsl:template name='again'><r><xsl:call-template name='again'/></r></xsl:template>")),
+                Error::TransformingXml, u"ERR_TRANSFORMING_XML");
+}
+
+TEST_F(TransformTest, Utf16OutputIsReadAsUtf16) {
+  SetXmlDoc(u"<a>\u010d\U0001F600</a>");
+  EXPECT_EQ(RunTransform(object, Stylesheet(u"<xsl:output encoding='UTF-16'/><xsl:template match='/'><r><xsl:value-of select='a'/></r></xsl:template>")).tml,
+            u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<r>\u010d\U0001F600</r>\n");
+}
+
 TEST_F(TransformTest, SuccessGivesTheSerialisedResultAndClearsTheReport) {
   SetXmlDoc(u"<a><b x='1'>t</b></a>");
   const TransformOutcome outcome = RunTransform(object, kCopyRoot);
