@@ -34,8 +34,9 @@ FAKE_EXPORT BOOL WINAPI CertSelectCertificateA(PCERT_SELECT_STRUCT_A request) {
   gRecord.firstPreset = request->arrayCertContext != nullptr ? request->arrayCertContext[0] : nullptr;
 #if defined(FAKE_CRYPTDLG_CHOOSE)
   const char* choice = std::getenv("QUILLBOX_FAKE_CHOICE");
-  std::u16string wanted;
-  for (const char* c = choice != nullptr ? choice : ""; *c != '\0'; ++c) wanted += static_cast<char16_t>(*c);
+  std::u16string wanted(64, u'\0');
+  const int units = MultiByteToWideChar(CP_UTF8, 0, choice != nullptr ? choice : "", -1, wanted.data(), 64);
+  wanted.resize(units > 0 ? static_cast<std::size_t>(units - 1) : 0);
   PCCERT_CONTEXT found = CertFindCertificateInStore(request->arrayCertStore[0], X509_ASN_ENCODING, 0,
                                                     CERT_FIND_SUBJECT_STR_W, wanted.c_str(), nullptr);
   if (found == nullptr) return FALSE;
