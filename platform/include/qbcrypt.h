@@ -1,5 +1,6 @@
 // The platform's own additions to crypt32, with no Windows counterpart: the NSS session behind the
-// certificate store, the password prompt hook, and the seams that tests use. See docs/platform.md.
+// certificate store, the password prompt hook, and the seams that tests use. See
+// docs/certificate-store.md.
 #pragma once
 
 #include "windef.h"
