@@ -102,6 +102,11 @@ void FillInfo(CertContext& c, CERTCertificate* cert) {
   info.rgExtension = c.extensions.empty() ? nullptr : c.extensions.data();
 }
 
+std::u16string SearchTextOf(const std::vector<BYTE>& name) {
+  const auto decoded = DecodeName(name.empty() ? nullptr : name.data(), static_cast<DWORD>(name.size()));
+  return UpperCased(decoded ? SimpleNameForSearch(*decoded) : std::u16string());
+}
+
 }  // namespace
 
 CertContext* ContextFrom(PCCERT_CONTEXT certificate) {
@@ -118,6 +123,8 @@ CertContext* MakeContext(CERTCertificate* certificate, CertStore* store, std::si
   context->nss = CERT_DupCertificate(certificate);
   context->encoded = Bytes(certificate->derCert);
   FillInfo(*context, certificate);
+  context->subjectSearchText = SearchTextOf(context->subject);
+  context->issuerSearchText = SearchTextOf(context->issuer);
   context->context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
   context->context.pbCertEncoded = DataOf(context->encoded);
   context->context.cbCertEncoded = static_cast<DWORD>(context->encoded.size());

@@ -11,8 +11,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crypt32_names.h"
@@ -48,9 +48,10 @@ struct CertContext {
   std::vector<std::vector<BYTE>> extensionValues;
   std::vector<CERT_EXTENSION> extensions;
 
-  // What a subject or issuer search compares against, computed on first use.
-  std::optional<std::u16string> subjectSearchText;
-  std::optional<std::u16string> issuerSearchText;
+  // What a subject or issuer search compares against, upper-cased; made with the context so
+  // searches from several threads only read it.
+  std::u16string subjectSearchText;
+  std::u16string issuerSearchText;
 };
 
 struct CertStore {
@@ -62,6 +63,9 @@ struct CertStore {
 
 inline constexpr std::uint32_t kContextMagic = 0x51424343;  // "QBCC"
 inline constexpr std::uint32_t kStoreMagic = 0x51424353;    // "QBCS"
+
+// Upper-cases UTF-16 text with Unicode simple case mapping, as crypt32 compares names.
+std::u16string UpperCased(std::u16string_view text);
 
 // Null for null or for a pointer that is not one of ours.
 CertContext* ContextFrom(PCCERT_CONTEXT certificate);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace qb::platform {
@@ -45,36 +46,6 @@ std::vector<CERTCertificate*> UserCertificates(CERTCertList* list) {
   return certs;
 }
 
-// Case-insensitive comparison uses Unicode simple case mapping, as crypt32 compares UTF-16 text.
-locale_t CaseLocale() {
-  static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  return locale;
-}
-
-std::u16string Upper(std::u16string_view text) {
-  std::u16string out(text);
-  const locale_t locale = CaseLocale();
-  for (char16_t& unit : out) {
-    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
-    if (locale != locale_t{}) {
-      unit = static_cast<char16_t>(towupper_l(static_cast<wint_t>(unit), locale));
-    } else if (unit >= u'a' && unit <= u'z') {
-      unit = static_cast<char16_t>(unit - u'a' + u'A');
-    }
-  }
-  return out;
-}
-
-const std::u16string& SearchText(CertContext& context, bool subject) {
-  auto& slot = subject ? context.subjectSearchText : context.issuerSearchText;
-  if (!slot) {
-    const CERT_NAME_BLOB& blob = subject ? context.info.Subject : context.info.Issuer;
-    const auto name = DecodeName(blob.pbData, blob.cbData);
-    slot = Upper(name ? SimpleNameForSearch(*name) : std::u16string());
-  }
-  return *slot;
-}
-
 bool Matches(CertContext& context, DWORD findType, const void* findPara) {
   switch (findType) {
     case CERT_FIND_ANY:
@@ -82,8 +53,11 @@ bool Matches(CertContext& context, DWORD findType, const void* findPara) {
     case CERT_FIND_SUBJECT_STR_W:
     case CERT_FIND_ISSUER_STR_W: {
       const auto* wanted = static_cast<LPCWSTR>(findPara);
-      const std::u16string needle = Upper(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
-      return SearchText(context, findType == CERT_FIND_SUBJECT_STR_W).find(needle) != std::u16string::npos;
+      const std::u16string needle =
+          UpperCased(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
+      const std::u16string& text =
+          findType == CERT_FIND_SUBJECT_STR_W ? context.subjectSearchText : context.issuerSearchText;
+      return text.find(needle) != std::u16string::npos;
     }
     default:
       return false;
@@ -103,6 +77,20 @@ std::optional<std::size_t> StartAfter(CertStore* store, PCCERT_CONTEXT previous)
 }
 
 }  // namespace
+
+std::u16string UpperCased(std::u16string_view text) {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  std::u16string out(text);
+  for (char16_t& unit : out) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;  // surrogate halves keep their case
+    if (locale != locale_t{}) {
+      unit = static_cast<char16_t>(towupper_l(static_cast<wint_t>(unit), locale));
+    } else if (unit >= u'a' && unit <= u'z') {
+      unit = static_cast<char16_t>(unit - u'a' + u'A');
+    }
+  }
+  return out;
+}
 
 CertStore* StoreFrom(HCERTSTORE store) {
   auto* s = static_cast<CertStore*>(store);
