@@ -4,6 +4,7 @@
 #include "host/commands.h"
 #include "host/subprocess.h"
 
+#include <qbcrypt.h>
 #include <wincrypt.h>
 
 #include <sys/stat.h>
@@ -36,6 +37,13 @@ std::string FileTimeText(const FILETIME& time) {
   return text;
 }
 
+std::string KeyLocationText(PCCERT_CONTEXT certificate) {
+  char token[256] = {};
+  BOOL hardware = FALSE;
+  if (!QbCertKeyLocation(certificate, token, sizeof token, &hardware)) return "none (certificate only)";
+  return std::string(hardware ? "hardware token \"" : "software token \"") + token + "\"";
+}
+
 int ListCertificates() {
   std::unique_ptr<void, StoreCloser> store(CertOpenSystemStoreA(0, "MY"));
   if (!store) throw CommandError("cannot open the personal store " + StoreDatabase());
@@ -48,7 +56,7 @@ int ListCertificates() {
     std::printf("issuer:  %s\n", NameText(info.Issuer).c_str());
     std::printf("serial:  %s\n", SerialText(info.SerialNumber).c_str());
     std::printf("valid:   %s to %s\n", FileTimeText(info.NotBefore).c_str(), FileTimeText(info.NotAfter).c_str());
-    // KEYLINE
+    std::printf("key:     %s\n", KeyLocationText(certificate).c_str());
   }
   if (count == 0) std::fprintf(stderr, "the personal store %s holds no certificate\n", StoreDatabase().c_str());
   return 0;
@@ -136,8 +144,9 @@ int NewSelfSigned(const ParsedOptions& options) {
   std::string noise(2048, '\0');
   for (char& byte : noise) byte = static_cast<char>(random());
   const TempFile noiseFile(noise);
-  // A random serial keeps issuer and serial unique among self-signed certificates of one subject.
-  const std::uint64_t serial = ((static_cast<std::uint64_t>(random()) << 32) | random()) & 0x7FFFFFFFFFFFFFFFull;
+  // A random serial keeps issuer and serial unique among self-signed certificates of one subject;
+  // certutil takes it as a positive 32-bit number.
+  const std::uint32_t serial = (random() & 0x7FFFFFFFu) | 1u;
   const std::string database = StoreDatabase();
   EnsureDatabase(database);
 

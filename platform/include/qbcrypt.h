@@ -29,6 +29,11 @@ QB_PLATFORM_API BOOL WINAPI QbCryptCloseSession();
 // QUILLBOX_NSS_PASSWORD_FILE answers; without that, key access needing a password fails.
 QB_PLATFORM_API void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT prompt, void* context);
 
+// The token holding the private key of `certificate`: its name (UTF-8, cut to fit `size` bytes with
+// the zero) and whether it is a hardware device. FALSE with CRYPT_E_NOT_FOUND when no token holds a
+// key for it. Windows answers this through the key provider of the certificate's key.
+QB_PLATFORM_API BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR tokenName, DWORD size, BOOL* hardware);
+
 // Test seams. The reference count of a certificate context (0 for null).
 QB_PLATFORM_API LONG WINAPI QbCertReferenceCount(PCCERT_CONTEXT certificate);
 // Makes the `n`-th following CertDuplicateCertificateContext call (1 = the next) fail with null
