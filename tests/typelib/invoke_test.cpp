@@ -149,6 +149,7 @@ class Invoke : public ::testing::Test {
 };
 
 Variant* I4(Variant& v, LONG value) {
+  VariantClear(&v);
   v.vt = VT_I4;
   v.lVal = value;
   return &v;

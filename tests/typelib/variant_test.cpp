@@ -132,7 +132,6 @@ TEST(VariantChangeType, FractionsRoundHalfToEven) {
   SetString(v, u"3.5");
   ASSERT_EQ(Convert(v, VT_I4, out), S_OK);
   EXPECT_EQ(out.lVal, 4);
-  v.vt = VT_EMPTY;
   VariantClear(&v);
   v.vt = VT_R8;
   v.dblVal = -0.5;
