@@ -50,7 +50,7 @@ class FakeDispatch final : public IDispatch {
                                    EXCEPINFO* exception, UINT*) override {
     lastFlags = flags;
     lastNamedPut = params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
-    lastArguments.clear();
+    ClearArguments();
     for (UINT i = params->cArgs; i > 0; --i) {
       VARIANT copy;
       VariantInit(&copy);
