@@ -40,7 +40,10 @@ std::optional<CertificateList> CertificateList::Collect(const CERT_SELECT_STRUCT
       request.cCertContext > 0 && request.arrayCertContext != nullptr ? request.arrayCertContext[0] : nullptr;
   for (DWORD s = 0; s < request.cCertStore; ++s) {
     HCERTSTORE store = request.arrayCertStore[s];
-    if (store == nullptr) return std::nullopt;
+    if (store == nullptr) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return std::nullopt;
+    }
     PCCERT_CONTEXT current = nullptr;
     for (;;) {
       SetLastError(ERROR_SUCCESS);

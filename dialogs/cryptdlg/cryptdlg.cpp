@@ -44,7 +44,10 @@ QB_CRYPTDLG_EXPORT BOOL WINAPI CertSelectCertificateA(PCERT_SELECT_STRUCT_A requ
   if (!list) return FALSE;
   const std::string title = request->szTitle != nullptr ? AnsiToUtf8(request->szTitle) : std::string();
   const auto chosen = AskUser(title, *list);
-  if (!chosen) return FALSE;
+  if (!chosen) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
   PCCERT_CONTEXT certificate = list->Take(*chosen);
   if (certificate == nullptr) return FALSE;
   request->arrayCertContext[0] = certificate;
@@ -60,7 +63,12 @@ QB_CRYPTDLG_EXPORT BOOL WINAPI QbPromptPasswordA(void* /*context*/, LPCSTR token
   if (password == nullptr || size < 2) return FALSE;
   password[0] = '\0';
   const PasswordRequest request{tokenName != nullptr ? ValidUtf8(tokenName) : std::string(), retry != FALSE};
-  if (GtkDisplayAvailable()) return AskPasswordInWindow(request, password, size) ? TRUE : FALSE;
-  if (auto terminal = Terminal::Open()) return AskPasswordOnTerminal(*terminal, request, password, size) ? TRUE : FALSE;
-  return FALSE;
+  bool answered = false;
+  if (GtkDisplayAvailable()) {
+    answered = AskPasswordInWindow(request, password, size);
+  } else if (auto terminal = Terminal::Open()) {
+    answered = AskPasswordOnTerminal(*terminal, request, password, size);
+  }
+  if (!answered) SetLastError(ERROR_CANCELLED);
+  return answered ? TRUE : FALSE;
 }

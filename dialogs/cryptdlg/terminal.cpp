@@ -3,39 +3,25 @@
 #include "display_text.h"
 
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 
 namespace qb::cryptdlg {
-namespace {
 
-// Turns echo off for a password and restores the terminal's settings afterwards, on every path.
-class EchoOff {
- public:
-  explicit EchoOff(int fd) : fd_(fd) {
-    if (tcgetattr(fd_, &saved_) != 0) return;
-    termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
-    // TCSANOW, not TCSAFLUSH: input typed ahead of the prompt is kept, not thrown away.
-    active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
-  }
-  EchoOff(const EchoOff&) = delete;
-  EchoOff& operator=(const EchoOff&) = delete;
-  ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
-  }
+Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
+  if (tcgetattr(fd_, &saved_) != 0) return;
+  termios quiet = saved_;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;
+  // TCSANOW, not TCSAFLUSH: input typed ahead of the prompt is kept, not thrown away.
+  active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
+}
 
- private:
-  int fd_;
-  termios saved_{};
-  bool active_ = false;
-};
-
-}  // namespace
+Terminal::QuietInput::~QuietInput() {
+  if (active_) tcsetattr(fd_, TCSANOW, &saved_);
+}
 
 std::optional<Terminal> Terminal::Open() {
   const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -60,8 +46,6 @@ bool Terminal::Write(std::string_view text) {
 }
 
 std::optional<Terminal::Line> Terminal::ReadLine(std::size_t maxBytes, bool secret) {
-  std::optional<EchoOff> echoOff;
-  if (secret) echoOff.emplace(fd_);
   Line line;
   line.text.reserve(maxBytes + 1);  // no reallocation, so no stray copies of a secret
   bool readAny = false;

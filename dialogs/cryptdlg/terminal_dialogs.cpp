@@ -71,6 +71,7 @@ bool AskPasswordOnTerminal(Terminal& terminal, const PasswordRequest& request, c
   std::string prompt;
   if (request.retry) prompt += "The password was not accepted.\n";
   prompt += "Password for " + (request.tokenName.empty() ? std::string("the certificate database") : request.tokenName) + ": ";
+  const Terminal::QuietInput quiet(terminal);
   if (!terminal.Write(Utf8ToAnsi(prompt))) return false;
   // Read a little more than fits, so that a password too long is recognised as such.
   auto line = terminal.ReadLine(size, true);
