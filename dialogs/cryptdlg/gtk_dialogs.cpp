@@ -82,7 +82,7 @@ std::optional<std::size_t> SelectedRow(GtkTreeSelection* selection) {
 std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::vector<CertificateRow>& rows,
                                           std::size_t initialRow) {
   DialogWindow dialog(NewDialog(title));
-  gtk_window_set_default_size(GTK_WINDOW(dialog.widget()), 860, 320);
+  gtk_window_set_default_size(GTK_WINDOW(dialog.widget()), 1040, 320);
 
   std::unique_ptr<GtkListStore, ObjectUnref> store(
       gtk_list_store_new(kColumnCount, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING));
