@@ -11,7 +11,9 @@ namespace {
 // password, so it is wiped before it is freed.
 struct WideText {
   std::vector<WCHAR> units;
-  ~WideText() { explicit_bzero(units.data(), units.size() * sizeof(WCHAR)); }
+  ~WideText() {
+    if (!units.empty()) explicit_bzero(units.data(), units.size() * sizeof(WCHAR));
+  }
 };
 
 bool ToWide(UINT codePage, std::string_view text, WideText& wide) {

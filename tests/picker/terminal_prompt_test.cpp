@@ -181,7 +181,7 @@ TEST(TerminalPassword, EmptyOrEndOfInputGivesUp) {
           return "result=" + std::to_string(result) + " password=" + std::string(password);
         },
         {{"Password for Token: ", typed}});
-    EXPECT_EQ(run.reported, "result=0 password=") << "typed " << static_cast<int>(typed[0]);
+    EXPECT_EQ(run.reported, "result=0 password=") << "typed " << static_cast<int>(typed[0]) << "\n" << run.transcript;
   }
 }
 
