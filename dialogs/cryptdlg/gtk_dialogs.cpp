@@ -82,7 +82,6 @@ std::optional<std::size_t> SelectedRow(GtkTreeSelection* selection) {
 std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::vector<CertificateRow>& rows,
                                           std::size_t initialRow) {
   DialogWindow dialog(NewDialog(title));
-  gtk_window_set_default_size(GTK_WINDOW(dialog.widget()), 1040, 320);
 
   std::unique_ptr<GtkListStore, ObjectUnref> store(
       gtk_list_store_new(kColumnCount, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING));
@@ -109,7 +108,11 @@ std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::v
   gtk_dialog_set_response_sensitive(dialog.get(), GTK_RESPONSE_OK, FALSE);
 
   GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  // As wide as the texts need, within reason; long names scroll instead of growing the window.
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroller), TRUE);
+  gtk_scrolled_window_set_max_content_width(GTK_SCROLLED_WINDOW(scroller), 1200);
+  gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroller), 240);
   gtk_container_add(GTK_CONTAINER(scroller), view);
   GtkWidget* content = gtk_dialog_get_content_area(dialog.get());
   gtk_box_pack_start(GTK_BOX(content), scroller, TRUE, TRUE, 0);

@@ -13,7 +13,7 @@
 // own exit-time check, so the child runs it itself.
 extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
 
-namespace qb::test {
+namespace quillbox::test {
 namespace {
 
 // Guards against a child that never answers; generous, since it only ends a hung test.
@@ -147,4 +147,4 @@ TerminalRun RunOnTerminal(const ChildBody& body, const std::vector<Exchange>& sc
   return run;
 }
 
-}  // namespace qb::test
+}  // namespace quillbox::test

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qb::test {
+namespace quillbox::test {
 
 // The child body: returns the text to report to the parent.
 using ChildBody = std::function<std::string()>;
@@ -30,4 +30,4 @@ struct TerminalRun {
 // `script` on the terminal's keyboard side.
 TerminalRun RunOnTerminal(const ChildBody& body, const std::vector<Exchange>& script);
 
-}  // namespace qb::test
+}  // namespace quillbox::test

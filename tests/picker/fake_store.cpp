@@ -4,7 +4,7 @@
 #include <ctime>
 #include <map>
 
-namespace qb::test {
+namespace quillbox::test {
 
 struct FakeCertificate {
   CERT_CONTEXT context{};
@@ -111,23 +111,23 @@ void FakeStore::FailEnumerationAt(int n) {
   state_->steps = 0;
 }
 
-}  // namespace qb::test
+}  // namespace quillbox::test
 
-using qb::test::FakeCertificate;
-using qb::test::FakeStore;
+using quillbox::test::FakeCertificate;
+using quillbox::test::FakeStore;
 
 // The store calls the dialog module makes, resolved from this program at load time.
 extern "C" {
 
 PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT certificate) {
-  FakeCertificate* fake = qb::test::Lookup(certificate);
+  FakeCertificate* fake = quillbox::test::Lookup(certificate);
   if (fake == nullptr) return nullptr;
   ++fake->references;
   return certificate;
 }
 
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
-  FakeCertificate* fake = qb::test::Lookup(certificate);
+  FakeCertificate* fake = quillbox::test::Lookup(certificate);
   if (fake == nullptr) return TRUE;
   if (fake->references <= 1) {
     fake->overReleased = true;
@@ -138,8 +138,8 @@ BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
 }
 
 PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE handle, PCCERT_CONTEXT previous) {
-  const auto found = qb::test::Stores().find(handle);
-  if (found == qb::test::Stores().end()) {
+  const auto found = quillbox::test::Stores().find(handle);
+  if (found == quillbox::test::Stores().end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace qb::test {
+namespace quillbox::test {
 
 struct FakeCertificateSpec {
   std::string subject;      // what CertNameToStrA renders, in the ANSI code page
@@ -49,4 +49,4 @@ class FakeStore {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace qb::test
+}  // namespace quillbox::test

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <functional>
 
-namespace qb::test {
+namespace quillbox::test {
 namespace {
 
 class DetachedPicker : public ::testing::Test {
@@ -103,4 +103,4 @@ TEST(DetachedPassword, UnusableBufferIsRefused) {
 }
 
 }  // namespace
-}  // namespace qb::test
+}  // namespace quillbox::test

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace qb::test {
+namespace quillbox::test {
 
 CryptdlgModule::CryptdlgModule() {
   // The test programs live outside bin/, so the module is found through the search path.
@@ -45,4 +45,4 @@ std::string Outcome(BOOL result, const SelectRequest& request, const FakeStore& 
          (store.OverReleased() ? " over-released" : "");
 }
 
-}  // namespace qb::test
+}  // namespace quillbox::test

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace qb::test {
+namespace quillbox::test {
 
 inline constexpr const char* kPickerTitle = "Izberite certifikat";
 
@@ -54,4 +54,4 @@ std::vector<FakeCertificateSpec> SampleCertificates();
 // where I is the index of the chosen certificate in `store` (-1 for none).
 std::string Outcome(BOOL result, const SelectRequest& request, const FakeStore& store);
 
-}  // namespace qb::test
+}  // namespace quillbox::test

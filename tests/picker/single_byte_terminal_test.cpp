@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-namespace qb::test {
+namespace quillbox::test {
 namespace {
 
 TEST(SingleByteTerminal, NamesAreShownInTheTerminalsEncoding) {
@@ -41,7 +41,7 @@ TEST(SingleByteTerminal, PasswordTypedInTheTerminalsEncodingIsGivenAsUtf8) {
 }
 
 }  // namespace
-}  // namespace qb::test
+}  // namespace quillbox::test
 
 int main(int argc, char** argv) {
   setenv("LC_ALL", "sl_SI.ISO-8859-2", 1);

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace qb::test {
+namespace quillbox::test {
 namespace {
 
 constexpr const char* kChoicePrompt = "empty to cancel: ";
@@ -211,4 +211,4 @@ TEST(TerminalPassword, LongestPasswordThatFitsIsTaken) {
 }
 
 }  // namespace
-}  // namespace qb::test
+}  // namespace quillbox::test

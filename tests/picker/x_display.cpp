@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace qb::test {
+namespace quillbox::test {
 namespace {
 
 constexpr int kStartLimitMs = 30'000;
@@ -132,4 +132,4 @@ XvfbServer::~XvfbServer() {
   Wait(pid_);
 }
 
-}  // namespace qb::test
+}  // namespace quillbox::test

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qb::test {
+namespace quillbox::test {
 
 // True when `program` is an executable file on PATH.
 bool ProgramInstalled(const std::string& program);
@@ -33,4 +33,4 @@ class XvfbServer {
   std::string display_;
 };
 
-}  // namespace qb::test
+}  // namespace quillbox::test
