@@ -6,6 +6,9 @@
 
 #include <windows.h>
 #include <cryptdlg.h>
+#include <qbcrypt.h>
+
+#include <type_traits>
 
 #define QB_CRYPTDLG_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -72,3 +75,6 @@ QB_CRYPTDLG_EXPORT BOOL WINAPI QbPromptPasswordA(void* /*context*/, LPCSTR token
   if (!answered) SetLastError(ERROR_CANCELLED);
   return answered ? TRUE : FALSE;
 }
+
+// The store installs this function as its password prompt (QbCryptSetPasswordPrompt).
+static_assert(std::is_same_v<decltype(&QbPromptPasswordA), QB_CRYPT_PASSWORD_PROMPT>);
