@@ -101,6 +101,7 @@ class FaultyLibrary : public XmlSecNssLibrary {
   int DSigCtxSign(xmlSecDSigCtxPtr context, xmlNodePtr signature) override {
     return Fails("DSigCtxSign") ? -1 : XmlSecNssLibrary::DSigCtxSign(context, signature);
   }
+  xmlSecKeyPtr KeyCreate() override { return Fails("KeyCreate") ? nullptr : XmlSecNssLibrary::KeyCreate(); }
   void KeyDestroy(xmlSecKeyPtr key) override {
     Counted("KeyDestroy");
     XmlSecNssLibrary::KeyDestroy(key);
