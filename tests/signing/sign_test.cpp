@@ -198,6 +198,13 @@ TEST_F(Sign, OnlyTheTextBeforeANulIsSigned) {
   ExpectVerifies(signedText);
 }
 
+TEST_F(Sign, InternalEntitiesExpandAndTheSignatureVerifies) {
+  UseSigner();
+  const std::string signedText = SignOk(u"<!DOCTYPE doc [<!ENTITY co \"ACME d.o.o.\">]><doc>&co;</doc>");
+  EXPECT_NE(signedText.find("<doc>ACME d.o.o.<Signature"), std::string::npos) << signedText;
+  ExpectVerifies(signedText);
+}
+
 TEST_F(Sign, SigningASignedDocumentAddsASecondSignatureOverTheFirst) {
   UseSigner();
   object_.put_Advanced(VARIANT_TRUE);
