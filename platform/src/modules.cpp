@@ -4,7 +4,7 @@
 // and a trailing ".dll" dropped; the system libraries the platform stands in for (kernel32, ole32,
 // oleaut32, advapi32, crypt32, user32) resolve to the platform library itself; any other name N is
 // the file "N.so", looked for in the directory of the module that calls LoadLibraryA, then in each
-// directory of QUILLBOX_DLL_PATH (colon-separated), then beside the platform library.
+// directory of QUILLBOX_DLL_PATH (colon-separated).
 #include "modules.h"
 
 #include <dlfcn.h>
@@ -78,7 +78,6 @@ std::vector<std::string> SearchDirectories(const void* caller) {
       start = colon + 1;
     }
   }
-  dirs.push_back(DirectoryOf(PlatformModule()->path));
   return dirs;
 }
 
