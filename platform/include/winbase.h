@@ -12,6 +12,9 @@ QB_PLATFORM_API void WINAPI SetLastError(DWORD error);
 // search order and the names that resolve to the platform library itself are documented in
 // docs/platform.md. A missing file or export gives null, as on Windows.
 QB_PLATFORM_API HMODULE WINAPI LoadLibraryA(LPCSTR name);
+// With LOAD_LIBRARY_AS_DATAFILE the file is only read, never run: the handle serves resource
+// lookups (FindResource*, LoadResource) and FreeLibrary, and nothing else.
+QB_PLATFORM_API HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 QB_PLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 QB_PLATFORM_API BOOL WINAPI FreeLibrary(HMODULE module);
 QB_PLATFORM_API HMODULE WINAPI GetModuleHandleA(LPCSTR name);
@@ -58,9 +61,21 @@ QB_PLATFORM_API DWORD WINAPI GetCurrentThreadId();
 #define DLL_THREAD_ATTACH 2
 #define DLL_THREAD_DETACH 3
 
+#define DONT_RESOLVE_DLL_REFERENCES 0x00000001
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define LOAD_LIBRARY_AS_IMAGE_RESOURCE 0x00000020
+#define LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE 0x00000040
+
+#define RT_CURSOR MAKEINTRESOURCEA(1)
+#define RT_BITMAP MAKEINTRESOURCEA(2)
+#define RT_ICON MAKEINTRESOURCEA(3)
+#define RT_MENU MAKEINTRESOURCEA(4)
+#define RT_DIALOG MAKEINTRESOURCEA(5)
 #define RT_STRING MAKEINTRESOURCEA(6)
+#define RT_RCDATA MAKEINTRESOURCEA(10)
 #define RT_VERSION MAKEINTRESOURCEA(16)
 
 #define LoadLibrary LoadLibraryA
+#define LoadLibraryEx LoadLibraryExA
 #define GetModuleFileName GetModuleFileNameA
 #define FindResource FindResourceA

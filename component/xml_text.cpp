@@ -1,0 +1,108 @@
+#include "component/xml_text.h"
+
+#include <libxml/encoding.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace quillbox {
+namespace {
+
+thread_local int refusedLoads = 0;
+
+xmlParserInputPtr RefuseLoad(const char* /*url*/, const char* /*id*/, xmlParserCtxtPtr /*context*/) {
+  ++refusedLoads;
+  return nullptr;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The encoding named by the XML declaration at the start of `text`, or "" when there is none.
+// The parser has already accepted the declaration, so only its shape needs reading here.
+std::string DeclaredEncoding(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return "";
+  const auto end = text.find("?>");
+  if (end == std::string_view::npos) return "";
+  std::string_view decl = text.substr(5, end - 5);
+  const auto at = decl.find("encoding");
+  if (at == std::string_view::npos) return "";
+  std::size_t i = at + 8;
+  while (i < decl.size() && IsSpace(decl[i])) ++i;
+  if (i >= decl.size() || decl[i] != '=') return "";
+  ++i;
+  while (i < decl.size() && IsSpace(decl[i])) ++i;
+  if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return "";
+  const char quote = decl[i++];
+  const auto close = decl.find(quote, i);
+  if (close == std::string_view::npos) return "";
+  return std::string(decl.substr(i, close - i));
+}
+
+bool IsUtf8(const std::string& name) {
+  std::string upper;
+  for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper == "UTF-8" || upper == "UTF8";
+}
+
+struct BufferDeleter {
+  void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
+};
+using UniqueBuffer = std::unique_ptr<xmlBuffer, BufferDeleter>;
+
+struct HandlerCloser {
+  void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
+};
+using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
+
+}  // namespace
+
+ExternalLoadBlocker::ExternalLoadBlocker()
+    : previous_(xmlGetExternalEntityLoader()), refusedAtStart_(refusedLoads) {
+  xmlSetExternalEntityLoader(RefuseLoad);
+}
+
+ExternalLoadBlocker::~ExternalLoadBlocker() { xmlSetExternalEntityLoader(previous_); }
+
+int ExternalLoadBlocker::Refused() const { return refusedLoads - refusedAtStart_; }
+
+UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
+  if (!text) return nullptr;
+  ExternalLoadBlocker blocker;
+  // The length counts the terminating zero byte, which libxml2 takes as the end of the input.
+  // Parser options override libxml2's process-wide defaults, so entity substitution is asked for
+  // here: references to the internal subset's entities resolve, as callers rely on. The external
+  // subset is never loaded (no XML_PARSE_DTDLOAD), and the blocker refuses any other load.
+  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", "UTF-8", kOptions));
+  if (!doc || blocker.Refused() > 0) return nullptr;
+
+  const std::string declared = DeclaredEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
+  if (!declared.empty() && !IsUtf8(declared)) {
+    // Only keep an encoding that libxml2 can write; otherwise the document stays UTF-8.
+    if (UniqueHandler handler{xmlFindCharEncodingHandler(declared.c_str())}) {
+      xmlFree(const_cast<xmlChar*>(doc->encoding));
+      doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.c_str()));
+    }
+  }
+  return doc;
+}
+
+BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) {
+  if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
+  const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";
+  if (name.empty() || IsUtf8(name)) return Utf8ToBstr(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
+
+  UniqueHandler handler{xmlFindCharEncodingHandler(name.c_str())};
+  if (!handler) return nullptr;
+  UniqueBuffer in{xmlBufferCreateStatic(const_cast<xmlChar*>(bytes), static_cast<std::size_t>(size))};
+  UniqueBuffer out{xmlBufferCreateSize(static_cast<std::size_t>(size) * 2 + 16)};
+  if (!in || !out) return nullptr;
+  if (xmlCharEncInFunc(handler.get(), out.get(), in.get()) < 0) return nullptr;
+  return Utf8ToBstr(reinterpret_cast<const char*>(xmlBufferContent(out.get())),
+                    static_cast<std::size_t>(xmlBufferLength(out.get())));
+}
+
+}  // namespace quillbox

@@ -1,0 +1,98 @@
+#include "component/xml_text.h"
+#include "support/bstr_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <unistd.h>
+
+namespace quillbox {
+namespace {
+
+Utf8Text Utf8(const std::u16string& text) {
+  test::TempBstr b(text);
+  return BstrToUtf8(b);
+}
+
+std::u16string Serialise(xmlDocPtr doc) {
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemory(doc, &bytes, &size, 0);
+  UniqueXmlChars owned(bytes);
+  return test::Take(SerializedXmlToBstr(bytes, size, doc->encoding)).value_or(u"<failed>");
+}
+
+TEST(XmlText, DeclaredSingleByteEncodingKeepsCharactersAndDeclaration) {
+  const std::u16string input = u"<?xml version=\"1.0\" encoding=\"windows-1250\"?><a>\u010d\u0161\u017e \u20ac \u4e2d</a>";
+  UniqueXmlDoc doc = ParseUntrustedXml(Utf8(input));
+  ASSERT_TRUE(doc);
+  const std::u16string out = Serialise(doc.get());
+  EXPECT_NE(out.find(u"encoding=\"windows-1250\""), std::u16string::npos) << std::string(out.begin(), out.end());
+  EXPECT_NE(out.find(u"\u010d\u0161\u017e \u20ac "), std::u16string::npos);
+  // A character the encoding lacks survives as a character reference.
+  EXPECT_NE(out.find(u"&#20013;"), std::u16string::npos);
+}
+
+TEST(XmlText, Utf8AndUndeclaredDocumentsStayUtf8) {
+  for (const std::u16string input : {u"<a>\u010d</a>", u"<?xml version=\"1.0\" encoding=\"utf-8\"?><a>\u010d</a>"}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(Utf8(input));
+    ASSERT_TRUE(doc);
+    const std::u16string out = Serialise(doc.get());
+    EXPECT_NE(out.find(u"<a>\u010d</a>"), std::u16string::npos);
+  }
+}
+
+TEST(XmlText, UnknownEncodingNameIsAParseError) {
+  EXPECT_FALSE(ParseUntrustedXml(Utf8(u"<?xml version=\"1.0\" encoding=\"x-no-such\"?><a>\u010d</a>")));
+}
+
+TEST(XmlText, InternalEntitiesStillExpand) {
+  UniqueXmlDoc doc = ParseUntrustedXml(Utf8(u"<!DOCTYPE a [<!ENTITY n \"Ana\">]><a>&n;</a>"));
+  ASSERT_TRUE(doc);
+  EXPECT_NE(Serialise(doc.get()).find(u"<a>Ana</a>"), std::u16string::npos);
+}
+
+TEST(XmlText, ExternalEntitiesAreRefused) {
+  EXPECT_FALSE(ParseUntrustedXml(Utf8(u"<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/hostname\">]><a>&x;</a>")));
+  EXPECT_FALSE(ParseUntrustedXml(Utf8(u"<!DOCTYPE a [<!ENTITY x SYSTEM \"http://127.0.0.1:9/x\">]><a>&x;</a>")));
+  EXPECT_FALSE(ParseUntrustedXml(Utf8(u"<!DOCTYPE a [<!ENTITY % p SYSTEM \"file:///etc/hostname\"> %p;]><a/>")));
+}
+
+TEST(XmlText, ExternalDtdIsNeverRead) {
+  char path[] = "/tmp/quillbox-dtd-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string dtd = "<!ENTITY secret \"TOP-SECRET\">";
+  ASSERT_EQ(write(fd, dtd.data(), dtd.size()), static_cast<ssize_t>(dtd.size()));
+  close(fd);
+  xmlLoadExtDtdDefaultValue = 1;  // even with the process-wide default asking for it
+  const std::string url = std::string("file://") + path;
+  const std::u16string doc = u"<!DOCTYPE a SYSTEM \"" + std::u16string(url.begin(), url.end()) + u"\"><a>&secret;</a>";
+  UniqueXmlDoc parsed = ParseUntrustedXml(Utf8(doc));
+  if (parsed) {
+    EXPECT_EQ(Serialise(parsed.get()).find(u"TOP-SECRET"), std::u16string::npos);
+  }
+  xmlLoadExtDtdDefaultValue = 0;
+  unlink(path);
+}
+
+TEST(XmlText, BillionLaughsFailsInsteadOfExhaustingMemory) {
+  std::u16string doc = u"<!DOCTYPE a [<!ENTITY l0 \"ha\">";
+  auto number = [](int n) {
+    const std::string digits = std::to_string(n);
+    return std::u16string(digits.begin(), digits.end());
+  };
+  for (int i = 1; i <= 12; ++i) {
+    doc += u"<!ENTITY l" + number(i) + u" \"";
+    for (int k = 0; k < 10; ++k) doc += u"&l" + number(i - 1) + u";";
+    doc += u"\">";
+  }
+  doc += u"]><a>&l12;</a>";
+  EXPECT_FALSE(ParseUntrustedXml(Utf8(doc)));
+}
+
+TEST(XmlText, NoBytesGiveEmptyString) { EXPECT_EQ(test::Take(SerializedXmlToBstr(nullptr, 0, nullptr)), u""); }
+
+}  // namespace
+}  // namespace quillbox
