@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -330,6 +333,48 @@ TEST_F(Registrar, ARegistryFailureStopsRegistrationAndKeepsWhatWasWritten) {
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"First"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"Second"));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"Third"));
+}
+
+// Two installers registering at once under a shared NoRemove key: each run is one transaction, so
+// neither loses the other's entries and neither sees the other half done.
+TEST_F(Registrar, TwoProcessesRegisteringAtOnceBothKeepTheirEntries) {
+  auto scriptFor = [](char16_t who) {
+    std::u16string script = u"HKCR { NoRemove CLSID { ";
+    for (int i = 0; i < 100; ++i) {
+      script += u"ForceRemove '";
+      script.push_back(who);
+      for (char c : std::to_string(i)) script.push_back(static_cast<char16_t>(c));
+      script += u"' = s 'x' { InprocServer32 = s 'p' { val ThreadingModel = s 'Apartment' } } ";
+    }
+    return script + u"} }";
+  };
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<pid_t> children;
+  for (char16_t who : {u'A', u'B'}) {
+    const std::u16string script = scriptFor(who);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(go[1]);
+      char start = 0;
+      if (read(go[0], &start, 1) != 1) _exit(3);
+      for (int round = 0; round < 5; ++round)
+        if (registrar_->StringRegister(script.c_str()) != S_OK) _exit(1);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  close(go[0]);
+  ASSERT_EQ(write(go[1], "gg", 2), 2);
+  close(go[1]);
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(SubTree(HKEY_CLASSES_ROOT, u"CLSID").size(), 2u * 100 * 2);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, u"CLSID\\A99\\InprocServer32", u"ThreadingModel"), u"Apartment");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, u"CLSID\\B0\\InprocServer32"), u"p");
 }
 
 // Mutations of a valid script never crash the parser; a run either succeeds, refuses the script
