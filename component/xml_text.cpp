@@ -12,6 +12,8 @@ namespace {
 
 thread_local int refusedLoads = 0;
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 xmlParserInputPtr RefuseLoad(const char* /*url*/, const char* /*id*/, xmlParserCtxtPtr /*context*/) {
   ++refusedLoads;
   return nullptr;
@@ -22,7 +24,7 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // The encoding named by the XML declaration at the start of `text`, or "" when there is none.
 // The parser has already accepted the declaration, so only its shape needs reading here.
 std::string DeclaredEncoding(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return "";
   const auto end = text.find("?>");
   if (end == std::string_view::npos) return "";
@@ -74,8 +76,11 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // The length counts the terminating zero byte, which libxml2 takes as the end of the input.
   // Parser options override libxml2's process-wide defaults, so entity substitution is asked for
   // here: references to the internal subset's entities resolve, as callers rely on. The external
-  // subset is never loaded (no XML_PARSE_DTDLOAD), and the blocker refuses any other load.
-  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  // subset is asked for too, as the process-wide default would have it, so that the blocker sees
+  // (and refuses) it: a document whose DTD lives elsewhere fails instead of parsing silently
+  // without the defaults and entities its author meant it to have.
+  constexpr int kOptions =
+      XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", "UTF-8", kOptions));
   if (!doc || blocker.Refused() > 0) return nullptr;
 
@@ -101,8 +106,12 @@ BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding
   UniqueBuffer out{xmlBufferCreateSize(static_cast<std::size_t>(size) * 2 + 16)};
   if (!in || !out) return nullptr;
   if (xmlCharEncInFunc(handler.get(), out.get(), in.get()) < 0) return nullptr;
-  return Utf8ToBstr(reinterpret_cast<const char*>(xmlBufferContent(out.get())),
-                    static_cast<std::size_t>(xmlBufferLength(out.get())));
+  std::string_view decoded(reinterpret_cast<const char*>(xmlBufferContent(out.get())),
+                           static_cast<std::size_t>(xmlBufferLength(out.get())));
+  // The serialiser starts UTF-16 output with a byte-order mark; it describes the bytes, which
+  // the string no longer has, so it is not part of the text.
+  if (decoded.starts_with(kUtf8ByteOrderMark)) decoded.remove_prefix(kUtf8ByteOrderMark.size());
+  return Utf8ToBstr(decoded.data(), decoded.size());
 }
 
 }  // namespace quillbox

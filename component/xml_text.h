@@ -25,7 +25,7 @@ using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 // under the name "noname.xml", with the parser's process-wide defaults as the caller set them.
 //
 // The text comes from a web page, so nothing is loaded from disk or network: a document that
-// needs an external DTD or an external entity fails to parse. Entity expansion is bounded by
+// declares an external DTD subset or uses an external entity fails to parse. Entity expansion is bounded by
 // libxml2's amplification checks. Entities of the document's own internal subset still expand.
 //
 // An encoding named in the declaration other than UTF-8 is kept on the document (when libxml2 can
@@ -33,7 +33,8 @@ using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
 
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
-// decoded length; no bytes give an empty BSTR. Null when the bytes do not decode or memory runs out.
+// decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
+// UTF-16 document is not part of the text. Null when the bytes do not decode or memory runs out.
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding);
 
 // Keeps libxml2 from loading any external resource while it lives (process-wide, restored on

@@ -1,0 +1,71 @@
+#include "component/confined_xslt.h"
+
+#include "component/quiet_xml_errors.h"
+
+#include <libxml/xmlstring.h>
+#include <libxslt/xsltutils.h>
+
+#include <utility>
+
+namespace quillbox {
+namespace {
+
+thread_local int refusedAccesses = 0;
+
+xmlDocPtr LoadNothing(const xmlChar* /*uri*/, xmlDictPtr /*dict*/, int /*options*/, void* /*context*/,
+                      xsltLoadType /*type*/) {
+  return nullptr;
+}
+
+int Refuse(xsltSecurityPrefsPtr /*prefs*/, xsltTransformContextPtr /*context*/, const char* /*target*/) {
+  ++refusedAccesses;
+  return 0;
+}
+
+// document('') names the stylesheet itself. libxslt asks permission to read it by its URL, and
+// when the (blocked) loader then hands back nothing it uses the tree it already holds. Letting
+// that one name through keeps the idiom working without anything being read.
+int RefuseFileReads(xsltSecurityPrefsPtr prefs, xsltTransformContextPtr context, const char* target) {
+  if (context != nullptr && context->style != nullptr && context->style->doc != nullptr &&
+      context->style->doc->URL != nullptr && target != nullptr &&
+      xmlStrEqual(context->style->doc->URL, reinterpret_cast<const xmlChar*>(target))) {
+    return 1;
+  }
+  return Refuse(prefs, context, target);
+}
+
+UniqueSecurityPrefs ForbidEveryAccess() {
+  UniqueSecurityPrefs prefs(xsltNewSecurityPrefs());
+  if (!prefs) return nullptr;
+  const bool set = xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_FILE, RefuseFileReads) == 0 &&
+                   xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_FILE, Refuse) == 0 &&
+                   xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_CREATE_DIRECTORY, Refuse) == 0 &&
+                   xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_NETWORK, Refuse) == 0 &&
+                   xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_NETWORK, Refuse) == 0;
+  return set ? std::move(prefs) : nullptr;
+}
+
+}  // namespace
+
+StylesheetLoadBlocker::StylesheetLoadBlocker() : previous_(xsltDocDefaultLoader) { xsltSetLoaderFunc(LoadNothing); }
+
+StylesheetLoadBlocker::~StylesheetLoadBlocker() { xsltSetLoaderFunc(previous_); }
+
+UniqueXmlDoc ApplyConfined(xsltStylesheetPtr style, xmlDocPtr doc) {
+  UniqueSecurityPrefs prefs = ForbidEveryAccess();
+  if (!prefs) return nullptr;
+  UniqueTransformContext context(xsltNewTransformContext(style, doc));
+  if (!context) return nullptr;
+  if (xsltSetCtxtSecurityPrefs(prefs.get(), context.get()) != 0) return nullptr;
+  xsltSetTransformErrorFunc(context.get(), nullptr, QuietXmlErrors::Discard);
+
+  const int refusedBefore = refusedAccesses;
+  const char* noParameters[] = {nullptr};
+  UniqueXmlDoc result(xsltApplyStylesheetUser(style, doc, noParameters, nullptr, nullptr, context.get()));
+  const bool refused = refusedAccesses != refusedBefore;
+  const bool failed = context->state == XSLT_STATE_ERROR || context->state == XSLT_STATE_STOPPED;
+  if (refused || failed) return nullptr;
+  return result;
+}
+
+}  // namespace quillbox

@@ -1,0 +1,113 @@
+// Transform: applies a stylesheet that a page's script hands over as text to XmlDoc and gives the
+// result back as text. Both texts come from a web page, so neither may make the component read
+// or write anything beyond them, and nothing of the XML libraries' process-wide setup outlives the
+// call except the two parser defaults that the component has always left switched on.
+#include "component/bstr.h"
+#include "component/confined_xslt.h"
+#include "component/error_report.h"
+#include "component/quiet_xml_errors.h"
+#include "component/signature.h"
+#include "component/xml_text.h"
+#include "component/xslt_handles.h"
+
+#include <libexslt/exslt.h>
+#include <libxslt/xslt.h>
+
+namespace quillbox {
+namespace {
+
+// What one call obtains. The destructor releases it in the component's fixed order, on every
+// path: the stylesheet (with its document) or the bare stylesheet document, the result, the
+// input document, libxslt's globals, and last the UTF-8 text still held.
+struct TransformHoldings {
+  Utf8Text text;
+  UniqueXmlDoc input;
+  UniqueXmlDoc stylesheetDocument;
+  UniqueStylesheet stylesheet;
+  UniqueXmlDoc result;
+
+  TransformHoldings() = default;
+  TransformHoldings(const TransformHoldings&) = delete;
+  TransformHoldings& operator=(const TransformHoldings&) = delete;
+  ~TransformHoldings() {
+    stylesheet.reset();
+    stylesheetDocument.reset();
+    result.reset();
+    input.reset();
+    xsltCleanupGlobals();
+    text = Utf8Text{};
+  }
+};
+
+// Both texts are parsed under the one name "noname.xml", and libxslt tells documents apart by
+// name: document('') would find the input document under the stylesheet's name and hand that
+// back. The stylesheet goes by a name of its own; nothing is ever loaded by either name.
+void NameAsStylesheet(xmlDocPtr stylesheet) {
+  xmlFree(const_cast<xmlChar*>(stylesheet->URL));
+  stylesheet->URL = xmlStrdup(reinterpret_cast<const xmlChar*>("noname.xsl"));
+}
+
+bool Fail(Error error) {
+  SetError(error);
+  return false;
+}
+
+// Runs the transformation; on success `out` holds the serialised result. Records the error of the
+// failing step otherwise.
+bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
+  QuietXmlErrors quiet;
+  ExternalLoadBlocker noExternalEntities;
+  StylesheetLoadBlocker noStylesheetLoads;
+  TransformHoldings held;
+
+  if (xmlDoc == nullptr) return Fail(Error::XmlDocEmpty);
+  if (xsl == nullptr) return Fail(Error::XmlDocEmpty);
+
+  xmlLoadExtDtdDefaultValue = 1;
+  xmlSubstituteEntitiesDefault(1);
+
+  held.text = BstrToUtf8(xmlDoc);
+  held.input = ParseUntrustedXml(held.text);
+  if (!held.input) return Fail(Error::ParsingXml);
+
+  held.text = BstrToUtf8(xsl);
+  held.stylesheetDocument = ParseUntrustedXml(held.text);
+  if (!held.stylesheetDocument) return Fail(Error::ParsingSchemaXml);
+  NameAsStylesheet(held.stylesheetDocument.get());
+
+  // The EXSLT extensions, as xsltproc offers them. libxslt's globals are cleaned up after every
+  // call, so they are registered again for each.
+  exsltRegisterAll();
+  held.stylesheet.reset(xsltParseStylesheetDoc(held.stylesheetDocument.get()));
+  if (!held.stylesheet) return Fail(Error::ParsingXsltSchema);
+  static_cast<void>(held.stylesheetDocument.release());  // the stylesheet frees it from now on
+
+  held.result = ApplyConfined(held.stylesheet.get(), held.input.get());
+  if (!held.result) return Fail(Error::TransformingXml);
+
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemory(held.result.get(), &bytes, &size, 0);
+  UniqueXmlChars serialised(bytes);
+  // No buffer at all means the serialiser gave up (an xsl:output encoding it cannot write, or
+  // memory): that is a failed transformation, not an empty result.
+  if (!serialised) return Fail(Error::TransformingXml);
+  // The bytes are in the encoding the result document names (xsl:output), UTF-8 when none.
+  BSTR text = SerializedXmlToBstr(serialised.get(), size, held.result->encoding);
+  if (text == nullptr) return Fail(Error::TransformingXml);
+  out.reset(text);
+  return true;
+}
+
+}  // namespace
+
+HRESULT Signature::Transform(BSTR xsl, BSTR* tml) {
+  UniqueBstr result(SysAllocStringLen(u"", 0));
+  ClearErrorState();
+  UniqueBstr transformed;
+  if (RunTransform(XmlDoc_, xsl, transformed)) result = std::move(transformed);
+  if (tml != nullptr) *tml = result.release();
+  return S_OK;
+}
+
+}  // namespace quillbox

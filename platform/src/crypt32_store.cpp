@@ -1,0 +1,206 @@
+// The personal store "MY": the certificates of the NSS database that have a private key, in a
+// fixed order (nickname, then encoding), so the same database always enumerates the same way.
+#include "crypt32_objects.h"
+#include "nss_session.h"
+
+#include <cert.h>
+#include <pk11pub.h>
+
+#include <locale.h>
+#include <strings.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace qb::platform {
+namespace {
+
+struct CertListDeleter {
+  void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
+};
+
+std::string_view Nickname(const CERTCertificate* cert) {
+  return cert->nickname != nullptr ? std::string_view(cert->nickname) : std::string_view();
+}
+
+std::string_view Der(const CERTCertificate* cert) {
+  return std::string_view(reinterpret_cast<const char*>(cert->derCert.data), cert->derCert.len);
+}
+
+std::vector<CERTCertificate*> UserCertificates(CERTCertList* list) {
+  std::vector<CERTCertificate*> certs;
+  for (CERTCertListNode* node = CERT_LIST_HEAD(list); !CERT_LIST_END(node, list); node = CERT_LIST_NEXT(node))
+    certs.push_back(node->cert);
+  std::sort(certs.begin(), certs.end(), [](const CERTCertificate* a, const CERTCertificate* b) {
+    if (Nickname(a) != Nickname(b)) return Nickname(a) < Nickname(b);
+    return Der(a) < Der(b);
+  });
+  // A certificate held on two tokens is one certificate of the store.
+  certs.erase(std::unique(certs.begin(), certs.end(),
+                          [](const CERTCertificate* a, const CERTCertificate* b) { return Der(a) == Der(b); }),
+              certs.end());
+  return certs;
+}
+
+bool Matches(CertContext& context, DWORD findType, const void* findPara) {
+  switch (findType) {
+    case CERT_FIND_ANY:
+      return true;
+    case CERT_FIND_SUBJECT_STR_W:
+    case CERT_FIND_ISSUER_STR_W: {
+      const auto* wanted = static_cast<LPCWSTR>(findPara);
+      const std::u16string needle =
+          UpperCased(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
+      const std::u16string& text =
+          findType == CERT_FIND_SUBJECT_STR_W ? context.subjectSearchText : context.issuerSearchText;
+      return text.find(needle) != std::u16string::npos;
+    }
+    default:
+      return false;
+  }
+}
+
+// The position after `previous` in `store` (0 without one); releases `previous`.
+std::optional<std::size_t> StartAfter(CertStore* store, PCCERT_CONTEXT previous) {
+  if (previous == nullptr) return 0;
+  CertContext* context = ContextFrom(previous);
+  if (context == nullptr) return std::nullopt;
+  const bool sameStore = context->store == store;
+  const std::size_t next = context->index + 1;
+  ReleaseContext(context);
+  if (!sameStore) return std::nullopt;
+  return next;
+}
+
+}  // namespace
+
+std::u16string UpperCased(std::u16string_view text) {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  std::u16string out(text);
+  for (char16_t& unit : out) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;  // surrogate halves keep their case
+    if (locale != locale_t{}) {
+      unit = static_cast<char16_t>(towupper_l(static_cast<wint_t>(unit), locale));
+    } else if (unit >= u'a' && unit <= u'z') {
+      unit = static_cast<char16_t>(unit - u'a' + u'A');
+    }
+  }
+  return out;
+}
+
+CertStore* StoreFrom(HCERTSTORE store) {
+  auto* s = static_cast<CertStore*>(store);
+  return s != nullptr && s->magic == kStoreMagic ? s : nullptr;
+}
+
+void ReleaseStore(CertStore* store) {
+  if (store->references.fetch_sub(1) != 1) return;
+  store->magic = 0;
+  delete store;
+}
+
+}  // namespace qb::platform
+
+using namespace qb::platform;
+
+extern "C" {
+
+HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY, LPCSTR storeName) {
+  // Only the personal store exists here; the trust stores of Windows have no place in a signer.
+  if (storeName == nullptr || strcasecmp(storeName, "MY") != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  if (nss::OpenSession(false) != nss::SessionKind::Database) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  std::unique_ptr<CERTCertList, CertListDeleter> list(PK11_ListCerts(PK11CertListUser, nullptr));
+  auto store = std::make_unique<CertStore>();
+  store->magic = kStoreMagic;
+  if (list) {
+    for (CERTCertificate* cert : UserCertificates(list.get()))
+      store->certificates.push_back(MakeContext(cert, store.get(), store->certificates.size()));
+  }
+  return store.release();
+}
+
+BOOL WINAPI CertCloseStore(HCERTSTORE handle, DWORD) {
+  CertStore* store = StoreFrom(handle);
+  if (store == nullptr || !store->open) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  store->open = false;
+  std::vector<CertContext*> held;
+  held.swap(store->certificates);
+  for (CertContext* context : held) ReleaseContext(context);
+  ReleaseStore(store);
+  return TRUE;
+}
+
+PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE handle, PCCERT_CONTEXT previous) {
+  return CertFindCertificateInStore(handle, X509_ASN_ENCODING, 0, CERT_FIND_ANY, nullptr, previous);
+}
+
+PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE handle, DWORD, DWORD, DWORD findType,
+                                                 const void* findPara, PCCERT_CONTEXT previous) {
+  CertStore* store = StoreFrom(handle);
+  if (store == nullptr || !store->open) {
+    CertFreeCertificateContext(previous);
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (findType != CERT_FIND_ANY && findType != CERT_FIND_SUBJECT_STR_W && findType != CERT_FIND_ISSUER_STR_W) {
+    CertFreeCertificateContext(previous);
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return nullptr;
+  }
+  const auto start = StartAfter(store, previous);
+  if (!start) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return nullptr;
+  }
+  for (std::size_t i = *start; i < store->certificates.size(); ++i) {
+    CertContext* context = store->certificates[i];
+    if (Matches(*context, findType, findPara)) {
+      context->references.fetch_add(1);
+      return &context->context;
+    }
+  }
+  SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+  return nullptr;
+}
+
+DWORD WINAPI CertNameToStrA(DWORD encoding, PCERT_NAME_BLOB name, DWORD strType, LPSTR text, DWORD size) {
+  // The answer is always at least the terminator, as crypt32's is.
+  std::string narrow;
+  const DWORD form = strType & 0xFFFF;
+  const bool knownForm = form == CERT_SIMPLE_NAME_STR || form == CERT_OID_NAME_STR || form == CERT_X500_NAME_STR;
+  if (name != nullptr && (encoding & X509_ASN_ENCODING) != 0 && knownForm) {
+    if (const auto decoded = DecodeName(name->pbData, name->cbData)) {
+      const std::u16string wide = Utf8ToUtf16(RenderName(*decoded, strType));
+      if (!wide.empty()) {
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                              nullptr, nullptr);
+        if (bytes > 0) {
+          narrow.resize(static_cast<std::size_t>(bytes));
+          WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), bytes, nullptr,
+                              nullptr);
+        }
+      }
+    }
+  }
+  const DWORD needed = static_cast<DWORD>(narrow.size() + 1);
+  if (text == nullptr || size == 0) return needed;
+  const DWORD copied = std::min<DWORD>(size - 1, static_cast<DWORD>(narrow.size()));
+  std::memcpy(text, narrow.data(), copied);
+  text[copied] = '\0';
+  return copied + 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,111 @@
+// The crypto back end of the real signature library: xmlsec's NSS back end over the platform's
+// NSS session and certificate store.
+//
+// NSS belongs to the platform, which opens it once per process and keeps it open while any
+// certificate or key lives. xmlSecNssAppInit would initialise NSS on its own (without the user's
+// database) and xmlSecNssAppShutdown logs every token out and shuts NSS down under the platform's
+// feet, so the application-level start and end only make sure the platform's session is there.
+#include "signing/signature_library.h"
+
+#include <qbcrypt.h>
+
+#include <xmlsec/nss/crypto.h>
+#include <xmlsec/nss/pkikeys.h>
+#include <xmlsec/nss/x509.h>
+
+#include <cert.h>
+#include <keyhi.h>
+#include <pk11pub.h>
+
+#include <memory>
+
+namespace quillbox {
+namespace {
+
+struct NssCertDeleter {
+  void operator()(CERTCertificate* cert) const { CERT_DestroyCertificate(cert); }
+};
+using UniqueNssCert = std::unique_ptr<CERTCertificate, NssCertDeleter>;
+
+struct PrivateKeyDeleter {
+  void operator()(SECKEYPrivateKey* key) const { SECKEY_DestroyPrivateKey(key); }
+};
+struct PublicKeyDeleter {
+  void operator()(SECKEYPublicKey* key) const { SECKEY_DestroyPublicKey(key); }
+};
+
+// The NSS certificate behind a context, found by its encoding: a new NSS reference.
+UniqueNssCert NssCertificateFor(PCCERT_CONTEXT certificate) {
+  if (certificate == nullptr || certificate->pbCertEncoded == nullptr) return nullptr;
+  SECItem der{siBuffer, certificate->pbCertEncoded, certificate->cbCertEncoded};
+  return UniqueNssCert(CERT_FindCertByDERCert(CERT_GetDefaultCertDB(), &der));
+}
+
+// Says why the private key could not be had, through the library's error report so that it
+// reaches ErrorDesc like every other failure inside the library.
+void ReportMissingPrivateKey(CERTCertificate* cert) {
+  PK11SlotInfo* slot = cert->slot;
+  if (slot != nullptr && PK11_NeedLogin(slot) && !PK11_IsLoggedIn(slot, nullptr)) {
+    xmlSecError(XMLSEC_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+                "the private key is on token \"%s\", which needs a password, and none was given",
+                PK11_GetTokenName(slot));
+    return;
+  }
+  xmlSecError(XMLSEC_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+              "no private key for the certificate \"%s\"", cert->subjectName != nullptr ? cert->subjectName : "");
+}
+
+}  // namespace
+
+int XmlSecNssLibrary::CryptoAppInit(const char*) {
+  // Without a certificate database the back end still starts, so that a missing store is told as
+  // such when the store is opened rather than as a crypto start failure.
+  return QbCryptOpenSession(FALSE) ? 0 : -1;
+}
+
+int XmlSecNssLibrary::CryptoInit() { return xmlSecNssInit(); }
+int XmlSecNssLibrary::CryptoShutdown() { return xmlSecNssShutdown(); }
+int XmlSecNssLibrary::CryptoAppShutdown() { return 0; }
+
+xmlSecTransformId XmlSecNssLibrary::TransformRsaSha1() { return xmlSecNssTransformRsaSha1GetKlass(); }
+xmlSecTransformId XmlSecNssLibrary::TransformSha1() { return xmlSecNssTransformSha1GetKlass(); }
+xmlSecKeyDataId XmlSecNssLibrary::KeyDataX509() { return xmlSecNssKeyDataX509GetKlass(); }
+
+int XmlSecNssLibrary::KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
+  UniqueNssCert cert = NssCertificateFor(certificate);
+  if (!cert || xmlSecNssKeyDataX509AdoptKeyCert(data, cert.get()) < 0) return -1;
+  cert.release();  // the data owns the NSS reference now
+  CertFreeCertificateContext(certificate);
+  return 0;
+}
+
+int XmlSecNssLibrary::KeyDataX509AdoptCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
+  UniqueNssCert cert = NssCertificateFor(certificate);
+  if (!cert || xmlSecNssKeyDataX509AdoptCert(data, cert.get()) < 0) return -1;
+  cert.release();
+  CertFreeCertificateContext(certificate);
+  return 0;
+}
+
+xmlSecKeyDataPtr XmlSecNssLibrary::CertAdopt(PCCERT_CONTEXT certificate, xmlSecKeyDataType type) {
+  UniqueNssCert cert = NssCertificateFor(certificate);
+  if (!cert) return nullptr;
+  std::unique_ptr<SECKEYPublicKey, PublicKeyDeleter> publicKey(CERT_ExtractPublicKey(cert.get()));
+  if (!publicKey) return nullptr;
+  std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> privateKey;
+  if ((type & xmlSecKeyDataTypePrivate) != 0) {
+    privateKey.reset(PK11_FindKeyByAnyCert(cert.get(), nullptr));
+    if (!privateKey) {
+      ReportMissingPrivateKey(cert.get());
+      return nullptr;
+    }
+  }
+  xmlSecKeyDataPtr value = xmlSecNssPKIAdoptKey(privateKey.get(), publicKey.get());
+  if (value == nullptr) return nullptr;
+  privateKey.release();  // the key value owns both keys now
+  publicKey.release();
+  CertFreeCertificateContext(certificate);
+  return value;
+}
+
+}  // namespace quillbox

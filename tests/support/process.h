@@ -1,0 +1,37 @@
+// Running the command-line tools (certutil, pk12util, xmlsec1) that tests build fixtures with.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillbox::test {
+
+struct CommandResult {
+  int status = -1;     // the exit status, or -1 when the program could not be run
+  std::string output;  // standard output and standard error together
+};
+
+// Runs `argv` (argv[0] looked up on PATH) without a shell, with empty standard input.
+CommandResult RunCommand(const std::vector<std::string>& argv);
+
+// A directory under $TMPDIR (or /tmp), removed with everything in it when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix = "quillbox-test");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  TempDir(TempDir&& other) noexcept;
+  TempDir& operator=(TempDir&&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);
+
+}  // namespace quillbox::test
