@@ -7,6 +7,12 @@
 namespace quillbox {
 namespace {
 
+// Whether xmlSecInit has succeeded without a matching xmlSecShutdown. xmlsec 1.2 is not safe to
+// shut down when it is not running: the shutdown reports assertion failures through the error
+// callback and leaves its registries in a state in which the next start of the crypto back end
+// fails. The session's end is called on every path of Sign, also when the start never ran.
+bool coreStarted = false;
+
 SignatureLibrary*& ActiveSlot() {
   static XmlSecNssLibrary real;
   static SignatureLibrary* active = &real;
@@ -22,11 +28,19 @@ ScopedSignatureLibrary::ScopedSignatureLibrary(SignatureLibrary& library) : prev
 }
 ScopedSignatureLibrary::~ScopedSignatureLibrary() { ActiveSlot() = previous_; }
 
-int XmlSecNssLibrary::Init() { return xmlSecInit(); }
+int XmlSecNssLibrary::Init() {
+  const int result = xmlSecInit();
+  if (result >= 0) coreStarted = true;
+  return result;
+}
 int XmlSecNssLibrary::CheckVersionExt(int major, int minor, int subminor, xmlSecCheckVersionMode mode) {
   return xmlSecCheckVersionExt(major, minor, subminor, mode);
 }
-int XmlSecNssLibrary::Shutdown() { return xmlSecShutdown(); }
+int XmlSecNssLibrary::Shutdown() {
+  if (!coreStarted) return 0;
+  coreStarted = false;
+  return xmlSecShutdown();
+}
 void XmlSecNssLibrary::ErrorsSetCallback(xmlSecErrorsCallback callback) { xmlSecErrorsSetCallback(callback); }
 
 xmlSecKeyDataPtr XmlSecNssLibrary::KeyDataCreate(xmlSecKeyDataId id) { return xmlSecKeyDataCreate(id); }

@@ -68,6 +68,7 @@ QB_PLATFORM_API HRESULT WINAPI LoadTypeLibEx(LPCOLESTR file, REGKIND kind, IType
 QB_PLATFORM_API HRESULT WINAPI LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** typeLib);
 QB_PLATFORM_API HRESULT WINAPI RegisterTypeLib(ITypeLib* typeLib, LPCOLESTR fullPath, LPCOLESTR helpDir);
 QB_PLATFORM_API HRESULT WINAPI UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind);
+QB_PLATFORM_API HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID libId, USHORT major, USHORT minor, LCID lcid, BSTR* path);
 
 // IDispatch served from type information, for objects whose dispatch layer is their type library.
 QB_PLATFORM_API HRESULT WINAPI DispGetIDsOfNames(ITypeInfo* typeInfo, LPOLESTR* names, UINT count, DISPID* ids);

@@ -35,11 +35,6 @@ struct CERT_PUBLIC_KEY_INFO {
   CRYPT_BIT_BLOB PublicKey;
 };
 
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
-
 struct CERT_EXTENSION {
   LPSTR pszObjId;
   BOOL fCritical;

@@ -7,4 +7,5 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winnls.h"
+#include "winreg.h"
 #include "winuser.h"

@@ -1,0 +1,38 @@
+// The ways a dialog can reach the user: a GTK window when there is a display, a prompt on the
+// controlling terminal when there is one, otherwise none (which answers as a cancel).
+#pragma once
+
+#include "certificate_list.h"
+#include "terminal.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qb::cryptdlg {
+
+// What the password prompt is asked; texts are UTF-8.
+struct PasswordRequest {
+  std::string tokenName;
+  bool retry = false;  // the previous answer was wrong
+};
+
+// True when a display is named in the environment and GTK can open it. GTK is initialised on the
+// first call that finds a display and stays initialised for the life of the process.
+bool GtkDisplayAvailable();
+
+// Each returns the chosen row (or the password) or nothing when the user cancels. `title` is UTF-8.
+std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::vector<CertificateRow>& rows,
+                                          std::size_t initialRow);
+std::optional<std::size_t> ChooseOnTerminal(Terminal& terminal, const std::string& title,
+                                            const std::vector<CertificateRow>& rows);
+
+// The password is written zero-terminated into `buffer` (`size` bytes in all), as UTF-8. A password
+// that does not fit is refused rather than cut short.
+bool AskPasswordInWindow(const PasswordRequest& request, char* buffer, DWORD size);
+bool AskPasswordOnTerminal(Terminal& terminal, const PasswordRequest& request, char* buffer, DWORD size);
+
+}  // namespace qb::cryptdlg

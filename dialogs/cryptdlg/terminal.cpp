@@ -1,0 +1,80 @@
+#include "terminal.h"
+
+#include "display_text.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace qb::cryptdlg {
+
+Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
+  if (tcgetattr(fd_, &saved_) != 0) return;
+  termios quiet = saved_;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;
+  // TCSANOW, not TCSAFLUSH: input typed ahead of the prompt is kept, not thrown away.
+  active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
+}
+
+Terminal::QuietInput::~QuietInput() {
+  if (active_) tcsetattr(fd_, TCSANOW, &saved_);
+}
+
+std::optional<Terminal> Terminal::Open() {
+  const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  return Terminal(fd);
+}
+
+Terminal::Terminal(Terminal&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+Terminal::~Terminal() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool Terminal::Write(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = write(fd_, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::optional<Terminal::Line> Terminal::ReadLine(std::size_t maxBytes, bool secret) {
+  Line line;
+  line.text.reserve(maxBytes + 1);  // no reallocation, so no stray copies of a secret
+  bool readAny = false;
+  for (;;) {
+    char c = 0;
+    const ssize_t n = read(fd_, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // End of input (or a hang-up) before anything was typed is a refusal; after some text it
+      // ends the line, as a terminal's end-of-file key does mid-line.
+      if (!readAny) {
+        if (secret) Wipe(line.text);
+        return std::nullopt;
+      }
+      break;
+    }
+    readAny = true;
+    if (c == '\n') break;
+    if (line.tooLong) continue;
+    if (line.text.size() == maxBytes) {
+      line.tooLong = true;
+      if (secret) Wipe(line.text);
+      line.text.clear();
+      continue;
+    }
+    line.text.push_back(c);
+  }
+  if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+  return line;
+}
+
+}  // namespace qb::cryptdlg

@@ -1,0 +1,52 @@
+// The process's controlling terminal, opened directly so that prompts work whatever the standard
+// streams are redirected to, as a console program's dialog would.
+#pragma once
+
+#include <termios.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qb::cryptdlg {
+
+class Terminal {
+ public:
+  // The controlling terminal, or nothing when the process has none.
+  static std::optional<Terminal> Open();
+
+  Terminal(Terminal&& other) noexcept;
+  Terminal& operator=(Terminal&&) = delete;
+  ~Terminal();
+
+  bool Write(std::string_view text);
+
+  struct Line {
+    std::string text;      // without the line end
+    bool tooLong = false;  // the line was longer than asked for; its text is dropped
+  };
+  // One line of input of at most `maxBytes` bytes; nothing at end of input (or on an error).
+  // With `secret`, what is dropped is wiped.
+  std::optional<Line> ReadLine(std::size_t maxBytes, bool secret = false);
+
+  // Keeps typed input from being echoed while it lives. Taken before the prompt is written, so
+  // that nothing typed ahead of the prompt shows either.
+  class QuietInput {
+   public:
+    explicit QuietInput(const Terminal& terminal);
+    QuietInput(const QuietInput&) = delete;
+    QuietInput& operator=(const QuietInput&) = delete;
+    ~QuietInput();
+
+   private:
+    int fd_;
+    termios saved_{};
+    bool active_ = false;
+  };
+
+ private:
+  explicit Terminal(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+}  // namespace qb::cryptdlg

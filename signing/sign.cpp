@@ -1,0 +1,143 @@
+// Sign: from the input checks to the signed document in XmlDoc, with one clean-up on every path.
+#include "component/signature.h"
+
+#include "component/bstr.h"
+#include "component/error_report.h"
+#include "component/xml_text.h"
+#include "server/protected_mode.h"
+#include "signing/crypto_session.h"
+#include "signing/signature_library.h"
+#include "signing/signature_template.h"
+#include "signing/x509_data_completion.h"
+
+#include <memory>
+
+namespace quillbox {
+namespace {
+
+struct StoreCloser {
+  void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using UniqueStore = std::unique_ptr<void, StoreCloser>;
+
+struct CertificateFreer {
+  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
+};
+using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+
+struct KeyDestroyer {
+  void operator()(xmlSecKeyPtr key) const { ActiveSignatureLibrary().KeyDestroy(key); }
+};
+using UniqueKey = std::unique_ptr<xmlSecKey, KeyDestroyer>;
+
+// The context never owns the key: it is taken out before the context goes, so destroying the
+// context leaves the key to its own owner.
+struct ContextDestroyer {
+  void operator()(xmlSecDSigCtxPtr context) const {
+    context->signKey = nullptr;
+    ActiveSignatureLibrary().DSigCtxDestroy(context);
+  }
+};
+using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
+
+// The whole document as the XML library writes it, read back into a new BSTR; null on failure.
+BSTR SerialiseDocument(xmlDocPtr doc) {
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemory(doc, &bytes, &size, 0);
+  UniqueXmlChars dumped(bytes);
+  if (!dumped) return nullptr;
+  return SerializedXmlToBstr(dumped.get(), size, doc->encoding);
+}
+
+}  // namespace
+
+bool Signature::CheckSignInputs() {
+  if (XmlDoc_ == nullptr) {
+    SetError(Error::XmlDocEmpty);
+    return false;
+  }
+  if (CertFindOption_ == FindByIssuerSerial && (CertSerial_ == nullptr || CertIssuerName_ == nullptr)) {
+    SetError(Error::CertUniqueIdEmpty);
+    return false;
+  }
+  if (CertFindOption_ == FindBySubject && CertSubject_ == nullptr) {
+    SetError(Error::CertSubjectEmpty);
+    return false;
+  }
+  return true;
+}
+
+HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
+  VARIANT_BOOL ignored = VARIANT_FALSE;
+  VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
+  result = VARIANT_FALSE;
+  ClearErrorState();
+
+  // Declared in the reverse of the clean-up order: leaving this scope closes the store, frees the
+  // certificate, destroys the context, then the key, the texts and the document, and ends the
+  // library session last, whichever step stopped the call.
+  const CryptoSessionEnd sessionEnd;
+  UniqueXmlDoc doc;
+  Utf8Text documentText;
+  UniqueKey key;
+  UniqueContext context;
+  UniqueCertificate certificate;
+  UniqueStore store;
+
+  if (IsProtectedMode()) {
+    SetError(Error::AccessDenied);
+    return S_OK;
+  }
+  if (!CheckSignInputs()) return S_OK;
+  if (StartCryptoSession() != 0) return S_OK;
+
+  SignatureLibrary& library = ActiveSignatureLibrary();
+  library.ErrorsSetCallback(CryptoErrorCallback);
+
+  documentText = BstrToUtf8(XmlDoc_);
+  doc = ParseUntrustedXml(documentText);
+  if (!doc) {
+    SetError(Error::ParsingXml);
+    return S_OK;
+  }
+
+  xmlNodePtr signature = BuildSignatureTemplate(doc.get(), Advanced_, UserName_, LocalTimeStamp_);
+  if (signature == nullptr) return S_OK;
+
+  store.reset(CertOpenSystemStoreA(0, "MY"));
+  if (!store) {
+    SetError(Error::OpenCertStore);
+    return S_OK;
+  }
+
+  certificate.reset(FindCertificate(store.get()));
+  if (!certificate) return S_OK;
+
+  context.reset(library.DSigCtxCreate(nullptr));
+  if (!context) {
+    SetError(Error::CreatingSigContext);
+    return S_OK;
+  }
+
+  key.reset(CreateSigningKey(certificate.get()));
+  if (!key) return S_OK;
+
+  context->signKey = key.get();
+  if (library.DSigCtxSign(context.get(), signature) != 0 || !CompleteX509Data(signature, certificate.get())) {
+    SetError(Error::SigningDoc);
+    return S_OK;
+  }
+
+  BSTR signedDocument = SerialiseDocument(doc.get());
+  if (signedDocument == nullptr) {
+    // Nothing to hand back: report it rather than empty XmlDoc under a success.
+    SetError(Error::SigningDoc);
+    return S_OK;
+  }
+  AdoptXmlDoc(signedDocument);
+  result = VARIANT_TRUE;
+  return S_OK;
+}
+
+}  // namespace quillbox

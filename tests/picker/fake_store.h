@@ -1,0 +1,52 @@
+// An in-memory certificate store for the dialog tests, standing in for crypt32's store calls.
+// The test program exports CertEnumCertificatesInStore and its companions, so the dialog module,
+// loaded into the program, enumerates these certificates instead of a real database. Reference
+// counts are tracked per certificate so tests can see that every reference is released.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillbox::test {
+
+struct FakeCertificateSpec {
+  std::string subject;      // what CertNameToStrA renders, in the ANSI code page
+  std::string issuer;
+  std::vector<BYTE> serial;  // least significant byte first, as the store keeps it
+  FILETIME notBefore{};
+  FILETIME notAfter{};
+};
+
+// A FILETIME for a UTC calendar time.
+FILETIME FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+class FakeStore {
+ public:
+  explicit FakeStore(const std::vector<FakeCertificateSpec>& certificates);
+  FakeStore(const FakeStore&) = delete;
+  FakeStore& operator=(const FakeStore&) = delete;
+  ~FakeStore();
+
+  HCERTSTORE Handle();
+  PCCERT_CONTEXT At(std::size_t index) const;
+  // Index of a certificate of this store, or -1.
+  int IndexOf(PCCERT_CONTEXT certificate) const;
+  // References held outside the store, summed over its certificates.
+  long OutstandingReferences() const;
+  // True once any certificate was released more often than it was handed out.
+  bool OverReleased() const;
+  // From the `n`-th enumeration step on (1 = the first), the enumeration fails as for a handle
+  // that is not a store.
+  void FailEnumerationAt(int n);
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace quillbox::test

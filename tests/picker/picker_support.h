@@ -1,0 +1,57 @@
+// Shared pieces of the dialog tests: loading the module as the component does, a selection
+// request filled as the component fills it, and a standard set of fake certificates.
+#pragma once
+
+#include "picker/fake_store.h"
+
+#include <windows.h>
+#include <cryptdlg.h>
+
+#include <string>
+#include <vector>
+
+namespace quillbox::test {
+
+inline constexpr const char* kPickerTitle = "Izberite certifikat";
+
+// cryptdlg loaded by its Windows name for the life of the object.
+class CryptdlgModule {
+ public:
+  CryptdlgModule();
+  CryptdlgModule(const CryptdlgModule&) = delete;
+  CryptdlgModule& operator=(const CryptdlgModule&) = delete;
+  ~CryptdlgModule();
+
+  bool Loaded() const { return select_ != nullptr && password_ != nullptr; }
+  BOOL Select(CERT_SELECT_STRUCT_A* request) const { return select_(request); }
+  BOOL Password(const char* token, BOOL retry, char* buffer, DWORD size) const {
+    return password_(nullptr, token, retry, buffer, size);
+  }
+
+ private:
+  using PasswordPrompt = BOOL(WINAPI*)(void*, LPCSTR, BOOL, LPSTR, DWORD);
+  HMODULE module_ = nullptr;
+  PFNCERTSELECTCERTIFICATEA select_ = nullptr;
+  PasswordPrompt password_ = nullptr;
+};
+
+// A request over one store, as the component sends it: no owner, no template, no filter, no
+// certificate chosen in advance, an empty help file name.
+struct SelectRequest {
+  explicit SelectRequest(HCERTSTORE store, const char* title = kPickerTitle);
+  SelectRequest(const SelectRequest&) = delete;
+  SelectRequest& operator=(const SelectRequest&) = delete;
+
+  HCERTSTORE stores[1];
+  PCCERT_CONTEXT chosen[1] = {nullptr};
+  CERT_SELECT_STRUCT_A request{};
+};
+
+// Three certificates with distinct names, serials (one with a leading zero byte) and validity.
+std::vector<FakeCertificateSpec> SampleCertificates();
+
+// "result=R count=C chosen=I outstanding=O": the outcome of a call in one comparable text,
+// where I is the index of the chosen certificate in `store` (-1 for none).
+std::string Outcome(BOOL result, const SelectRequest& request, const FakeStore& store);
+
+}  // namespace quillbox::test

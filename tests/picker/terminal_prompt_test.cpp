@@ -1,0 +1,214 @@
+// The dialogs without a display: a numbered prompt on the controlling terminal (driven through a
+// pseudo-terminal), and a cancel when there is no terminal either.
+#include "picker/child_process.h"
+#include "picker/picker_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace quillbox::test {
+namespace {
+
+constexpr const char* kChoicePrompt = "empty to cancel: ";
+
+class TerminalPicker : public ::testing::Test {
+ protected:
+  FakeStore store{SampleCertificates()};
+
+  // Calls the dialog over `store` in the child and reports the outcome.
+  ChildBody Pick(const char* title = kPickerTitle) {
+    return [this, title] {
+      CryptdlgModule module;
+      if (!module.Loaded()) return std::string("module not loaded");
+      SelectRequest request(store.Handle(), title);
+      const BOOL result = module.Select(&request.request);
+      return Outcome(result, request, store);
+    };
+  }
+};
+
+TEST_F(TerminalPicker, ListsEveryCertificateWithItsTextsAndTakesTheNumberTyped) {
+  const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, "2\n"}});
+  // The chosen certificate is handed over as one further reference; everything else is released.
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=1 outstanding=1");
+  const std::string& shown = run.transcript;
+  EXPECT_NE(shown.find("Izberite certifikat"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("1. CN=Ana Novak, O=Quillbox Test, C=SI"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("2. CN=Bojan Kralj, O=Quillbox Test, C=SI"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("3. CN=Cvetka Zupan, O=Druga, C=SI"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Issuer:        CN=Other CA, C=SI"), std::string::npos) << shown;
+  // Serial numbers most significant byte first, leading zero byte kept, bytes read unsigned.
+  EXPECT_NE(shown.find("Serial number: 013CFF0A"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Serial number: 0042"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Serial number: FF80"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Valid from:    2024-01-15 08:30:00 UTC"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Valid to:      2032-12-31 23:59:59 UTC"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Certificate number (1-3)"), std::string::npos) << shown;
+}
+
+TEST_F(TerminalPicker, EmptyInputCancels) {
+  const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, "\n"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+}
+
+TEST_F(TerminalPicker, BlankInputCancels) {
+  const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, "   \n"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+}
+
+TEST_F(TerminalPicker, EndOfInputCancels) {
+  const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, "\x04"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+}
+
+TEST_F(TerminalPicker, InvalidAnswersAskAgain) {
+  const TerminalRun run = RunOnTerminal(
+      Pick(), {{kChoicePrompt, "abc\n"}, {kChoicePrompt, "0\n"}, {kChoicePrompt, " 3 \n"}});
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=2 outstanding=1");
+  EXPECT_NE(run.transcript.find("That is not a number from 1 to 3."), std::string::npos) << run.transcript;
+}
+
+TEST_F(TerminalPicker, TooManyInvalidAnswersCancel) {
+  const TerminalRun run =
+      RunOnTerminal(Pick(), {{kChoicePrompt, "4\n"}, {kChoicePrompt, "-1\n"}, {kChoicePrompt, "2x\n"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+  EXPECT_NE(run.transcript.find("No certificate chosen."), std::string::npos) << run.transcript;
+}
+
+TEST_F(TerminalPicker, OverlongAnswerIsInvalidNotTruncated) {
+  // A long run of digits whose first characters would be a valid choice.
+  const std::string longAnswer = "1" + std::string(200, '0') + "\n";
+  const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, longAnswer}, {kChoicePrompt, "1\n"}});
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=0 outstanding=1");
+  EXPECT_NE(run.transcript.find("That is not a number"), std::string::npos) << run.transcript;
+}
+
+TEST_F(TerminalPicker, EmptyStoreSaysSoAndCancelsWithoutAsking) {
+  FakeStore empty({});
+  const TerminalRun run = RunOnTerminal(
+      [&empty] {
+        CryptdlgModule module;
+        SelectRequest request(empty.Handle());
+        return Outcome(module.Select(&request.request), request, empty);
+      },
+      {});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+  EXPECT_NE(run.transcript.find("no certificates"), std::string::npos) << run.transcript;
+  EXPECT_EQ(run.transcript.find(kChoicePrompt), std::string::npos) << run.transcript;
+}
+
+TEST_F(TerminalPicker, StoreThatCannotBeEnumeratedCancelsWithoutAskingAndReleasesWhatItTook) {
+  store.FailEnumerationAt(2);  // the first certificate comes, then the store fails
+  const TerminalRun run = RunOnTerminal(Pick(), {});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+  EXPECT_EQ(run.transcript.find(kChoicePrompt), std::string::npos) << run.transcript;
+}
+
+TEST_F(TerminalPicker, FilterDecidesWhichCertificatesAreOffered) {
+  const TerminalRun run = RunOnTerminal(
+      [this] {
+        CryptdlgModule module;
+        SelectRequest request(store.Handle());
+        request.request.lCustData = 2;  // keep only the certificate at this position
+        request.request.pfnFilter = [](PCCERT_CONTEXT certificate, LPARAM keep, DWORD, DWORD) -> BOOL {
+          return std::strstr(reinterpret_cast<const char*>(certificate->pCertInfo->Subject.pbData),
+                             keep == 2 ? "Cvetka" : "nobody") != nullptr;
+        };
+        return Outcome(module.Select(&request.request), request, store);
+      },
+      {{kChoicePrompt, "1\n"}});
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=2 outstanding=1");
+  EXPECT_EQ(run.transcript.find("Ana Novak"), std::string::npos) << run.transcript;
+  EXPECT_NE(run.transcript.find("Certificate number (1-1)"), std::string::npos) << run.transcript;
+}
+
+TEST_F(TerminalPicker, ChosenReferenceOutlivesTheModule) {
+  const TerminalRun run = RunOnTerminal(
+      [this] {
+        SelectRequest request(store.Handle());
+        BOOL result = FALSE;
+        {
+          CryptdlgModule module;  // loaded and freed around the call, as the component does
+          result = module.Select(&request.request);
+        }
+        const std::string outcome = Outcome(result, request, store);
+        // Still the certificate it was, and released exactly once by its new owner.
+        const std::string subject(reinterpret_cast<const char*>(request.chosen[0]->pCertInfo->Subject.pbData),
+                                  request.chosen[0]->pCertInfo->Subject.cbData);
+        CertFreeCertificateContext(request.chosen[0]);
+        return outcome + " subject=" + subject + " after=" + std::to_string(store.OutstandingReferences());
+      },
+      {{kChoicePrompt, "3\n"}});
+  EXPECT_EQ(run.reported,
+            "result=1 count=1 chosen=2 outstanding=1 subject=CN=Cvetka Zupan, O=Druga, C=SI after=0");
+}
+
+TEST(TerminalPassword, ReadsThePasswordWithoutEchoingIt) {
+  const TerminalRun run = RunOnTerminal(
+      [] {
+        CryptdlgModule module;
+        char password[32];
+        std::memset(password, 'x', sizeof password);
+        const BOOL result = module.Password("NSS Certificate DB", FALSE, password, sizeof password);
+        return "result=" + std::to_string(result) + " password=" + std::string(password);
+      },
+      {{"Password for NSS Certificate DB: ", "s3cret pass\n"}});
+  EXPECT_EQ(run.reported, "result=1 password=s3cret pass");
+  EXPECT_EQ(run.transcript.find("s3cret"), std::string::npos) << run.transcript;
+}
+
+TEST(TerminalPassword, RetrySaysThePreviousAnswerWasWrong) {
+  const TerminalRun run = RunOnTerminal(
+      [] {
+        CryptdlgModule module;
+        char password[32];
+        const BOOL result = module.Password("Token", TRUE, password, sizeof password);
+        return "result=" + std::to_string(result) + " password=" + std::string(password);
+      },
+      {{"Password for Token: ", "again\n"}});
+  EXPECT_EQ(run.reported, "result=1 password=again");
+  EXPECT_NE(run.transcript.find("not accepted"), std::string::npos) << run.transcript;
+}
+
+TEST(TerminalPassword, EmptyOrEndOfInputGivesUp) {
+  for (const char* typed : {"\n", "\x04"}) {
+    const TerminalRun run = RunOnTerminal(
+        [] {
+          CryptdlgModule module;
+          char password[16] = "stale";
+          const BOOL result = module.Password("Token", FALSE, password, sizeof password);
+          return "result=" + std::to_string(result) + " password=" + std::string(password);
+        },
+        {{"Password for Token: ", typed}});
+    EXPECT_EQ(run.reported, "result=0 password=") << "typed " << static_cast<int>(typed[0]) << "\n" << run.transcript;
+  }
+}
+
+TEST(TerminalPassword, PasswordThatDoesNotFitIsRefusedNotCut) {
+  const TerminalRun run = RunOnTerminal(
+      [] {
+        CryptdlgModule module;
+        char password[8];
+        const BOOL result = module.Password("Token", FALSE, password, sizeof password);
+        return "result=" + std::to_string(result) + " password=" + std::string(password);
+      },
+      {{"Password for Token: ", "12345678\n"}});
+  EXPECT_EQ(run.reported, "result=0 password=");
+  EXPECT_NE(run.transcript.find("too long"), std::string::npos) << run.transcript;
+}
+
+TEST(TerminalPassword, LongestPasswordThatFitsIsTaken) {
+  const TerminalRun run = RunOnTerminal(
+      [] {
+        CryptdlgModule module;
+        char password[8];
+        const BOOL result = module.Password("Token", FALSE, password, sizeof password);
+        return "result=" + std::to_string(result) + " password=" + std::string(password);
+      },
+      {{"Password for Token: ", "1234567\n"}});
+  EXPECT_EQ(run.reported, "result=1 password=1234567");
+}
+
+}  // namespace
+}  // namespace quillbox::test
