@@ -62,8 +62,14 @@ Result World::Quillbox(const std::vector<std::string>& arguments, const std::str
   posix_spawn_file_actions_addopen(&actions, 0, Path(".stdin").c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, Path(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, Path(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // A session of its own leaves the command without a controlling terminal, so a dialog that
+  // finds no display cannot fall back to prompting the person running the tests.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, args[0], &actions, nullptr, args.data(), envp.data());
+  const int spawned = posix_spawn(&child, args[0], &actions, &attributes, args.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start quillbox");
   int status = 0;
