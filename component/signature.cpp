@@ -3,6 +3,7 @@
 
 #include "component/bstr.h"
 #include "component/error_report.h"
+#include "server/server_module.h"
 
 #include <string>
 
@@ -47,9 +48,42 @@ BSTR UpperCasedThroughAnsi(BSTR copy) {
 
 }  // namespace
 
-Signature::Signature() { ClearErrorTexts(); }
+Signature::Signature() {
+  LockModule();
+  ClearErrorTexts();
+}
 
-Signature::~Signature() { FreeStrings(); }
+Signature::~Signature() {
+  FreeStrings();
+  UnlockModule();
+}
+
+HRESULT Signature::InternalQueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISignature) || IsEqualIID(riid, IID_IDispatch)) {
+    *object = static_cast<ISignature*>(this);
+  } else if (IsEqualIID(riid, IID_IObjectSafety)) {
+    *object = static_cast<IObjectSafety*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+HRESULT Signature::QueryInterface(REFIID riid, void** object) { return InternalQueryInterface(riid, object); }
+
+ULONG Signature::AddRef() { return static_cast<ULONG>(++references_); }
+
+ULONG Signature::Release() {
+  const LONG count = --references_;
+  if (count == 0) {
+    references_ = 1;  // a QueryInterface/Release pair during destruction must not destroy twice
+    delete this;
+  }
+  return static_cast<ULONG>(count);
+}
 
 void Signature::FreeStrings() {
   Free(XmlDoc_);

@@ -44,8 +44,9 @@ std::size_t StoreSize() {
 class RealStorePicker : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The component finds the module beside the platform library, as the shipped layout has it.
-    unsetenv("QUILLBOX_DLL_PATH");
+    // The shipped module lives in bin/, beside the component module; this test program does not,
+    // so it names bin/ as the search path.
+    setenv("QUILLBOX_DLL_PATH", QUILLBOX_BIN_DIR, 1);
     ClearErrorState();
   }
   void TearDown() override { ClearErrorState(); }

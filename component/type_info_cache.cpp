@@ -1,0 +1,130 @@
+#include "component/type_info_cache.h"
+
+#include "quillbox_h.h"
+#include "server/server_module.h"
+
+#include <oleauto.h>
+
+#include <cstring>
+#include <new>
+
+namespace quillbox {
+namespace {
+
+struct NameEntry {
+  BSTR name;
+  UINT length;
+  DISPID id;
+};
+
+// Trivially destructible: it is emptied by the module's termination list, which runs at detach
+// after static destructors on Linux.
+struct TypeInfoCacheState {
+  const IID* iid;
+  const GUID* libid;
+  WORD major;
+  WORD minor;
+  ITypeInfo* typeInfo;
+  NameEntry* names;
+  UINT nameCount;
+};
+
+TypeInfoCacheState cache{&IID_ISignature, &LIBID_QUILLBOXLib, 1, 0, nullptr, nullptr, 0};
+
+// Safe to run more than once: it is registered on every pass that found the cache empty.
+void ReleaseCache(DWORD_PTR) {
+  if (cache.typeInfo != nullptr) {
+    cache.typeInfo->Release();
+    cache.typeInfo = nullptr;
+  }
+  if (cache.names != nullptr) {
+    for (UINT i = 0; i < cache.nameCount; ++i) SysFreeString(cache.names[i].name);
+    delete[] cache.names;
+    cache.names = nullptr;
+  }
+  cache.nameCount = 0;
+}
+
+void BuildNameCache(ITypeInfo* info) {
+  TYPEATTR* attributes = nullptr;
+  if (FAILED(info->GetTypeAttr(&attributes))) return;
+  const UINT count = attributes->cFuncs;
+  info->ReleaseTypeAttr(attributes);
+  cache.names = new (std::nothrow) NameEntry[count]();
+  if (cache.names == nullptr) return;
+  cache.nameCount = count;
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* description = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &description))) continue;  // an unreadable entry matches no name
+    BSTR name = nullptr;
+    if (SUCCEEDED(info->GetDocumentation(description->memid, &name, nullptr, nullptr, nullptr)) && name != nullptr) {
+      cache.names[i] = NameEntry{name, SysStringLen(name), description->memid};
+    }
+    info->ReleaseFuncDesc(description);
+  }
+}
+
+UINT UnitLength(LPCOLESTR text) {
+  UINT n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+HRESULT EnsureTypeInfo(LCID lcid) {
+  if (cache.typeInfo != nullptr) return S_OK;
+  HRESULT hr = S_OK;
+  EnterCriticalSection(&ServerModule.typeInfoLock);
+  if (cache.typeInfo == nullptr) {
+    ITypeLib* library = nullptr;
+    hr = LoadRegTypeLib(*cache.libid, cache.major, cache.minor, lcid, &library);
+    if (SUCCEEDED(hr)) {
+      ITypeInfo* info = nullptr;
+      hr = library->GetTypeInfoOfGuid(*cache.iid, &info);
+      if (SUCCEEDED(hr)) {
+        ITypeInfo2* extended = nullptr;
+        if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&extended)))) {
+          info->Release();
+          info = extended;
+        }
+        BuildNameCache(info);
+        cache.typeInfo = info;
+      }
+      library->Release();
+    }
+  }
+  LeaveCriticalSection(&ServerModule.typeInfoLock);
+  AddTermFunc(ReleaseCache, 0);
+  return hr;
+}
+
+ITypeInfo* CachedTypeInfo() {
+  if (cache.typeInfo != nullptr) cache.typeInfo->AddRef();
+  return cache.typeInfo;
+}
+
+HRESULT ResolveNames(LPOLESTR* names, UINT count, DISPID* ids) {
+  if (names == nullptr || ids == nullptr) return E_POINTER;
+  HRESULT hr = S_OK;
+  for (UINT i = 0; i < count; ++i) {
+    if (names[i] == nullptr) return E_POINTER;
+    const UINT length = UnitLength(names[i]);
+    bool found = false;
+    for (UINT k = cache.nameCount; k-- > 0;) {
+      const NameEntry& entry = cache.names[k];
+      if (entry.name != nullptr && entry.length == length &&
+          std::memcmp(entry.name, names[i], length * sizeof(OLECHAR)) == 0) {
+        ids[i] = entry.id;
+        found = true;
+        break;
+      }
+    }
+    if (found) continue;
+    hr = cache.typeInfo->GetIDsOfNames(&names[i], 1, &ids[i]);
+    if (FAILED(hr)) return hr;
+  }
+  return hr;
+}
+
+}  // namespace quillbox

@@ -1,0 +1,38 @@
+// The library entry point and the four exports of the component module.
+#include <dllentry.h>
+#include <windows.h>
+
+#include "quillbox_h.h"
+#include "server/registration.h"
+#include "server/server_module.h"
+#include "server/signature_class.h"
+
+namespace {
+
+HRESULT UpdateSignatureRegistry(BOOL doRegister) {
+  return doRegister ? quillbox::RegisterServer() : quillbox::UnregisterServer();
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+  using quillbox::ServerModule;
+  if (reason == DLL_PROCESS_ATTACH) {
+    ServerModule.typeLibId = LIBID_QUILLBOXLib;
+    ServerModule.classTable[0] = quillbox::ClassRow{&CLSID_Signature, UpdateSignatureRegistry,
+                                                    quillbox::CreateSignatureClassObject,
+                                                    quillbox::CreateSignatureInstance, nullptr};
+    quillbox::AttachModule(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    quillbox::DetachModule();
+  }
+  return TRUE;
+}
+
+QB_DLL_ENTRY_POINT(DllMain)
+
+STDAPI DllRegisterServer() __attribute__((visibility("default")));
+STDAPI DllUnregisterServer() __attribute__((visibility("default")));
+
+STDAPI DllRegisterServer() { return quillbox::ServerModule.classTable[0].updateRegistry(TRUE); }
+STDAPI DllUnregisterServer() { return quillbox::ServerModule.classTable[0].updateRegistry(FALSE); }
