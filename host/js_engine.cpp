@@ -38,6 +38,23 @@ HostState& StateOf(duk_context* ctx) {
 
 void PushError(duk_context* ctx, const std::string& message, HRESULT status) {
   duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message.c_str());
+  // Duktape blames the C line that made the error; the script line that made the call is what a
+  // reader needs.
+  for (duk_int_t level = -1;; --level) {
+    duk_inspect_callstack_entry(ctx, level);
+    if (duk_is_undefined(ctx, -1)) {
+      duk_pop(ctx);
+      break;
+    }
+    duk_get_prop_string(ctx, -1, "lineNumber");
+    const duk_int_t line = duk_get_int(ctx, -1);
+    duk_pop_2(ctx);
+    if (line > 0) {
+      duk_push_int(ctx, line);
+      duk_put_prop_string(ctx, -2, "lineNumber");
+      break;
+    }
+  }
   duk_push_int(ctx, status);
   duk_put_prop_string(ctx, -2, "number");
   duk_push_string(ctx, message.c_str());
