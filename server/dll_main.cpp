@@ -2,6 +2,7 @@
 #include <dllentry.h>
 #include <windows.h>
 
+#include "component/error_report.h"
 #include "quillbox_h.h"
 #include "server/registration.h"
 #include "server/server_module.h"
@@ -25,6 +26,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
     quillbox::AttachModule(instance);
   } else if (reason == DLL_PROCESS_DETACH) {
     quillbox::DetachModule();
+    // The error texts live in this module's heap memory but are reachable only from its data,
+    // which goes with it: free them, or every unload after a failure would leak them.
+    quillbox::ClearErrorState();
   }
   return TRUE;
 }
