@@ -38,9 +38,19 @@ std::string World::Read(const std::string& name) const {
 }
 
 Result World::Quillbox(const std::vector<std::string>& arguments, const std::string& input) const {
-  Write(".stdin", input);
   std::vector<std::string> argv = {std::string(QUILLBOX_BIN_DIR) + "/quillbox"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return Run(argv, input, false);
+}
+
+Result World::Program(const std::string& program, const std::vector<std::string>& arguments) const {
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return Run(argv, "", true);
+}
+
+Result World::Run(std::vector<std::string> argv, const std::string& input, bool searchPath) const {
+  Write(".stdin", input);
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -68,10 +78,11 @@ Result World::Quillbox(const std::vector<std::string>& arguments, const std::str
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, args[0], &actions, &attributes, args.data(), envp.data());
+  const int spawned = searchPath ? posix_spawnp(&child, args[0], &actions, &attributes, args.data(), envp.data())
+                                 : posix_spawn(&child, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start quillbox");
+  if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
   }

@@ -24,10 +24,13 @@ class World {
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // Runs `quillbox arguments...` with `input` on standard input.
   Result Quillbox(const std::vector<std::string>& arguments, const std::string& input = "") const;
+  // Runs another program (found on PATH) the same way.
+  Result Program(const std::string& program, const std::vector<std::string>& arguments) const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
  private:
+  Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath) const;
   std::string dir_;
 };
 

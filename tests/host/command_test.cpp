@@ -159,6 +159,10 @@ TEST_F(QuillboxCommand, Windows1250FormComesBackAsWindows1250WithEveryCharacter)
   EXPECT_EQ(bytes.find("\xC5"), std::string::npos);  // no UTF-8 lead byte of Ž/Č/Š slipped in
   const Result verified = world().Quillbox({"verify", world().Path("form.signed.xml")});
   EXPECT_EQ(verified.status, 0) << verified.out;
+  // And by xmlsec's own tool, which knows nothing of this project.
+  const Result independent = world().Program(
+      "xmlsec1", {"--verify", "--insecure", "--id-attr:Id", "Object", world().Path("form.signed.xml")});
+  EXPECT_EQ(independent.status, 0) << independent.err;
 }
 
 TEST_F(QuillboxCommand, TransformsAndReportsStylesheetErrors) {
