@@ -2,6 +2,7 @@
 #include <dllentry.h>
 #include <windows.h>
 
+#include "component/error_report.h"
 #include "quillbox_h.h"
 #include "server/registration.h"
 #include "server/server_module.h"
@@ -25,6 +26,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
     quillbox::AttachModule(instance);
   } else if (reason == DLL_PROCESS_DETACH) {
     quillbox::DetachModule();
+    // The error report outlives every object but not the module: its texts go with it.
+    quillbox::ClearErrorState();
   }
   return TRUE;
 }
