@@ -26,8 +26,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
     quillbox::AttachModule(instance);
   } else if (reason == DLL_PROCESS_DETACH) {
     quillbox::DetachModule();
-    // The error texts live in this module's heap memory but are reachable only from its data,
-    // which goes with it: free them, or every unload after a failure would leak them.
+    // The error report outlives every object but not the module: its texts go with it.
     quillbox::ClearErrorState();
   }
   return TRUE;
