@@ -4,6 +4,9 @@
 #include "host/dispatch.h"
 #include "host/xml_file.h"
 
+#include <qbcrypt.h>
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -47,7 +50,19 @@ void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
   }
 }
 
+// A database or token that needs a password asks the person at the keyboard through the dialog
+// module (a window, or the terminal), as the browser would. The module stays loaded for the
+// process, so the prompt it hands over stays valid.
+void InstallPasswordPrompt() {
+  HMODULE dialogs = LoadLibraryA("cryptdlg.dll");
+  if (dialogs == nullptr) return;
+  if (auto prompt = reinterpret_cast<QB_CRYPT_PASSWORD_PROMPT>(GetProcAddress(dialogs, "QbPromptPasswordA"))) {
+    QbCryptSetPasswordPrompt(prompt, nullptr);
+  }
+}
+
 int Dispatch(const std::string& command, const Arguments& arguments) {
+  InstallPasswordPrompt();
   if (command == "run") return RunCommand(arguments);
   if (command == "sign") return SignCommand(arguments);
   if (command == "transform") return TransformCommand(arguments);
