@@ -1,5 +1,7 @@
 #include "component/xml_text.h"
 
+#include "common/xml_declaration.h"
+
 #include <libxml/encoding.h>
 
 #include <cctype>
@@ -17,30 +19,6 @@ constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 xmlParserInputPtr RefuseLoad(const char* /*url*/, const char* /*id*/, xmlParserCtxtPtr /*context*/) {
   ++refusedLoads;
   return nullptr;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// The encoding named by the XML declaration at the start of `text`, or "" when there is none.
-// The parser has already accepted the declaration, so only its shape needs reading here.
-std::string DeclaredEncoding(std::string_view text) {
-  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
-  if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return "";
-  const auto end = text.find("?>");
-  if (end == std::string_view::npos) return "";
-  std::string_view decl = text.substr(5, end - 5);
-  const auto at = decl.find("encoding");
-  if (at == std::string_view::npos) return "";
-  std::size_t i = at + 8;
-  while (i < decl.size() && IsSpace(decl[i])) ++i;
-  if (i >= decl.size() || decl[i] != '=') return "";
-  ++i;
-  while (i < decl.size() && IsSpace(decl[i])) ++i;
-  if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return "";
-  const char quote = decl[i++];
-  const auto close = decl.find(quote, i);
-  if (close == std::string_view::npos) return "";
-  return std::string(decl.substr(i, close - i));
 }
 
 bool IsUtf8(const std::string& name) {
@@ -84,7 +62,7 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", "UTF-8", kOptions));
   if (!doc || blocker.Refused() > 0) return nullptr;
 
-  const std::string declared = DeclaredEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
+  const std::string declared = DeclaredXmlEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
   if (!declared.empty() && !IsUtf8(declared)) {
     // Only keep an encoding that libxml2 can write; otherwise the document stays UTF-8.
     if (UniqueHandler handler{xmlFindCharEncodingHandler(declared.c_str())}) {

@@ -1,5 +1,7 @@
 #include "host/xml_file.h"
 
+#include "common/xml_declaration.h"
+
 #include "host/text.h"
 
 #include <windows.h>
@@ -12,8 +14,6 @@
 
 namespace quillbox::host {
 namespace {
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string Upper(std::string_view text) {
   std::string out(text);
@@ -65,24 +65,7 @@ std::u16string Utf16Bytes(std::string_view bytes, bool bigEndian) {
 
 }  // namespace
 
-std::string DeclaredEncoding(std::string_view text) {
-  if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return "";
-  const auto end = text.find("?>");
-  if (end == std::string_view::npos) return "";
-  const std::string_view declaration = text.substr(5, end - 5);
-  const auto at = declaration.find("encoding");
-  if (at == std::string_view::npos) return "";
-  std::size_t i = at + 8;
-  while (i < declaration.size() && IsSpace(declaration[i])) ++i;
-  if (i >= declaration.size() || declaration[i] != '=') return "";
-  ++i;
-  while (i < declaration.size() && IsSpace(declaration[i])) ++i;
-  if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return "";
-  const char quote = declaration[i++];
-  const auto close = declaration.find(quote, i);
-  if (close == std::string_view::npos) return "";
-  return std::string(declaration.substr(i, close - i));
-}
+std::string DeclaredEncoding(std::string_view text) { return DeclaredXmlEncoding(text); }
 
 std::string DeclaredEncoding(std::u16string_view text) {
   // The declaration is ASCII; anything else ends the part worth looking at.
