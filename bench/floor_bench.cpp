@@ -62,18 +62,43 @@ class Libraries {
   Libraries& operator=(const Libraries&) = delete;
 };
 
-// The signer's private key with its certificate attached, so the signature carries it.
+struct CertFreer {
+  void operator()(CERTCertificate* cert) const { CERT_DestroyCertificate(cert); }
+};
+struct PrivateKeyFreer {
+  void operator()(SECKEYPrivateKey* key) const { SECKEY_DestroyPrivateKey(key); }
+};
+struct PublicKeyFreer {
+  void operator()(SECKEYPublicKey* key) const { SECKEY_DestroyPublicKey(key); }
+};
+struct KeyDataFreer {
+  void operator()(xmlSecKeyDataPtr data) const { xmlSecKeyDataDestroy(data); }
+};
+
+// The signer's private key with its certificate attached, so the signature carries it. Each
+// piece is owned here until the key takes it over.
 UniqueKey BuildKey() {
-  CERTCertificate* cert = CERT_FindCertByNickname(CERT_GetDefaultCertDB(), RequiredEnv("QB_BENCH_NICKNAME").c_str());
-  if (cert == nullptr) throw std::runtime_error("no such certificate");
-  SECKEYPrivateKey* privateKey = PK11_FindKeyByAnyCert(cert, nullptr);
-  SECKEYPublicKey* publicKey = CERT_ExtractPublicKey(cert);
+  std::unique_ptr<CERTCertificate, CertFreer> cert(
+      CERT_FindCertByNickname(CERT_GetDefaultCertDB(), RequiredEnv("QB_BENCH_NICKNAME").c_str()));
+  if (!cert) throw std::runtime_error("no such certificate");
+  std::unique_ptr<SECKEYPrivateKey, PrivateKeyFreer> privateKey(PK11_FindKeyByAnyCert(cert.get(), nullptr));
+  std::unique_ptr<SECKEYPublicKey, PublicKeyFreer> publicKey(CERT_ExtractPublicKey(cert.get()));
+  if (!privateKey || !publicKey) throw std::runtime_error("no key pair for the certificate");
+
   UniqueKey key(xmlSecKeyCreate());
-  xmlSecKeyDataPtr value = xmlSecNssPKIAdoptKey(privateKey, publicKey);
-  xmlSecKeyDataPtr x509 = xmlSecKeyDataCreate(xmlSecNssKeyDataX509Id);
-  if (privateKey == nullptr || value == nullptr || x509 == nullptr || xmlSecKeySetValue(key.get(), value) < 0 ||
-      xmlSecNssKeyDataX509AdoptKeyCert(x509, cert) < 0 || xmlSecKeyAdoptData(key.get(), x509) < 0)
-    throw std::runtime_error("cannot build the signing key");
+  std::unique_ptr<xmlSecKeyData, KeyDataFreer> value(xmlSecNssPKIAdoptKey(privateKey.get(), publicKey.get()));
+  if (!key || !value) throw std::runtime_error("cannot make the key value");
+  privateKey.release();
+  publicKey.release();
+  if (xmlSecKeySetValue(key.get(), value.get()) < 0) throw std::runtime_error("cannot set the key value");
+  value.release();
+
+  std::unique_ptr<xmlSecKeyData, KeyDataFreer> x509(xmlSecKeyDataCreate(xmlSecNssKeyDataX509Id));
+  if (!x509 || xmlSecNssKeyDataX509AdoptKeyCert(x509.get(), cert.get()) < 0)
+    throw std::runtime_error("cannot attach the certificate");
+  cert.release();
+  if (xmlSecKeyAdoptData(key.get(), x509.get()) < 0) throw std::runtime_error("cannot attach the certificate");
+  x509.release();
   return key;
 }
 
