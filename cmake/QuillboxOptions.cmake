@@ -1,5 +1,6 @@
 option(QUILLBOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(QUILLBOX_BUILD_TESTS "Build the GoogleTest suite" ON)
+option(QUILLBOX_BUILD_BENCH "Build the benchmark programs (bench/compare turns this on)" OFF)
 
 function(quillbox_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)

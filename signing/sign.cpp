@@ -41,13 +41,19 @@ struct ContextDestroyer {
 using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
 
 // The whole document as the XML library writes it, read back into a new BSTR; null on failure.
-BSTR SerialiseDocument(xmlDocPtr doc) {
+// The tree goes (after the context that still points into it) as soon as it is written out, so a
+// large document is never held as tree, serialised bytes and BSTR at once.
+BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
   xmlChar* bytes = nullptr;
   int size = 0;
-  xmlDocDumpFormatMemory(doc, &bytes, &size, 0);
+  xmlDocDumpFormatMemory(doc.get(), &bytes, &size, 0);
   UniqueXmlChars dumped(bytes);
   if (!dumped) return nullptr;
-  return SerializedXmlToBstr(dumped.get(), size, doc->encoding);
+  UniqueXmlChars encoding(doc->encoding != nullptr ? xmlStrdup(doc->encoding) : nullptr);
+  if (doc->encoding != nullptr && !encoding) return nullptr;
+  context.reset();
+  doc.reset();
+  return SerializedXmlToBstr(dumped.get(), size, encoding.get());
 }
 
 }  // namespace
@@ -97,6 +103,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
 
   documentText = BstrToUtf8(XmlDoc_);
   doc = ParseUntrustedXml(documentText);
+  documentText = Utf8Text();  // the tree holds the document from here on
   if (!doc) {
     SetError(Error::ParsingXml);
     return S_OK;
@@ -129,7 +136,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
     return S_OK;
   }
 
-  BSTR signedDocument = SerialiseDocument(doc.get());
+  BSTR signedDocument = SerialiseDocument(doc, context);
   if (signedDocument == nullptr) {
     // Nothing to hand back: report it rather than empty XmlDoc under a success.
     SetError(Error::SigningDoc);

@@ -168,6 +168,18 @@ class WideSink {
     }
     ++count_;
   }
+  // A run of ASCII bytes, each one unit; the same as Put for each byte, without the per-byte tests.
+  void PutAscii(const unsigned char* run, std::size_t n) {
+    if (dest_ != nullptr) {
+      const std::size_t room = count_ < capacity_ ? static_cast<std::size_t>(capacity_ - count_) : 0;
+      if (n > room) {
+        overflow_ = true;
+        n = room;
+      }
+      std::copy(run, run + n, dest_ + count_);
+    }
+    count_ += static_cast<int>(n);
+  }
   void PutCodePoint(char32_t cp) {
     if (cp >= 0x10000) {
       cp -= 0x10000;
@@ -199,6 +211,18 @@ class NarrowSink {
       dest_[count_] = byte;
     }
     ++count_;
+  }
+  // A run of UTF-16 units below 0x80, each one byte; the same as Put for each unit.
+  void PutAscii(const char16_t* run, std::size_t n) {
+    if (dest_ != nullptr) {
+      const std::size_t room = count_ < capacity_ ? static_cast<std::size_t>(capacity_ - count_) : 0;
+      if (n > room) {
+        overflow_ = true;
+        n = room;
+      }
+      std::transform(run, run + n, dest_ + count_, [](char16_t unit) { return static_cast<char>(unit); });
+    }
+    count_ += static_cast<int>(n);
   }
   int Count() const { return count_; }
   bool Overflow() const { return overflow_; }
@@ -260,6 +284,14 @@ int Fail(DWORD error) {
 int Utf8ToWide(DWORD flags, const unsigned char* text, std::size_t size, LPWSTR dest, int destChars) {
   WideSink sink(dest, destChars);
   for (std::size_t i = 0; i < size;) {
+    // Documents are mostly ASCII: copy such runs whole rather than decoding byte by byte.
+    if (text[i] < 0x80) {
+      std::size_t end = i + 1;
+      while (end < size && text[end] < 0x80) ++end;
+      sink.PutAscii(text + i, end - i);
+      i = end;
+      continue;
+    }
     char32_t cp = 0;
     bool valid = false;
     i += DecodeUtf8(text, size, i, cp, valid);
@@ -349,6 +381,13 @@ void PutUtf8(NarrowSink& sink, char32_t cp) {
 int WideToUtf8(DWORD flags, LPCWSTR text, std::size_t size, LPSTR dest, int destBytes) {
   NarrowSink sink(dest, destBytes);
   for (std::size_t i = 0; i < size;) {
+    if (text[i] < 0x80) {
+      std::size_t end = i + 1;
+      while (end < size && text[end] < 0x80) ++end;
+      sink.PutAscii(text + i, end - i);
+      i = end;
+      continue;
+    }
     bool unpaired = false;
     const char32_t cp = NextCodePoint(text, size, i, unpaired);
     if (unpaired && (flags & WC_ERR_INVALID_CHARS)) return Fail(ERROR_NO_UNICODE_TRANSLATION);

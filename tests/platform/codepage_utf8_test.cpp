@@ -89,3 +89,54 @@ TEST(CodePageUtf8, CharUpperSingleCharacterForm) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long ASCII runs between multi-byte characters, as in a form document.
+std::string MixedDocument() {
+  std::string text;
+  for (int i = 0; i < 50; ++i) text += "<Name>\xC4\x8C" "ebela\xC5\xBE " + std::to_string(i) + "</Name>\n";
+  return text + "\xF0\x9F\x98\x80" + std::string(300, 'x');
+}
+
+}  // namespace
+
+TEST(CodePageUtf8, AsciiRunsAndMultiByteCharactersRoundTrip) {
+  const std::string bytes = MixedDocument();
+  const std::u16string wide = ToWide(CP_UTF8, bytes);
+  std::u16string expected;
+  for (int i = 0; i < 50; ++i) {
+    const std::string digits = std::to_string(i);
+    expected += u"<Name>\u010Cebela\u017E " + std::u16string(digits.begin(), digits.end()) + u"</Name>\n";
+  }
+  expected += u"\U0001F600" + std::u16string(300, u'x');
+  EXPECT_EQ(wide, expected);
+  EXPECT_EQ(ToNarrow(CP_UTF8, wide), bytes);
+}
+
+TEST(CodePageUtf8, BufferOneShortInsideAnAsciiRunFails) {
+  const std::string bytes = "\xC4\x8D" + std::string(40, 'a');
+  std::u16string out(41, u'?');
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), 40), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(out[40], u'?');  // nothing written past the given size
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), 41), 41);
+
+  const std::u16string wide = u"\u010D" + std::u16string(40, u'a');
+  std::string narrow(43, '?');
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), 41, nullptr,
+                                nullptr),
+            0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(narrow[41], '?');
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), 42, nullptr,
+                                nullptr),
+            42);
+  EXPECT_EQ(narrow.substr(0, 42), "\xC4\x8D" + std::string(40, 'a'));
+}
+
+TEST(CodePageUtf8, InvalidByteRightAfterAnAsciiRunIsReplaced) {
+  EXPECT_EQ(ToWide(CP_UTF8, "abc\x80" "def\xC4"), u"abc\uFFFDdef\uFFFD");
+  const std::u16string loneSurrogate = {u'a', u'b', 0xD800, u'c'};
+  EXPECT_EQ(ToNarrow(CP_UTF8, loneSurrogate), "ab\xEF\xBF\xBD" "c");
+}

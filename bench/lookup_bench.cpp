@@ -1,0 +1,130 @@
+// Finding the signer by issuer and serial (CertFindOption 0) in a large personal store, against
+// NSS listing the same store. The match is the last certificate the store enumerates, so the
+// lookup walks every certificate. QB_BENCH_STORE_SIZE labels the store the program runs on
+// (QUILLBOX_NSS_DB).
+#include "bench/bench_support.h"
+#include "certs/text_forms.h"
+#include "component/signature.h"
+
+#include <wincrypt.h>
+
+#include <cert.h>
+#include <pk11pub.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace quillbox::bench {
+namespace {
+
+struct StoreCloser {
+  void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using UniqueStore = std::unique_ptr<void, StoreCloser>;
+struct CertificateFreer {
+  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
+};
+using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+
+// A Signature whose issuer and serial properties name the store's last certificate.
+class LastCertificateSearch {
+ public:
+  LastCertificateSearch() {
+    const UniqueStore store(CertOpenSystemStoreA(0, "MY"));
+    if (!store) throw std::runtime_error("cannot open the store");
+    PCCERT_CONTEXT current = nullptr;
+    PCCERT_CONTEXT last = nullptr;
+    while ((current = CertEnumCertificatesInStore(store.get(), current)) != nullptr) {
+      if (last != nullptr) CertFreeCertificateContext(last);
+      last = CertDuplicateCertificateContext(current);
+      ++count_;
+    }
+    if (last == nullptr) throw std::runtime_error("the store is empty");
+    BSTR issuer = IssuerNameText(last);
+    BSTR serial = SerialNumberText(last);
+    object_.put_CertIssuerName(issuer);
+    object_.put_CertSerial(serial);
+    SysFreeString(issuer);
+    SysFreeString(serial);
+    expected_.reset(last);
+  }
+
+  // The whole lookup as Sign makes it: open the store, find, release.
+  bool FindsIt() {
+    const UniqueStore store(CertOpenSystemStoreA(0, "MY"));
+    return store && FindsItIn(store.get());
+  }
+  // Only the walk over an open store, building the issuer (and on a match the serial) texts.
+  bool FindsItIn(HCERTSTORE store) {
+    const UniqueCertificate found(object_.FindCertificate(store));
+    return found && found->cbCertEncoded == expected_->cbCertEncoded &&
+           std::equal(found->pbCertEncoded, found->pbCertEncoded + found->cbCertEncoded, expected_->pbCertEncoded);
+  }
+  int count() const { return count_; }
+
+ private:
+  Signature object_;
+  UniqueCertificate expected_;
+  int count_ = 0;
+};
+
+void QuillboxLookup(benchmark::State& state, LastCertificateSearch* search) {
+  for (auto _ : state) {
+    if (!search->FindsIt()) {
+      state.SkipWithError("the lookup did not find the last certificate");
+      return;
+    }
+  }
+  state.counters["certificates"] = search->count();
+}
+
+void QuillboxFindInOpenStore(benchmark::State& state, LastCertificateSearch* search) {
+  const UniqueStore store(CertOpenSystemStoreA(0, "MY"));
+  for (auto _ : state) {
+    if (!store || !search->FindsItIn(store.get())) {
+      state.SkipWithError("the lookup did not find the last certificate");
+      return;
+    }
+  }
+}
+
+void NssListing(benchmark::State& state) {
+  long listed = 0;
+  for (auto _ : state) {
+    CERTCertList* list = PK11_ListCerts(PK11CertListUser, nullptr);
+    listed = 0;
+    for (CERTCertListNode* node = CERT_LIST_HEAD(list); !CERT_LIST_END(node, list); node = CERT_LIST_NEXT(node))
+      ++listed;
+    CERT_DestroyCertList(list);
+  }
+  state.counters["certificates"] = static_cast<double>(listed);
+}
+
+int Run(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  LastCertificateSearch search;  // opens the platform's NSS session, which the listing shares
+  const std::string size = RequiredEnv("QB_BENCH_STORE_SIZE");
+  if (std::to_string(search.count()) != size) throw std::runtime_error("the store holds " + std::to_string(search.count()));
+  benchmark::RegisterBenchmark(("Lookup/quillbox/" + size).c_str(), QuillboxLookup, &search)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("Lookup/quillbox-open-store/" + size).c_str(), QuillboxFindInOpenStore, &search)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("Lookup/nss-listing/" + size).c_str(), NssListing)->Unit(benchmark::kMillisecond);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace
+}  // namespace quillbox::bench
+
+int main(int argc, char** argv) {
+  try {
+    return quillbox::bench::Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillbox-bench-lookup: %s\n", e.what());
+    return 2;
+  }
+}
