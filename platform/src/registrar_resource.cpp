@@ -7,15 +7,6 @@
 namespace qb::platform::registrar {
 namespace {
 
-std::string AnsiFromWide(LPCOLESTR text) {
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string narrow(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), bytes, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(bytes) - 1);
-  return narrow;
-}
-
 HRESULT LastErrorOr(DWORD fallback) {
   const DWORD error = GetLastError();
   return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : fallback);

@@ -8,6 +8,12 @@
 namespace qb::platform::registrar {
 namespace {
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
 std::string AnsiFromWide(LPCOLESTR text) {
   const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
@@ -16,12 +22,6 @@ std::string AnsiFromWide(LPCOLESTR text) {
   narrow.resize(static_cast<std::size_t>(bytes) - 1);
   return narrow;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
 
 std::u16string DecodeScriptBytes(const BYTE* bytes, std::size_t size) {
   std::u16string text;

@@ -20,6 +20,8 @@ ScriptText ScriptFromFile(LPCOLESTR fileName);
 // `id` is a resource name, or "#number"; `type` likewise.
 ScriptText ScriptFromResource(LPCOLESTR moduleFile, LPCOLESTR id, LPCOLESTR type);
 ScriptText ScriptFromResource(LPCOLESTR moduleFile, UINT id, LPCOLESTR type);
+// A path or resource name handed over as UTF-16, in the ANSI code page the file system uses.
+std::string AnsiFromWide(LPCOLESTR text);
 // Bytes as stored in a file or resource, decoded as described above.
 std::u16string DecodeScriptBytes(const BYTE* bytes, std::size_t size);
 

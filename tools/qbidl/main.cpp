@@ -2,6 +2,7 @@
 // identifier definitions and the type library.
 //
 //   qbidl --header out.h --identifiers out_i.cpp --typelib out.tlb input.idl
+#include "common/atomic_write.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "model.h"
@@ -20,15 +21,7 @@ int Usage() {
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
-  // Written beside the target and renamed over it, so a failed run never leaves half a file.
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) return false;
-  }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  return quillbox::tools::WriteFileAtomically(path, bytes);
 }
 
 std::string BaseName(const std::string& path) {

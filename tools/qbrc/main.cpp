@@ -10,6 +10,7 @@
 //            string "text" (with TYPE STRING: one string-table entry, NAME its number)
 //            version "path" (a version description, see resources/quillbox.version)
 // ${NAME} in a path is replaced by the value given with -D NAME=VALUE.
+#include "common/atomic_write.h"
 #include "version_block.h"
 
 #include <resource_format.h>
@@ -266,14 +267,7 @@ std::vector<std::uint8_t> EncodeSection(const std::vector<Resource>& resources) 
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) return false;
-  }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  return quillbox::tools::WriteFileAtomically(path, bytes);
 }
 
 // The path goes into an assembler string inside a C++ string; plain paths need no escapes, and
