@@ -241,10 +241,11 @@ std::string GuidText(const Guid& g) {
 }
 
 Model Resolve(const IdlFile& file) {
-  for (const auto& [name, line] : file.imports) {
+  for (const auto& import : file.imports) {
+    const std::string& name = import.first;
     if (std::find_if(std::begin(kPlatformIdlFiles), std::end(kPlatformIdlFiles),
                      [&](const char* known) { return name == known; }) == std::end(kPlatformIdlFiles))
-      throw IdlError(line, "cannot import '" + name + "': only the platform's own definitions (oaidl.idl, ocidl.idl, ...) are known");
+      throw IdlError(import.second, "cannot import '" + name + "': only the platform's own definitions (oaidl.idl, ocidl.idl, ...) are known");
   }
 
   Model model;
