@@ -46,6 +46,23 @@ std::size_t PredefinedEntityReferenceLength(std::string_view text) {
 
 }  // namespace
 
+bool IsXmlText(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (lead >= 0x80 && (lead < 0xC2 || lead > 0xF4 || i + length > utf8.size())) return false;
+    std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = c << 6 | (next & 0x3F);
+    }
+    if (!IsXmlChar(c)) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string EscapeBareAmpersands(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

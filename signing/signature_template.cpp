@@ -56,14 +56,17 @@ std::string NewIdentifier(const char* prefix) {
 }
 
 // UserName or LocalTimeStamp as an element of the client signature namespace under
-// ClientSignature; a null property gives an element without content.
+// ClientSignature; a null property gives an element without content. A value holding a character
+// that XML cannot carry is refused rather than written into a document nobody could read back.
 bool AddPropertyElement(SignatureLibrary& library, xmlNodePtr clientSignature, xmlNsPtr ns, const char* name,
                         BSTR value) {
   std::optional<std::string> content;
   if (value != nullptr) {
     const Utf8Text utf8 = BstrToUtf8(value);
     if (!utf8) return false;
-    content = EscapeBareAmpersands(std::string_view(utf8.data(), static_cast<std::size_t>(utf8.length - 1)));
+    const std::string_view text(utf8.data(), static_cast<std::size_t>(utf8.length - 1));
+    if (!IsXmlText(text)) return false;
+    content = EscapeBareAmpersands(text);
   }
   return library.NewChild(clientSignature, ns, Xml(name), content ? Xml(*content) : nullptr) != nullptr;
 }

@@ -38,5 +38,22 @@ TEST(PropertyText, MultiByteTextPassesThrough) {
   EXPECT_EQ(EscapeBareAmpersands("\xC4\x8D & \xE2\x82\xAC"), "\xC4\x8D &amp; \xE2\x82\xAC");
 }
 
+TEST(PropertyText, XmlTextAllowsEveryCharacterAnXmlDocumentCanHold) {
+  EXPECT_TRUE(IsXmlText(""));
+  EXPECT_TRUE(IsXmlText("tab\tline\ncarriage\r"));
+  EXPECT_TRUE(IsXmlText("\xC4\x8D \xE2\x82\xAC \xEF\xBF\xBD \xF0\x9F\x98\x80"));  // up to U+FFFD and beyond U+FFFF
+}
+
+TEST(PropertyText, XmlTextRefusesControlsAndNonCharacters) {
+  EXPECT_FALSE(IsXmlText(std::string_view("a\0b", 3)));
+  EXPECT_FALSE(IsXmlText("a\x01" "b"));
+  EXPECT_FALSE(IsXmlText("\x1F"));
+  EXPECT_FALSE(IsXmlText("\xEF\xBF\xBE"));  // U+FFFE
+  EXPECT_FALSE(IsXmlText("\xEF\xBF\xBF"));  // U+FFFF
+  EXPECT_FALSE(IsXmlText("\xED\xA0\x80"));  // a surrogate, encoded alone
+  EXPECT_FALSE(IsXmlText("\xC4"));          // cut short
+  EXPECT_FALSE(IsXmlText("\xC0\x80"));      // overlong
+}
+
 }  // namespace
 }  // namespace quillbox

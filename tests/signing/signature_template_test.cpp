@@ -194,6 +194,17 @@ TEST_F(SignatureTemplate, PropertyReferencesResolveAndBareAmpersandsKeepTheirTex
     EXPECT_EQ(child->type, XML_TEXT_NODE);
 }
 
+// Written out, a control character would make the signed document unreadable to every parser.
+TEST_F(SignatureTemplate, APropertyWithACharacterXmlCannotHoldIsRefused) {
+  for (auto [user, time] : {std::pair{u"Ana\u0001", u"now"}, std::pair{u"Ana", u"10:00\u001B[0m"}}) {
+    UniqueXmlDoc doc = Parse(u"<root/>");
+    ASSERT_TRUE(doc);
+    ClearErrorState();
+    EXPECT_EQ(Build(doc.get(), VARIANT_TRUE, user, time), nullptr);
+    EXPECT_EQ(TheErrorState().ErrorNo, static_cast<LONG>(Error::AddingKvCustomNode));
+  }
+}
+
 TEST_F(SignatureTemplate, FollowsATrailingTextOrCommentDirectly) {
   for (const char16_t* input : {u"<root><a/>tail text</root>", u"<root><a/><!-- note --></root>", u"<root>\n  <a/>\n</root>"}) {
     UniqueXmlDoc doc = Parse(input);
