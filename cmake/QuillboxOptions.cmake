@@ -1,6 +1,7 @@
 option(QUILLBOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(QUILLBOX_BUILD_TESTS "Build the GoogleTest suite" ON)
 option(QUILLBOX_BUILD_BENCH "Build the benchmark programs (bench/compare turns this on)" OFF)
+option(QUILLBOX_FUZZ "Build the fuzz targets as libFuzzer programs (clang only; fuzz/run turns this on)" OFF)
 
 function(quillbox_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
@@ -10,5 +11,16 @@ if(QUILLBOX_SANITIZE)
   # Sanitizer runtime flags apply to every target, third-party test code included, so the whole
   # process is instrumented the same way.
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(QUILLBOX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUILLBOX_FUZZ needs clang (libFuzzer): configure with CC=clang CXX=clang++")
+  endif()
+  # Everything the targets reach is instrumented for coverage and checked by the sanitizers;
+  # only the fuzz programs themselves link the fuzzing engine.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
