@@ -83,7 +83,7 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   static_cast<void>(held.stylesheetDocument.release());  // the stylesheet frees it from now on
 
   held.result = ApplyConfined(held.stylesheet.get(), held.input.get());
-  if (!held.result) return Fail(Error::TransformingXml);
+  if (!held.result || !NamespaceNamesSerialise(held.result.get())) return Fail(Error::TransformingXml);
 
   xmlChar* bytes = nullptr;
   int size = 0;

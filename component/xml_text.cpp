@@ -73,6 +73,28 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   return doc;
 }
 
+bool NamespaceNamesSerialise(xmlDocPtr doc) {
+  // Iterative: a result tree can be deeper than the stack should go.
+  xmlNodePtr node = doc != nullptr ? doc->children : nullptr;
+  while (node != nullptr) {
+    if (node->type == XML_ELEMENT_NODE) {
+      for (xmlNsPtr ns = node->nsDef; ns != nullptr; ns = ns->next) {
+        if (ns->href != nullptr && std::strpbrk(reinterpret_cast<const char*>(ns->href), "&<") != nullptr) return false;
+      }
+      if (node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+    }
+    while (node != nullptr && node->next == nullptr) {
+      node = node->parent;
+      if (node == nullptr || node == reinterpret_cast<xmlNodePtr>(doc)) return true;
+    }
+    if (node != nullptr) node = node->next;
+  }
+  return true;
+}
+
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) {
   if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
   const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";

@@ -32,6 +32,11 @@ using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.
 UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
 
+// Whether libxml2's serialiser writes every namespace declaration of the tree so that it parses
+// again. It writes namespace names unescaped, so a name holding "&" or "<" (which a document can
+// declare as "&amp;" or "&lt;") would come out as a document no parser accepts.
+bool NamespaceNamesSerialise(xmlDocPtr doc);
+
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
 // decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
 // UTF-16 document is not part of the text. Null when the bytes do not decode or memory runs out.

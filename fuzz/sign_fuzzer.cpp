@@ -85,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   } else {
     Expect(result == VARIANT_TRUE, "Sign's result is neither true nor false");
     Expect(error == 0, "a successful Sign left an error number");
+    if (fuzz::Verbose()) std::fprintf(stderr, "%s\n", BstrToUtf8(after.get()).data());
     UniqueXmlDoc signedDoc = ParseUntrustedXml(BstrToUtf8(after.get()));
     Expect(signedDoc != nullptr, "the signed document does not parse");
     Expect(HasSignature(xmlDocGetRootElement(signedDoc.get())), "the signed document has no Signature");

@@ -104,7 +104,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   documentText = BstrToUtf8(XmlDoc_);
   doc = ParseUntrustedXml(documentText);
   documentText = Utf8Text();  // the tree holds the document from here on
-  if (!doc) {
+  if (!doc || !NamespaceNamesSerialise(doc.get())) {
     SetError(Error::ParsingXml);
     return S_OK;
   }

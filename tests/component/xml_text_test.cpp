@@ -109,6 +109,22 @@ TEST(XmlText, SingleByteSerialisationIsDecodedInItsEncoding) {
             u"<a>\u010d\u009a</a>");  // the same byte is a control character there
 }
 
+// libxml2 writes namespace names as they are; "&" or "<" in one would make the output unreadable.
+TEST(XmlText, NamespaceNamesThatWouldNotSerialiseAreFound) {
+  for (const char16_t* text : {u"<r xmlns='urn:x?a=1&amp;b=2'/>", u"<a><b><p:c xmlns:p='urn:&lt;'/></b><d/></a>"}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(Utf8(text));
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(NamespaceNamesSerialise(doc.get()));
+  }
+  for (const char16_t* text : {u"<r xmlns='urn:x' xmlns:q='http://e/?a=1;b=\"2\"'><q:s/>&amp;</r>", u"<!--c--><a><b/><c>t</c></a><?pi?>"}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(Utf8(text));
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(NamespaceNamesSerialise(doc.get()));
+    UniqueXmlDoc again = ParseUntrustedXml(Utf8(Serialise(doc.get())));
+    EXPECT_TRUE(again) << "the check passed a document that does not serialise";
+  }
+}
+
 TEST(XmlText, NoBytesGiveEmptyString) { EXPECT_EQ(test::Take(SerializedXmlToBstr(nullptr, 0, nullptr)), u""); }
 
 }  // namespace

@@ -39,6 +39,15 @@ TEST_F(SignChecks, StartClearsTheEarlierError) {
   EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::ParsingXml));
 }
 
+// Written back, the namespace name would come out unescaped and the signed document would not parse.
+TEST_F(SignChecks, ADocumentWhoseNamespaceNameCannotBeWrittenBackIsRefused) {
+  const std::u16string document = u"<p:form xmlns:p='http://example.org/?a=1&amp;b=2'><p:x>1</p:x></p:form>";
+  SetXmlDoc(document);
+  SetIssuerAndSerial();
+  EXPECT_FALSE(RunSign());
+  ExpectFailure(Error::ParsingXml, document);
+}
+
 TEST_F(SignChecks, IssuerAndSerialBothNeededForOptionZero) {
   SetXmlDoc(u"<a/>");
   object_.put_CertIssuerName(test::TempBstr(u"CN=Somebody"));

@@ -117,6 +117,12 @@ TEST_F(TransformTest, OutputEncodingTheSerialiserCannotWriteIsAFailureNotAnEmpty
                 Error::TransformingXml, u"ERR_TRANSFORMING_XML");
 }
 
+TEST_F(TransformTest, AResultThatWouldSerialiseUnreadablyIsAFailure) {
+  SetXmlDoc(u"<a/>");
+  ExpectFailure(RunTransform(object, Stylesheet(u"<xsl:template match='/'><r xmlns='urn:x?a=1&amp;b=2'/></xsl:template>")),
+                Error::TransformingXml, u"ERR_TRANSFORMING_XML");
+}
+
 TEST_F(TransformTest, EndlessRecursionIsStoppedAndReported) {
   SetXmlDoc(u"<a/>");
   ExpectFailure(RunTransform(object, Stylesheet(u"<xsl:template match='/'><xsl:call-template name='again'/></xsl:template>"
