@@ -5,7 +5,7 @@
 // leaks nothing and leaves the module's lock count as it found it.
 #include "component/signature.h"
 #include "fuzz/fuzz_support.h"
-#include "fuzz/throwaway_store.h"
+#include "fuzz/fuzz_environment.h"
 #include "server/server_module.h"
 
 #include <oaidl.h>
@@ -24,16 +24,6 @@ using namespace quillbox;
 using quillbox::fuzz::Expect;
 
 constexpr int kMaxArguments = 4;
-
-std::filesystem::path& Directory() {
-  static std::filesystem::path directory;
-  return directory;
-}
-
-void RemoveDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Directory(), ignored);
-}
 
 // What a by-reference argument points at; it outlives the call.
 struct ArgumentStorage {
@@ -118,11 +108,7 @@ void ReleaseArgument(VARIANT& v, ArgumentStorage& storage) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-fuzz-XXXXXX").string();
-  Expect(mkdtemp(pattern.data()) != nullptr, "cannot make a temporary directory");
-  Directory() = pattern;
-  std::atexit(RemoveDirectory);
-  setenv("QUILLBOX_REGISTRY", (Directory() / "registry.db").c_str(), 1);
+  fuzz::UsePrivateRegistry();
   unsetenv("QUILLBOX_DLL_PATH");  // no picker and no browser library: those calls fail at once
   fuzz::UseMissingStore();         // Sign fails at the store, without signing
 

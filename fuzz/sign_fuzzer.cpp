@@ -7,7 +7,7 @@
 #include "component/signature.h"
 #include "component/xml_text.h"
 #include "fuzz/fuzz_support.h"
-#include "fuzz/throwaway_store.h"
+#include "fuzz/fuzz_environment.h"
 
 #include <libxml/tree.h>
 

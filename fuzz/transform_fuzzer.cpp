@@ -4,6 +4,7 @@
 // there; the fuzzer's own paths stay relative to where it was started).
 #include "component/error_report.h"
 #include "component/signature.h"
+#include "fuzz/fuzz_environment.h"
 #include "fuzz/fuzz_support.h"
 
 #include <cstddef>
@@ -17,8 +18,8 @@ namespace {
 using namespace quillbox;
 using quillbox::fuzz::Expect;
 
-std::filesystem::path& WorkDirectory() {
-  static std::filesystem::path directory;
+const std::filesystem::path& WorkDirectory() {
+  static const std::filesystem::path directory = fuzz::TemporaryDirectory() / "work";
   return directory;
 }
 
@@ -33,18 +34,10 @@ class InWorkDirectory {
   std::filesystem::path previous_;
 };
 
-void RemoveWorkDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(WorkDirectory(), ignored);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-fuzz-XXXXXX").string();
-  Expect(mkdtemp(pattern.data()) != nullptr, "cannot make a temporary directory");
-  WorkDirectory() = pattern;
-  std::atexit(RemoveWorkDirectory);
+  std::filesystem::create_directories(WorkDirectory());
   return 0;
 }
 

@@ -3,6 +3,7 @@
 // spends its time on the structure behind them rather than on the checksum.
 #include "format/typelib_format.h"
 
+#include "fuzz/fuzz_environment.h"
 #include "fuzz/fuzz_support.h"
 
 #include <oaidl.h>
@@ -21,16 +22,6 @@ namespace {
 
 using quillbox::fuzz::Expect;
 using quillbox::fuzz::Text;
-
-std::filesystem::path& Directory() {
-  static std::filesystem::path directory;
-  return directory;
-}
-
-void RemoveDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Directory(), ignored);
-}
 
 void PutU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -163,19 +154,15 @@ class Walker {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-fuzz-XXXXXX").string();
-  Expect(mkdtemp(pattern.data()) != nullptr, "cannot make a temporary directory");
-  Directory() = pattern;
-  std::atexit(RemoveDirectory);
   // References to other libraries are looked up in the registry: a private, empty one.
-  setenv("QUILLBOX_REGISTRY", (Directory() / "registry.db").c_str(), 1);
+  quillbox::fuzz::UsePrivateRegistry();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> bytes(data, data + size);
   FitHeader(bytes);
-  const std::filesystem::path file = Directory() / "library.tlb";
+  static const std::filesystem::path file = quillbox::fuzz::TemporaryDirectory() / "library.tlb";
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

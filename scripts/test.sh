@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds Quillbox twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs the whole test suite on both builds.
+# UndefinedBehaviorSanitizer) and runs the whole test suite on both builds; then every test
+# program of the plain build once under Valgrind memcheck, and every fuzz target for 30 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; fi
@@ -14,3 +15,6 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLBOX_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+bash scripts/memcheck.sh build
+bash fuzz/run 30

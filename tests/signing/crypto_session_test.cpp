@@ -43,6 +43,8 @@ struct StartFailure {
   Error error;
   const char* firstSkipped;  // the next start step, which must not run
 };
+// Named by its step: GoogleTest would otherwise print the raw bytes, padding included.
+void PrintTo(const StartFailure& failure, std::ostream* out) { *out << failure.step; }
 
 class CryptoSessionStartFailure : public CryptoSession, public ::testing::WithParamInterface<StartFailure> {};
 

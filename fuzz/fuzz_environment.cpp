@@ -1,4 +1,4 @@
-#include "fuzz/throwaway_store.h"
+#include "fuzz/fuzz_environment.h"
 
 #include "fuzz/fuzz_support.h"
 
@@ -21,7 +21,9 @@ void RemoveDirectory() {
   if (!Directory().empty()) std::filesystem::remove_all(Directory(), ignored);
 }
 
-const std::filesystem::path& MakeDirectory() {
+}  // namespace
+
+const std::filesystem::path& TemporaryDirectory() {
   if (Directory().empty()) {
     std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-fuzz-XXXXXX").string();
     Expect(mkdtemp(pattern.data()) != nullptr, "cannot make a temporary directory");
@@ -30,6 +32,8 @@ const std::filesystem::path& MakeDirectory() {
   }
   return Directory();
 }
+
+namespace {
 
 void Run(const std::string& command) {
   const std::string quiet = command + " >/dev/null 2>&1";
@@ -42,7 +46,7 @@ void Run(const std::string& command) {
 }  // namespace
 
 void UseThrowawayStore() {
-  const std::filesystem::path store = MakeDirectory() / "store";
+  const std::filesystem::path store = TemporaryDirectory() / "store";
   std::filesystem::create_directories(store);
   const std::string location = "sql:" + store.string();
   {
@@ -56,8 +60,10 @@ void UseThrowawayStore() {
   setenv("QUILLBOX_NSS_DB", location.c_str(), 1);
 }
 
+void UsePrivateRegistry() { setenv("QUILLBOX_REGISTRY", (TemporaryDirectory() / "registry.db").c_str(), 1); }
+
 void UseMissingStore() {
-  const std::filesystem::path nothing = MakeDirectory() / "no-store";
+  const std::filesystem::path nothing = TemporaryDirectory() / "no-store";
   setenv("QUILLBOX_NSS_DB", ("sql:" + nothing.string()).c_str(), 1);
 }
 
