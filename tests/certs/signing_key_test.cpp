@@ -161,6 +161,8 @@ struct FailureCase {
   LONG error;
   const char16_t* errorName;
 };
+// Named by its case: GoogleTest would otherwise print the raw bytes, padding included.
+void PrintTo(const FailureCase& failure, std::ostream* out) { *out << failure.name; }
 
 class SigningKeyFailure : public SigningKey, public ::testing::WithParamInterface<FailureCase> {};
 
