@@ -11,7 +11,12 @@ out=$build/memcheck
 rm -rf "$out"
 mkdir -p "$out"
 
-programs=$(find "$build/tests" "$build/fuzz" -maxdepth 1 -type f -executable \( -name '*_test' -o -name 'fuzz_*' \) | sort)
+# The programs that open the real GTK dialog are left to the sanitizer build: GTK, Pango and
+# fontconfig keep allocations of their own to exit, which Valgrind reports in every child the
+# tests fork after the dialog ran, and the tests' waits for the window assume real-time speed.
+skip='picker_real_store_test|picker_window_test'
+programs=$(find "$build/tests" "$build/fuzz" -maxdepth 1 -type f -executable \( -name '*_test' -o -name 'fuzz_*' \) |
+  grep -Ev "/($skip)\$" | sort)
 
 check() {
   local program=$1 name args=()

@@ -58,6 +58,11 @@ HINSTANCE__* RecordFor(void* base, const std::string& path) {
     slot = new HINSTANCE__;
     slot->base = base;
     slot->path = path;
+  } else if (slot->path != path) {
+    // Only one file can be mapped at an address at a time: the module the record described was
+    // unloaded and another one now lives where it did. Like Windows, whose module handle is the
+    // base address, the handle now names the new module.
+    slot->path = path;
   }
   return slot;
 }
