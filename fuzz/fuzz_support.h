@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "component/bstr.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -31,25 +33,8 @@ inline bool Verbose() {
   return verbose;
 }
 
-// Owns one BSTR for the length of a run.
-class Text {
- public:
-  Text() = default;
-  explicit Text(BSTR owned) : text_(owned) {}
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-  ~Text() { SysFreeString(text_); }
-  BSTR get() const { return text_; }
-  BSTR* out() {
-    SysFreeString(text_);
-    text_ = nullptr;
-    return &text_;
-  }
-  std::u16string_view view() const { return text_ ? std::u16string_view(text_, SysStringLen(text_)) : std::u16string_view(); }
-
- private:
-  BSTR text_ = nullptr;
-};
+// One owner for every BSTR a target holds: the component's own.
+using Text = quillbox::UniqueBstr;
 
 // Bytes as a script's string: read as UTF-8 the way the system converts (invalid sequences become
 // U+FFFD), or taken as raw UTF-16 units so that NULs and unpaired surrogates reach the component.
