@@ -261,7 +261,7 @@ TEST_F(RememberedListing, AnotherDatabaseAfterReopeningShowsItsOwnCertificates) 
 }
 
 TEST_F(RememberedListing, CertificatesOfAClosedStoreStayUsableAndCountsBalance) {
-  const Store first = OpenPersonal();
+  Store first = OpenPersonal();
   ASSERT_TRUE(first);
   PCCERT_CONTEXT kept = CertEnumCertificatesInStore(first.get(), nullptr);
   ASSERT_NE(kept, nullptr);
@@ -274,7 +274,7 @@ TEST_F(RememberedListing, CertificatesOfAClosedStoreStayUsableAndCountsBalance) 
   CertFreeCertificateContext(other);
   second.reset();
   EXPECT_EQ(QbCertReferenceCount(kept), 2);
-  EXPECT_TRUE(CertCloseStore(first.get(), 0));
+  EXPECT_TRUE(CertCloseStore(first.release(), 0));
   EXPECT_EQ(QbCertReferenceCount(kept), 1);
   EXPECT_EQ(EncodedOf(kept), encoded);
   EXPECT_TRUE(CertFreeCertificateContext(kept));
