@@ -18,6 +18,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -90,12 +91,24 @@ bool DatabaseExists(const std::string& location) {
 
 // Where NSS keeps an SQL database for `location`: "sql:DIR", or a bare DIR when NSS's default
 // type (NSS_DEFAULT_DB_TYPE, read by NSS as it opens) is SQL, which it is unless set otherwise.
+// A relative directory is taken from the working directory of the moment NSS opens it.
 std::string SqlDirectory(const std::string& location) {
-  if (location.starts_with("sql:")) return location.substr(4);
-  if (const auto colon = location.find(':'); colon != std::string::npos && location.find('/') > colon) return {};
-  const char* type = std::getenv("NSS_DEFAULT_DB_TYPE");
-  if (type != nullptr && *type != '\0' && std::strncmp(type, "sql", 3) != 0) return {};
-  return location;
+  std::string directory;
+  if (location.starts_with("sql:")) {
+    directory = location.substr(4);
+  } else if (const auto colon = location.find(':'); colon != std::string::npos && location.find('/') > colon) {
+    return {};
+  } else if (const char* type = std::getenv("NSS_DEFAULT_DB_TYPE");
+             type != nullptr && *type != '\0' && std::strncmp(type, "sql", 3) != 0) {
+    return {};
+  } else {
+    directory = location;
+  }
+  if (directory.empty() || directory.starts_with('/')) return directory;
+  std::error_code error;
+  const std::filesystem::path working = std::filesystem::current_path(error);
+  if (error) return {};
+  return (working / directory).string();
 }
 
 char* PasswordFromFile(bool retry) {

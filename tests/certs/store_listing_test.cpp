@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,19 +79,19 @@ Bytes DerOf(const NssDatabase& database, const std::string& nickname) {
   return Bytes(der.begin(), der.end());
 }
 
-// Sets the modification (and access) time of the database directory and its two files.
-void SetDatabaseTimes(const NssDatabase& database, std::time_t when) {
+// Sets the modification (and access) time of a database directory and its two files.
+void SetDatabaseTimes(const std::string& directory, std::time_t when) {
   const timespec times[2] = {{when, 0}, {when, 0}};
-  for (const std::string& path :
-       {database.directory(), database.directory() + "/cert9.db", database.directory() + "/key4.db"}) {
+  for (const std::string& path : {directory, directory + "/cert9.db", directory + "/key4.db"})
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-  }
 }
+void SetDatabaseTimes(const NssDatabase& database, std::time_t when) { SetDatabaseTimes(database.directory(), when); }
 
 // As if the database was last written `seconds` ago.
-void DateBack(const NssDatabase& database, int seconds = 3600) {
-  SetDatabaseTimes(database, std::time(nullptr) - seconds);
+void DateBack(const std::string& directory, int seconds = 3600) {
+  SetDatabaseTimes(directory, std::time(nullptr) - seconds);
 }
+void DateBack(const NssDatabase& database, int seconds = 3600) { DateBack(database.directory(), seconds); }
 
 // Every test starts its own session on its own copy of the standard store, and ends by checking
 // that NSS shuts down without a reference held, the remembered listing's included.
@@ -198,6 +199,47 @@ TEST_F(RememberedListing, ChangeIsSeenWhenTheFileTimesArePutBack) {
   database->DeleteCertificate(fixture::kSecond.nickname);
   SetDatabaseTimes(*database, before.st_mtim.tv_sec);  // as a copy that keeps times would
   EXPECT_FALSE(Holds(ListedNow(), second));
+}
+
+// Changes the working directory for the life of the object.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& path) : saved_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(saved_); }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path saved_;
+};
+
+TEST_F(RememberedListing, RelativeLocationIsTheDatabaseOpenedEvenAfterTheWorkingDirectoryMoves) {
+  // Two databases under the same relative name; the session opens the first.
+  TempDir first;
+  TempDir second;
+  for (const TempDir* parent : {&first, &second})
+    std::filesystem::copy(database->directory(), *parent / "nssdb", std::filesystem::copy_options::recursive);
+  ASSERT_TRUE(QbCryptCloseSession());
+  std::optional<WorkingDirectory> working;
+  working.emplace(first.path());
+  setenv("QUILLBOX_NSS_DB", "sql:nssdb", 1);
+  ASSERT_TRUE(QbCryptOpenSession(TRUE));
+  working.reset();
+  WorkingDirectory elsewhere(second.path());
+  DateBack(first / "nssdb");
+  DateBack(second / "nssdb");
+  const Bytes signer = DerOf(*database, fixture::kSigner.nickname);
+  ASSERT_TRUE(Holds(ListedNow(), signer));
+  ExpectReused();
+
+  const CommandResult deleted =
+      RunCommand({"certutil", "-D", "-d", "sql:" + (first / "nssdb"), "-n", fixture::kSigner.nickname});
+  ASSERT_EQ(deleted.status, 0) << deleted.output;
+  DateBack(first / "nssdb", 1800);
+  EXPECT_FALSE(Holds(ListedNow(), signer));
+  EXPECT_TRUE(QbCryptCloseSession());  // before the directories go
 }
 
 TEST_F(RememberedListing, CertificateDeletedThroughNssInThisProcessIsGone) {
