@@ -96,15 +96,20 @@ std::optional<std::vector<NssCertificateRef>> PersonalCertificates() {
   clock_gettime(CLOCK_REALTIME, &now);
   std::optional<ListingKey> key = CurrentListingKey(session, now);
 
-  std::lock_guard guard(gRemembered.lock);
-  // A clock set back could give a later write the time of an earlier one.
-  if (key && gRemembered.key == key && !Before(now, gRemembered.taken)) return Copies(gRemembered.certificates);
-  // Let go first: NSS then lists from the database, not from certificate objects the old
-  // references kept alive with what they knew when they were made.
-  gRemembered.key.reset();
-  gRemembered.certificates.clear();
+  {
+    std::lock_guard guard(gRemembered.lock);
+    // A clock set back could give a later write the time of an earlier one.
+    if (key && gRemembered.key == key && !Before(now, gRemembered.taken)) return Copies(gRemembered.certificates);
+    // Let go first: NSS then lists from the database, not from certificate objects the old
+    // references kept alive with what they knew when they were made.
+    gRemembered.key.reset();
+    gRemembered.certificates.clear();
+  }
+  // Without the lock: NSS may ask for a token's password while it lists. Another thread listing
+  // at the same time is harmless, as every listing is at least as new as the key taken before it.
   Listing listing = ListFromNss();
   if (key && listing.complete) {
+    std::lock_guard guard(gRemembered.lock);
     gRemembered.key = std::move(key);
     gRemembered.taken = now;
     gRemembered.certificates = Copies(listing.certificates);
