@@ -36,6 +36,9 @@ QB_PLATFORM_API BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR 
 
 // Test seams. The reference count of a certificate context (0 for null).
 QB_PLATFORM_API LONG WINAPI QbCertReferenceCount(PCCERT_CONTEXT certificate);
+// How many times opening the personal store has listed it from NSS in this process; an open that
+// reused the remembered listing does not count.
+QB_PLATFORM_API LONG WINAPI QbCertStoreListings();
 // Makes the `n`-th following CertDuplicateCertificateContext call (1 = the next) fail with null
 // and ERROR_NOT_ENOUGH_MEMORY; 0 switches this off. Windows's call fails only on exhaustion.
 QB_PLATFORM_API void WINAPI QbCertFailDuplicateAt(LONG n);

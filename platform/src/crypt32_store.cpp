@@ -1,10 +1,8 @@
 // The personal store "MY": the certificates of the NSS database that have a private key, in a
 // fixed order (nickname, then encoding), so the same database always enumerates the same way.
+#include "crypt32_listing.h"
 #include "crypt32_objects.h"
 #include "nss_session.h"
-
-#include <cert.h>
-#include <pk11pub.h>
 
 #include <locale.h>
 #include <strings.h>
@@ -18,33 +16,6 @@
 
 namespace qb::platform {
 namespace {
-
-struct CertListDeleter {
-  void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
-};
-
-std::string_view Nickname(const CERTCertificate* cert) {
-  return cert->nickname != nullptr ? std::string_view(cert->nickname) : std::string_view();
-}
-
-std::string_view Der(const CERTCertificate* cert) {
-  return std::string_view(reinterpret_cast<const char*>(cert->derCert.data), cert->derCert.len);
-}
-
-std::vector<CERTCertificate*> UserCertificates(CERTCertList* list) {
-  std::vector<CERTCertificate*> certs;
-  for (CERTCertListNode* node = CERT_LIST_HEAD(list); !CERT_LIST_END(node, list); node = CERT_LIST_NEXT(node))
-    certs.push_back(node->cert);
-  std::sort(certs.begin(), certs.end(), [](const CERTCertificate* a, const CERTCertificate* b) {
-    if (Nickname(a) != Nickname(b)) return Nickname(a) < Nickname(b);
-    return Der(a) < Der(b);
-  });
-  // A certificate held on two tokens is one certificate of the store.
-  certs.erase(std::unique(certs.begin(), certs.end(),
-                          [](const CERTCertificate* a, const CERTCertificate* b) { return Der(a) == Der(b); }),
-              certs.end());
-  return certs;
-}
 
 bool Matches(CertContext& context, DWORD findType, const void* findPara) {
   switch (findType) {
@@ -119,13 +90,16 @@ HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY, LPCSTR storeName) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
-  std::unique_ptr<CERTCertList, CertListDeleter> list(PK11_ListCerts(PK11CertListUser, nullptr));
+  // The session can have been closed on another thread since.
+  const auto certificates = PersonalCertificates();
+  if (!certificates) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
   auto store = std::make_unique<CertStore>();
   store->magic = kStoreMagic;
-  if (list) {
-    for (CERTCertificate* cert : UserCertificates(list.get()))
-      store->certificates.push_back(MakeContext(cert, store.get(), store->certificates.size()));
-  }
+  for (const NssCertificateRef& certificate : *certificates)
+    store->certificates.push_back(MakeContext(certificate.get(), store.get(), store->certificates.size()));
   return store.release();
 }
 

@@ -3,6 +3,8 @@
 // through which NSS asks for token passwords.
 #include "nss_session.h"
 
+#include "crypt32_listing.h"
+
 #include <qbcrypt.h>
 
 #include <nss.h>
@@ -16,6 +18,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -32,16 +35,22 @@ struct PromptHook {
 };
 
 struct Session {
+  // Held shared while NSS objects are read for keeping, exclusively while NSS shuts down.
+  std::shared_mutex use;
   std::mutex lock;
   NSSInitContext* context = nullptr;
   SessionKind kind = SessionKind::None;
+  std::uint64_t generation = 0;
+  std::string sqlDirectory;
   std::mutex hookLock;
   PromptHook hook;
 
   ~Session() {
     // Process exit or platform unload. A leaked reference makes NSS report busy; there is no one
     // left to tell, so the result is not looked at.
-    if (context != nullptr) NSS_ShutdownContext(context);
+    if (context == nullptr) return;
+    ForgetPersonalListing();
+    NSS_ShutdownContext(context);
   }
 };
 
@@ -78,6 +87,28 @@ bool DatabaseExists(const std::string& location) {
   }
   if (path.empty()) return false;
   return (sql && IsFile(path + "/cert9.db")) || (dbm && IsFile(path + "/cert8.db"));
+}
+
+// Where NSS keeps an SQL database for `location`: "sql:DIR", or a bare DIR when NSS's default
+// type (NSS_DEFAULT_DB_TYPE, read by NSS as it opens) is SQL, which it is unless set otherwise.
+// A relative directory is taken from the working directory of the moment NSS opens it.
+std::string SqlDirectory(const std::string& location) {
+  std::string directory;
+  if (location.starts_with("sql:")) {
+    directory = location.substr(4);
+  } else if (const auto colon = location.find(':'); colon != std::string::npos && location.find('/') > colon) {
+    return {};
+  } else if (const char* type = std::getenv("NSS_DEFAULT_DB_TYPE");
+             type != nullptr && *type != '\0' && std::strncmp(type, "sql", 3) != 0) {
+    return {};
+  } else {
+    directory = location;
+  }
+  if (directory.empty() || directory.starts_with('/')) return directory;
+  std::error_code error;
+  const std::filesystem::path working = std::filesystem::current_path(error);
+  if (error) return {};
+  return (working / directory).string();
 }
 
 char* PasswordFromFile(bool retry) {
@@ -147,14 +178,28 @@ SessionKind OpenSession(bool allowCryptoOnly) {
   const std::string location = DatabaseLocation();
   if (!location.empty() && DatabaseExists(location)) {
     session.context = OpenDatabase(location);
-    if (session.context != nullptr) session.kind = SessionKind::Database;
+    if (session.context != nullptr) {
+      session.kind = SessionKind::Database;
+      session.sqlDirectory = SqlDirectory(location);
+    }
   }
   if (session.kind == SessionKind::None && allowCryptoOnly) {
     session.context = OpenCryptoOnly();
     if (session.context != nullptr) session.kind = SessionKind::CryptoOnly;
   }
-  if (session.kind != SessionKind::None) PK11_SetPasswordFunc(PasswordCallback);
+  if (session.kind != SessionKind::None) {
+    ++session.generation;
+    PK11_SetPasswordFunc(PasswordCallback);
+  }
   return session.kind;
+}
+
+SessionHold::SessionHold() : use_(TheSession().use) {
+  Session& session = TheSession();
+  std::lock_guard guard(session.lock);
+  kind_ = session.kind;
+  generation_ = session.generation;
+  sqlDirectory_ = session.sqlDirectory;
 }
 
 SessionKind CurrentSession() {
@@ -178,14 +223,18 @@ BOOL WINAPI QbCryptOpenSession(BOOL requireDatabase) {
 
 BOOL WINAPI QbCryptCloseSession() {
   Session& session = TheSession();
+  std::unique_lock use(session.use);
   std::lock_guard guard(session.lock);
   if (session.context == nullptr) return TRUE;
+  // The store's remembered listing holds certificate references; NSS would shut down busy.
+  qb::platform::ForgetPersonalListing();
   PORT_SetError(0);
   const SECStatus status = NSS_ShutdownContext(session.context);
   const bool busy = status != SECSuccess && PORT_GetError() == SEC_ERROR_BUSY;
   // NSS tears down what it can even when busy; the context is gone either way.
   session.context = nullptr;
   session.kind = SessionKind::None;
+  session.sqlDirectory.clear();
   if (status == SECSuccess) return TRUE;
   SetLastError(busy ? ERROR_BUSY : ERROR_INVALID_HANDLE);
   return FALSE;

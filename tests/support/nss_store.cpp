@@ -46,15 +46,19 @@ void NssDatabase::Require(const std::vector<std::string>& argv) const {
   }
 }
 
-NssDatabase NssDatabase::Create(const std::string& password) {
-  NssDatabase db(password);
-  // certutil wants seed material for key generation instead of keyboard noise.
+// certutil wants seed material for key generation instead of keyboard noise.
+void NssDatabase::WriteNoise() const {
   std::string noise(2048, '\0');
   FILE* random = std::fopen("/dev/urandom", "rb");
   const bool seeded = random != nullptr && std::fread(noise.data(), 1, noise.size(), random) == noise.size();
   if (random != nullptr) std::fclose(random);
   if (!seeded) throw std::runtime_error("cannot read /dev/urandom");
-  WriteFile(db.dir_ / "noise.bin", noise);
+  WriteFile(dir_ / "noise.bin", noise);
+}
+
+NssDatabase NssDatabase::Create(const std::string& password) {
+  NssDatabase db(password);
+  db.WriteNoise();
   if (password.empty()) {
     db.Require({Tool("certutil"), "-N", "-d", db.location(), "--empty-password"});
   } else {
@@ -67,6 +71,7 @@ NssDatabase NssDatabase::Create(const std::string& password) {
 NssDatabase NssDatabase::CopyOf(const std::string& directory, const std::string& password) {
   NssDatabase db(password);
   fs::copy(directory, db.directory(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  db.WriteNoise();
   return db;
 }
 
@@ -86,6 +91,8 @@ void NssDatabase::AddCertificate(const CertificateRequest& request) {
 void NssDatabase::ImportCertificate(const std::string& nickname, const std::string& derFile) {
   Require(Certutil({"-A", "-n", nickname, "-t", ",,", "-i", derFile}));
 }
+
+void NssDatabase::DeleteCertificate(const std::string& nickname) { Require(Certutil({"-D", "-n", nickname})); }
 
 void NssDatabase::ImportPkcs12(const std::string& file, const std::string& filePassword) {
   std::vector<std::string> argv = {Tool("pk12util"), "-i", file, "-d", location(), "-W", filePassword};

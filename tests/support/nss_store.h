@@ -37,12 +37,15 @@ class NssDatabase {
   // A certificate without a private key, from a DER file.
   void ImportCertificate(const std::string& nickname, const std::string& derFile);
   void ImportPkcs12(const std::string& file, const std::string& filePassword);
+  // Removes the certificate; its private key, if any, stays in the database.
+  void DeleteCertificate(const std::string& nickname);
   void ExportPkcs12(const std::string& nickname, const std::string& file, const std::string& filePassword) const;
   void ExportDer(const std::string& nickname, const std::string& file) const;
   void ExportPem(const std::string& nickname, const std::string& file) const;
 
  private:
   explicit NssDatabase(const std::string& password);
+  void WriteNoise() const;
   std::vector<std::string> Certutil(std::vector<std::string> args) const;
   void Require(const std::vector<std::string>& argv) const;
 

@@ -1,0 +1,26 @@
+// The personal store's listing: the certificates with a private key, in store order, remembered
+// between store opens while nothing it depends on has changed (crypt32_listing_key.h).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct CERTCertificateStr;
+
+namespace qb::platform {
+
+struct NssCertificateRelease {
+  void operator()(CERTCertificateStr* certificate) const;
+};
+using NssCertificateRef = std::unique_ptr<CERTCertificateStr, NssCertificateRelease>;
+
+// The certificates of "MY" in enumeration order, each a reference of the caller's own; nullopt
+// when no database session is open.
+std::optional<std::vector<NssCertificateRef>> PersonalCertificates();
+
+// Lets go of the remembered listing and its references. The session calls this before NSS shuts
+// down, which would otherwise find the certificates in use.
+void ForgetPersonalListing();
+
+}  // namespace qb::platform
