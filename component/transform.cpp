@@ -85,15 +85,14 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   held.result = ApplyConfined(held.stylesheet.get(), held.input.get());
   if (!held.result) return Fail(Error::TransformingXml);
 
-  xmlChar* bytes = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemory(held.result.get(), &bytes, &size, 0);
-  UniqueXmlChars serialised(bytes);
-  // No buffer at all means the serialiser gave up (an xsl:output encoding it cannot write, or
-  // memory): that is a failed transformation, not an empty result.
+  // No text at all means the serialiser gave up (an xsl:output encoding it cannot write, memory,
+  // a result longer than the component hands back): that is a failed transformation, not an
+  // empty result.
+  std::optional<SerializedXml> serialised = SerializeXml(held.result.get());
   if (!serialised) return Fail(Error::TransformingXml);
+  held.result.reset();
   // The bytes are in the encoding the result document names (xsl:output), UTF-8 when none.
-  BSTR text = SerializedXmlToBstr(serialised.get(), size, held.result->encoding);
+  BSTR text = SerializedXmlToBstr(*serialised);
   if (text == nullptr) return Fail(Error::TransformingXml);
   out.reset(text);
   return true;

@@ -3,7 +3,9 @@
 #include "common/xml_declaration.h"
 
 #include <libxml/encoding.h>
+#include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -36,6 +38,55 @@ struct HandlerCloser {
   void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
 };
 using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
+
+// Collects what libxml2's writer hands over, up to kLongestSerializedXml bytes; past that the
+// write fails, which stops the writer.
+struct BoundedText {
+  std::string bytes;
+  bool tooLong = false;
+
+  static int Write(void* context, const char* buffer, int length) {
+    auto* text = static_cast<BoundedText*>(context);
+    if (length < 0 || static_cast<std::size_t>(length) > kLongestSerializedXml - text->bytes.size()) {
+      text->tooLong = true;
+      return -1;
+    }
+    text->bytes.append(buffer, static_cast<std::size_t>(length));
+    return length;
+  }
+};
+
+// libxml2's converters work on its buffers, whose sizes are ints inside; the bytes go through in
+// pieces of this size so that no buffer comes near that, whatever the length of the text.
+constexpr std::size_t kDecodePiece = std::size_t{1} << 20;
+// More than any encoding's one character (escape sequences of stateful encodings included) takes.
+constexpr int kLongestSequence = 64;
+
+// Appends the UTF-8 form of `bytes` (in the handler's encoding) to `out`. False unless every byte
+// decodes: a converter that stops early (no room, a byte it cannot read, a sequence cut off at the
+// end) must not pass for the whole text.
+bool DecodeToUtf8(xmlCharEncodingHandlerPtr handler, std::string_view bytes, std::string& out) {
+  UniqueBuffer in{xmlBufferCreateSize(kDecodePiece + 16)};
+  UniqueBuffer decoded{xmlBufferCreateSize(kDecodePiece * 3 + 16)};
+  if (!in || !decoded) return false;
+  out.reserve(bytes.size());
+  while (!bytes.empty() || xmlBufferLength(in.get()) > 0) {
+    const std::size_t piece = std::min(bytes.size(), kDecodePiece);
+    if (piece > 0 && xmlBufferAdd(in.get(), reinterpret_cast<const xmlChar*>(bytes.data()), static_cast<int>(piece)) != 0)
+      return false;
+    bytes.remove_prefix(piece);
+    const int before = xmlBufferLength(in.get());
+    if (xmlCharEncInFunc(handler, decoded.get(), in.get()) < 0) return false;
+    out.append(reinterpret_cast<const char*>(xmlBufferContent(decoded.get())),
+               static_cast<std::size_t>(xmlBufferLength(decoded.get())));
+    xmlBufferEmpty(decoded.get());
+    // Bytes the converter leaves are the start of a sequence that the next piece completes. With
+    // no piece left, or more left than any sequence is long, they are bytes it cannot decode.
+    const bool progressed = xmlBufferLength(in.get()) < before;
+    if (!progressed && (bytes.empty() || before > kLongestSequence)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -73,6 +124,29 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   return doc;
 }
 
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) {
+  if (doc == nullptr) return std::nullopt;
+  SerializedXml xml;
+  if (doc->encoding != nullptr) xml.encoding = reinterpret_cast<const char*>(doc->encoding);
+  BoundedText text;
+  // XML_SAVE_AS_XML: an HTML result document (xsl:output method="html") is written as XML too,
+  // as xmlDocDumpFormatMemory writes it.
+  xmlSaveCtxtPtr save = xmlSaveToIO(BoundedText::Write, nullptr, &text,
+                                    xml.encoding.empty() ? nullptr : xml.encoding.c_str(), XML_SAVE_AS_XML);
+  if (save == nullptr) return std::nullopt;
+  const long saved = xmlSaveDoc(save, doc);
+  const int closed = xmlSaveClose(save);
+  if (saved < 0 || closed < 0 || text.tooLong) return std::nullopt;
+  xml.bytes = std::move(text.bytes);
+  return xml;
+}
+
+BSTR SerializedXmlToBstr(const SerializedXml& xml) {
+  if (xml.bytes.size() > kLongestSerializedXml) return nullptr;
+  return SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(xml.bytes.data()), static_cast<int>(xml.bytes.size()),
+                             xml.encoding.empty() ? nullptr : reinterpret_cast<const xmlChar*>(xml.encoding.c_str()));
+}
+
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) {
   if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
   const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";
@@ -80,16 +154,15 @@ BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding
 
   UniqueHandler handler{xmlFindCharEncodingHandler(name.c_str())};
   if (!handler) return nullptr;
-  UniqueBuffer in{xmlBufferCreateStatic(const_cast<xmlChar*>(bytes), static_cast<std::size_t>(size))};
-  UniqueBuffer out{xmlBufferCreateSize(static_cast<std::size_t>(size) * 2 + 16)};
-  if (!in || !out) return nullptr;
-  if (xmlCharEncInFunc(handler.get(), out.get(), in.get()) < 0) return nullptr;
-  std::string_view decoded(reinterpret_cast<const char*>(xmlBufferContent(out.get())),
-                           static_cast<std::size_t>(xmlBufferLength(out.get())));
+  std::string decoded;
+  if (!DecodeToUtf8(handler.get(), std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)),
+                    decoded))
+    return nullptr;
+  std::string_view text(decoded);
   // The serialiser starts UTF-16 output with a byte-order mark; it describes the bytes, which
   // the string no longer has, so it is not part of the text.
-  if (decoded.starts_with(kUtf8ByteOrderMark)) decoded.remove_prefix(kUtf8ByteOrderMark.size());
-  return Utf8ToBstr(decoded.data(), decoded.size());
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
+  return Utf8ToBstr(text.data(), text.size());
 }
 
 }  // namespace quillbox

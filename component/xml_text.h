@@ -8,6 +8,8 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace quillbox {
 
@@ -21,6 +23,11 @@ struct XmlCharDeleter {
 };
 using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 
+// The longest serialised document the component hands back (Sign's signed document, Transform's
+// result), in the bytes of its encoding. Beyond it the call fails instead of holding gigabytes,
+// and every length on the way back into a BSTR stays an int.
+inline constexpr std::size_t kLongestSerializedXml = (std::size_t{1} << 30) - 1;
+
 // Parses text that came from a BSTR (so it is UTF-8, whatever encoding its XML declaration names)
 // under the name "noname.xml", with the parser's process-wide defaults as the caller set them.
 //
@@ -32,10 +39,25 @@ using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.
 UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
 
+// A whole document as the component writes it: what xmlDocDumpFormatMemory writes with formatting
+// off (an XML declaration, no indentation, in the encoding the document names, escaped for ASCII
+// when it names none), collected by the component itself so that it can stop at
+// kLongestSerializedXml instead of growing without bound or past what an int counts.
+struct SerializedXml {
+  std::string bytes;
+  std::string encoding;  // the document's encoding when it was written; empty for none
+};
+
+// Nullopt when libxml2 cannot write the document (an encoding it has no converter for, memory)
+// or the text would be longer than kLongestSerializedXml.
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
+
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
 // decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
-// UTF-16 document is not part of the text. Null when the bytes do not decode or memory runs out.
+// UTF-16 document is not part of the text. Null when the bytes do not decode, all of them, or
+// memory runs out.
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding);
+BSTR SerializedXmlToBstr(const SerializedXml& xml);
 
 // Keeps libxml2 from loading any external resource while it lives (process-wide, restored on
 // destruction); counts the loads it refused on this thread.

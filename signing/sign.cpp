@@ -11,6 +11,7 @@
 #include "signing/x509_data_completion.h"
 
 #include <memory>
+#include <optional>
 
 namespace quillbox {
 namespace {
@@ -44,16 +45,11 @@ using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
 // The tree goes (after the context that still points into it) as soon as it is written out, so a
 // large document is never held as tree, serialised bytes and BSTR at once.
 BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
-  xmlChar* bytes = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemory(doc.get(), &bytes, &size, 0);
-  UniqueXmlChars dumped(bytes);
-  if (!dumped) return nullptr;
-  UniqueXmlChars encoding(doc->encoding != nullptr ? xmlStrdup(doc->encoding) : nullptr);
-  if (doc->encoding != nullptr && !encoding) return nullptr;
+  const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+  if (!serialised) return nullptr;
   context.reset();
   doc.reset();
-  return SerializedXmlToBstr(dumped.get(), size, encoding.get());
+  return SerializedXmlToBstr(*serialised);
 }
 
 }  // namespace

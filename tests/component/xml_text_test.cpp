@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <libxml/HTMLtree.h>
+
 #include <string>
 
 #include <unistd.h>
@@ -107,6 +109,48 @@ TEST(XmlText, SingleByteSerialisationIsDecodedInItsEncoding) {
             u"<a>\u010d\u0161</a>");
   EXPECT_EQ(test::Take(SerializedXmlToBstr(bytes, sizeof bytes, reinterpret_cast<const xmlChar*>("ISO-8859-2"))),
             u"<a>\u010d\u009a</a>");  // the same byte is a control character there
+}
+
+TEST(XmlText, SerialisedBytesDecodeWholeOrNotAtAll) {
+  // Three bytes of UTF-8 for each byte of windows-1252: every one comes back.
+  const std::string euros(100'000, '\x80');
+  EXPECT_EQ(test::Take(SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(euros.data()), static_cast<int>(euros.size()),
+                                           reinterpret_cast<const xmlChar*>("windows-1252"))),
+            std::u16string(100'000, u'\u20AC'));
+  // A byte the encoding lacks, or a sequence cut off at the end, gives nothing rather than a part.
+  const xmlChar undefined[] = {'<', 'a', '>', 0x81, '<', '/', 'a', '>'};
+  EXPECT_EQ(SerializedXmlToBstr(undefined, sizeof undefined, reinterpret_cast<const xmlChar*>("windows-1252")), nullptr);
+  const xmlChar cutOff[] = {'<', 0, 'a', 0, '>', 0, 0x3D};  // UTF-16LE with half a unit at the end
+  EXPECT_EQ(SerializedXmlToBstr(cutOff, sizeof cutOff, reinterpret_cast<const xmlChar*>("UTF-16LE")), nullptr);
+}
+
+// What xmlDocDumpFormatMemory writes with formatting off, for comparison.
+std::string Dump(xmlDocPtr doc) {
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemory(doc, &bytes, &size, 0);
+  UniqueXmlChars dumped(bytes);
+  return dumped ? std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)) : "<none>";
+}
+
+TEST(XmlText, SerialisationMatchesTheDumpOfTheDocument) {
+  for (const std::u16string& text : {std::u16string(u"<a b='1'>x<c/><!--n--><?p q?></a>"),
+                                     std::u16string(u"<?xml version='1.0' encoding='ISO-8859-2'?><a>\u010d\u4E2D</a>"),
+                                     std::u16string(u"<?xml version='1.0' encoding='UTF-16'?><a>\U0001F600</a>"),
+                                     std::u16string(u"<!DOCTYPE a [<!ENTITY e 'v'>]><a>&e;&amp;&lt;</a>")}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(Utf8(text));
+    ASSERT_TRUE(doc);
+    const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+    ASSERT_TRUE(serialised);
+    EXPECT_EQ(serialised->bytes, Dump(doc.get()));
+  }
+  // An HTML result document (xsl:output method="html") is written as XML, as the dump writes it.
+  UniqueXmlDoc html(htmlNewDoc(nullptr, nullptr));
+  xmlDocSetRootElement(html.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("br")));
+  const std::optional<SerializedXml> serialised = SerializeXml(html.get());
+  ASSERT_TRUE(serialised);
+  EXPECT_EQ(serialised->bytes, Dump(html.get()));
+  EXPECT_NE(serialised->bytes.find("<br/>"), std::string::npos);
 }
 
 TEST(XmlText, NoBytesGiveEmptyString) { EXPECT_EQ(test::Take(SerializedXmlToBstr(nullptr, 0, nullptr)), u""); }
