@@ -108,19 +108,26 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // subset is asked for too, as the process-wide default would have it, so that the blocker sees
   // (and refuses) it: a document whose DTD lives elsewhere fails instead of parsing silently
   // without the defaults and entities its author meant it to have.
-  constexpr int kOptions =
-      XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", "UTF-8", kOptions));
+  //
+  // The text is UTF-8 whatever its declaration names, and libxml2 is told to read it as it is
+  // (XML_PARSE_IGNORE_ENC) rather than handed a UTF-8 converter: with a converter in the way it
+  // holds the text twice and refuses ordinary documents of more than 10 MB whose text comes in
+  // runs of a thousand characters or more ("Huge input lookup").
+  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR |
+                           XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
+  UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", nullptr, kOptions));
   if (!doc || blocker.Refused() > 0) return nullptr;
 
-  const std::string declared = DeclaredXmlEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
-  if (!declared.empty() && !IsUtf8(declared)) {
-    // Only keep an encoding that libxml2 can write; otherwise the document stays UTF-8.
-    if (UniqueHandler handler{xmlFindCharEncodingHandler(declared.c_str())}) {
-      xmlFree(const_cast<xmlChar*>(doc->encoding));
-      doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.c_str()));
-    }
-  }
+  // The encoding the document is written back in: the one its declaration names, as spelled
+  // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write
+  // is not one the component could give back, and does not parse.
+  const std::string declared =
+      DeclaredXmlEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
+  if (!declared.empty() && !IsUtf8(declared) && !UniqueHandler{xmlFindCharEncodingHandler(declared.c_str())})
+    return nullptr;
+  xmlFree(const_cast<xmlChar*>(doc->encoding));
+  doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.empty() ? "UTF-8" : declared.c_str()));
+  if (doc->encoding == nullptr) return nullptr;
   return doc;
 }
 

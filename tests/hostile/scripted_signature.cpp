@@ -1,5 +1,7 @@
 #include "hostile/scripted_signature.h"
 
+#include "hostile/texts.h"
+
 namespace quillbox::test {
 
 void ScriptedSignature::SetUp() {
@@ -97,6 +99,32 @@ std::optional<std::u16string> ScriptedSignature::ErrorStr() {
 void ScriptedSignature::UseSigner() {
   ASSERT_EQ(PutVariant(u"CertFindOption", MakeI4(1)), S_OK);
   ASSERT_EQ(PutText(u"CertSubject", u"Test Signer"), S_OK);
+}
+
+std::string ScriptedSignature::SignAdvanced(const std::u16string& document) {
+  UseSigner();
+  EXPECT_EQ(PutVariant(u"Advanced", MakeI4(-1)), S_OK);
+  EXPECT_EQ(PutText(u"XmlDoc", document), S_OK);
+  EXPECT_TRUE(Sign()) << "error " << ErrorNo();
+  EXPECT_EQ(ErrorNo(), 0);
+  return ToUtf8(Text(u"XmlDoc"));
+}
+
+void ScriptedSignature::ExpectXmlDoc(const std::u16string& document) {
+  const UniqueBstr now = Get(u"XmlDoc");
+  EXPECT_TRUE(HoldsExactly(now.get(), document.size(), [&](std::size_t i) { return document[i]; }));
+}
+
+void ScriptedSignature::ExpectSignFails(LONG error, const std::u16string& document) {
+  EXPECT_FALSE(Sign());
+  EXPECT_EQ(ErrorNo(), error);
+  ExpectXmlDoc(document);
+}
+
+void ScriptedSignature::ExpectTransformFails(const std::u16string& xsl, LONG error, const std::u16string& document) {
+  EXPECT_EQ(TransformText(xsl), u"");
+  EXPECT_EQ(ErrorNo(), error);
+  ExpectXmlDoc(document);
 }
 
 ::testing::AssertionResult HoldsExactly(BSTR text, std::size_t length,

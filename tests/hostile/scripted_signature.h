@@ -38,6 +38,14 @@ class ScriptedSignature : public RegisteredModule {
 
   // Sets the certificate properties so that Sign finds the standard store's signer.
   void UseSigner();
+  // Signs `document` with the signer and Advanced set; the signed text as UTF-8.
+  std::string SignAdvanced(const std::u16string& document);
+
+  // XmlDoc holds exactly `document`, length included.
+  void ExpectXmlDoc(const std::u16string& document);
+  // The call fails with `error` and leaves XmlDoc as `document`.
+  void ExpectSignFails(LONG error, const std::u16string& document);
+  void ExpectTransformFails(const std::u16string& xsl, LONG error, const std::u16string& document);
 
   IDispatch* object_ = nullptr;
 };

@@ -14,4 +14,8 @@ class SignerStoreEnvironment : public StandardStoreEnvironment {
   static std::string SignerPem();
 };
 
+// xmlsec1 verifies every signature of the signed text (UTF-8, in `encoding` as its declaration
+// says; empty: UTF-8) against the signer's public key.
+void ExpectSignedBySigner(const std::string& signedText, const std::string& encoding = "");
+
 }  // namespace quillbox::test

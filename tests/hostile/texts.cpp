@@ -6,6 +6,13 @@
 
 namespace quillbox::test {
 
+std::u16string Stylesheet(const std::u16string& body) {
+  return u"<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>" + body +
+         u"</xsl:stylesheet>";
+}
+
+const std::u16string kCopyDocument = Stylesheet(u"<xsl:template match='/'><xsl:copy-of select='.'/></xsl:template>");
+
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -11,6 +11,14 @@
 
 namespace quillbox::test {
 
+// The longest run of text that libxml2 parses whatever characters it holds, in UTF-8 bytes (it
+// takes longer runs of ASCII; without XML_PARSE_HUGE it refuses longer ones with anything else).
+inline constexpr std::size_t kLongestTextRun = 10'000'000;
+
+// A stylesheet around `body`, and one that copies the whole document.
+std::u16string Stylesheet(const std::u16string& body);
+extern const std::u16string kCopyDocument;
+
 // Both directions assume well-formed text: the tests make their hostile texts by hand.
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
