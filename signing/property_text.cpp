@@ -46,6 +46,24 @@ std::size_t PredefinedEntityReferenceLength(std::string_view text) {
 
 }  // namespace
 
+bool IsXmlCharacterData(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      if (!IsXmlChar(lead)) return false;
+      ++i;
+      continue;
+    }
+    const std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    if (i + extra >= utf8.size()) return false;  // cut off: not well-formed
+    std::uint32_t c = lead & (0x3F >> extra);
+    for (std::size_t k = 1; k <= extra; ++k) c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    if (!IsXmlChar(c)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
 std::string EscapeBareAmpersands(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

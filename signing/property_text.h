@@ -15,4 +15,9 @@ namespace quillbox {
 // as "&amp;" and stays the literal character it was.
 std::string EscapeBareAmpersands(std::string_view utf8);
 
+// Whether well-formed UTF-8 text holds only characters that an XML document can carry. A control
+// character such as U+0001, U+FFFE or U+FFFF written as element content makes a document that no
+// parser reads, not even as a character reference.
+bool IsXmlCharacterData(std::string_view utf8);
+
 }  // namespace quillbox

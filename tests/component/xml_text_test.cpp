@@ -25,6 +25,25 @@ std::u16string Serialise(xmlDocPtr doc) {
   return test::Take(SerializedXmlToBstr(bytes, size, doc->encoding)).value_or(u"<failed>");
 }
 
+TEST(XmlText, Utf8TextStopsAtTheFirstNulAndRefusesUnpairedSurrogates) {
+  EXPECT_EQ(Utf8(std::u16string(u"a\u010D\0b", 4)).view(), "a\xC4\x8D");
+  EXPECT_EQ(Utf8(std::u16string(u"a\u010D\0b", 4)).length, 4);  // the terminating zero counted
+  EXPECT_EQ(Utf8(u"\U0001F600").view(), "\xF0\x9F\x98\x80");
+  EXPECT_FALSE(Utf8(std::u16string{u'a', 0xD800}));
+  EXPECT_FALSE(Utf8(std::u16string{0xDC00, u'a'}));
+  EXPECT_FALSE(Utf8(std::u16string{0xDC00, 0xD800}));
+  EXPECT_FALSE(Utf8(std::u16string{u'a', 0xD800, 0, 0xDC00}));  // before the NUL it is unpaired
+  EXPECT_TRUE(Utf8(std::u16string{u'a', 0, 0xD800}));  // after the NUL it is not part of the text
+}
+
+TEST(XmlText, Utf8TextLongerThanAllowedIsRefused) {
+  test::TempBstr text(u"\u010D\u010D");  // four bytes of UTF-8
+  EXPECT_EQ(BstrToUtf8(text, 4).view(), "\xC4\x8D\xC4\x8D");
+  EXPECT_FALSE(BstrToUtf8(text, 3));
+  EXPECT_FALSE(BstrToUtf8(text, 1));  // more units than bytes allowed
+  EXPECT_EQ(BstrToUtf8(test::TempBstr(u""), 0).length, 1);
+}
+
 TEST(XmlText, DeclaredSingleByteEncodingKeepsCharactersAndDeclaration) {
   const std::u16string input = u"<?xml version=\"1.0\" encoding=\"windows-1250\"?><a>\u010d\u0161\u017e \u20ac \u4e2d</a>";
   UniqueXmlDoc doc = ParseUntrustedXml(Utf8(input));

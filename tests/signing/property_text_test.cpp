@@ -38,5 +38,16 @@ TEST(PropertyText, MultiByteTextPassesThrough) {
   EXPECT_EQ(EscapeBareAmpersands("\xC4\x8D & \xE2\x82\xAC"), "\xC4\x8D &amp; \xE2\x82\xAC");
 }
 
+TEST(PropertyText, CharacterDataIsWhatXmlCanCarry) {
+  EXPECT_TRUE(IsXmlCharacterData(""));
+  EXPECT_TRUE(IsXmlCharacterData("tab\there, line\nand return\r"));
+  EXPECT_TRUE(IsXmlCharacterData("\xC4\x8D \xE4\xB8\xAD \xEE\x80\x80 \xEF\xBF\xBD \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBD"));
+  EXPECT_TRUE(IsXmlCharacterData("&#1;"));  // a reference is text here; it stays literal when written
+  EXPECT_TRUE(IsXmlCharacterData("\x7F"));  // DEL is an XML character
+  // Control characters, U+FFFE and U+FFFF, and a sequence cut off at the end are not.
+  for (const char* text : {"\x01", "a\x08b", "\x1B[31m", "\x7F\x1F", "\xEF\xBF\xBE", "\xEF\xBF\xBF", "x\xC2"})
+    EXPECT_FALSE(IsXmlCharacterData(text)) << text;
+}
+
 }  // namespace
 }  // namespace quillbox
