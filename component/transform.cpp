@@ -66,11 +66,11 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   xmlLoadExtDtdDefaultValue = 1;
   xmlSubstituteEntitiesDefault(1);
 
-  held.text = BstrToUtf8(xmlDoc);
+  held.text = XmlTextOf(xmlDoc);
   held.input = ParseUntrustedXml(held.text);
   if (!held.input) return Fail(Error::ParsingXml);
 
-  held.text = BstrToUtf8(xsl);
+  held.text = XmlTextOf(xsl);
   held.stylesheetDocument = ParseUntrustedXml(held.text);
   if (!held.stylesheetDocument) return Fail(Error::ParsingSchemaXml);
   NameAsStylesheet(held.stylesheetDocument.get());

@@ -121,8 +121,7 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // The encoding the document is written back in: the one its declaration names, as spelled
   // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write
   // is not one the component could give back, and does not parse.
-  const std::string declared =
-      DeclaredXmlEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
+  const std::string declared = DeclaredXmlEncoding(text.view());
   if (!declared.empty() && !IsUtf8(declared) && !UniqueHandler{xmlFindCharEncodingHandler(declared.c_str())})
     return nullptr;
   xmlFree(const_cast<xmlChar*>(doc->encoding));
@@ -130,6 +129,8 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   if (doc->encoding == nullptr) return nullptr;
   return doc;
 }
+
+Utf8Text XmlTextOf(BSTR text) { return BstrToUtf8(text, kLongestParsedXml); }
 
 std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) {
   if (doc == nullptr) return std::nullopt;

@@ -23,10 +23,20 @@ struct XmlCharDeleter {
 };
 using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
 
+// The longest text, in UTF-8 bytes, that the component parses: XmlDoc and Transform's stylesheet.
+// A page can hand over far more than a process can parse (libxml2's tree takes ten to forty times
+// the text), so a longer text fails as a parse error before anything is allocated for it. Forms
+// are far smaller: the largest document the benchmarks sign is 50 MB.
+inline constexpr std::size_t kLongestParsedXml = std::size_t{256} << 20;
+
 // The longest serialised document the component hands back (Sign's signed document, Transform's
 // result), in the bytes of its encoding. Beyond it the call fails instead of holding gigabytes,
 // and every length on the way back into a BSTR stays an int.
 inline constexpr std::size_t kLongestSerializedXml = (std::size_t{1} << 30) - 1;
+
+// XmlDoc or a stylesheet as the parser takes it: null for a null text, an unpaired surrogate, or
+// more than kLongestParsedXml bytes.
+Utf8Text XmlTextOf(BSTR text);
 
 // Parses text that came from a BSTR (so it is UTF-8, whatever encoding its XML declaration names)
 // under the name "noname.xml", with the parser's process-wide defaults as the caller set them.

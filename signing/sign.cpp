@@ -97,7 +97,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   SignatureLibrary& library = ActiveSignatureLibrary();
   library.ErrorsSetCallback(CryptoErrorCallback);
 
-  documentText = BstrToUtf8(XmlDoc_);
+  documentText = XmlTextOf(XmlDoc_);
   doc = ParseUntrustedXml(documentText);
   documentText = Utf8Text();  // the tree holds the document from here on
   if (!doc) {
