@@ -242,8 +242,10 @@ std::string GuidText(const Guid& g) {
 
 Model Resolve(const IdlFile& file) {
   for (const auto& [name, line] : file.imports) {
+    // A structured binding cannot be captured before C++20's later compilers (clang 14 refuses).
+    const std::string& imported = name;
     if (std::find_if(std::begin(kPlatformIdlFiles), std::end(kPlatformIdlFiles),
-                     [&](const char* known) { return name == known; }) == std::end(kPlatformIdlFiles))
+                     [&imported](const char* known) { return imported == known; }) == std::end(kPlatformIdlFiles))
       throw IdlError(line, "cannot import '" + name + "': only the platform's own definitions (oaidl.idl, ocidl.idl, ...) are known");
   }
 
