@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -39,19 +40,25 @@ struct HandlerCloser {
 };
 using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
 
-// Collects what libxml2's writer hands over, up to kLongestSerializedXml bytes; past that the
-// write fails, which stops the writer.
+// Collects what libxml2's writer hands over, up to kLongestSerializedXml bytes; past that, or when
+// memory runs out, the write fails, which stops the writer. (Nothing may be thrown through
+// libxml2's frames.)
 struct BoundedText {
   std::string bytes;
-  bool tooLong = false;
+  bool failed = false;
 
-  static int Write(void* context, const char* buffer, int length) {
+  static int Write(void* context, const char* buffer, int length) noexcept {
     auto* text = static_cast<BoundedText*>(context);
     if (length < 0 || static_cast<std::size_t>(length) > kLongestSerializedXml - text->bytes.size()) {
-      text->tooLong = true;
+      text->failed = true;
       return -1;
     }
-    text->bytes.append(buffer, static_cast<std::size_t>(length));
+    try {
+      text->bytes.append(buffer, static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+      text->failed = true;
+      return -1;
+    }
     return length;
   }
 };
@@ -64,7 +71,7 @@ constexpr int kLongestSequence = 64;
 
 // Appends the UTF-8 form of `bytes` (in the handler's encoding) to `out`. False unless every byte
 // decodes: a converter that stops early (no room, a byte it cannot read, a sequence cut off at the
-// end) must not pass for the whole text.
+// end) must not pass for the whole text. The caller catches running out of memory.
 bool DecodeToUtf8(xmlCharEncodingHandlerPtr handler, std::string_view bytes, std::string& out) {
   UniqueBuffer in{xmlBufferCreateSize(kDecodePiece + 16)};
   UniqueBuffer decoded{xmlBufferCreateSize(kDecodePiece * 3 + 16)};
@@ -132,7 +139,7 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
 
 Utf8Text XmlTextOf(BSTR text) { return BstrToUtf8(text, kLongestParsedXml); }
 
-std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) {
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
   if (doc == nullptr) return std::nullopt;
   SerializedXml xml;
   if (doc->encoding != nullptr) xml.encoding = reinterpret_cast<const char*>(doc->encoding);
@@ -144,9 +151,11 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) {
   if (save == nullptr) return std::nullopt;
   const long saved = xmlSaveDoc(save, doc);
   const int closed = xmlSaveClose(save);
-  if (saved < 0 || closed < 0 || text.tooLong) return std::nullopt;
+  if (saved < 0 || closed < 0 || text.failed) return std::nullopt;
   xml.bytes = std::move(text.bytes);
   return xml;
+} catch (const std::bad_alloc&) {
+  return std::nullopt;
 }
 
 BSTR SerializedXmlToBstr(const SerializedXml& xml) {
@@ -155,7 +164,7 @@ BSTR SerializedXmlToBstr(const SerializedXml& xml) {
                              xml.encoding.empty() ? nullptr : reinterpret_cast<const xmlChar*>(xml.encoding.c_str()));
 }
 
-BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) {
+BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) try {
   if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
   const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";
   if (name.empty() || IsUtf8(name)) return Utf8ToBstr(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
@@ -171,6 +180,8 @@ BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding
   // the string no longer has, so it is not part of the text.
   if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   return Utf8ToBstr(text.data(), text.size());
+} catch (const std::bad_alloc&) {
+  return nullptr;
 }
 
 }  // namespace quillbox
