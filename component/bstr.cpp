@@ -1,26 +1,35 @@
 #include "component/bstr.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
 namespace quillbox {
 
-Utf8Text BstrToUtf8(BSTR text) {
+Utf8Text BstrToUtf8(BSTR text, std::size_t maxBytes) {
   Utf8Text result;
   if (text == nullptr) return result;
+  maxBytes = std::min(maxBytes, kLongestUtf8Text);
   std::size_t units = 0;
   const std::size_t stored = SysStringLen(text);
   while (units < stored && text[units] != 0) ++units;
-  if (units > static_cast<std::size_t>(INT_MAX / 3 - 1)) return result;  // beyond what an int length holds
+  // Every unit takes at least one byte, so a text with more units than bytes allowed is refused
+  // without asking for its length.
+  if (units > maxBytes) return result;
   int bytes = 0;
   if (units > 0) {
-    bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return result;
+    bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(units), nullptr, 0, nullptr,
+                                nullptr);
+    if (bytes <= 0 || static_cast<std::size_t>(bytes) > maxBytes) return result;
   }
   result.bytes.reset(static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes) + 1)));
   if (!result.bytes) return result;
-  if (units > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), result.bytes.get(), bytes, nullptr, nullptr);
+  if (units > 0 && WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(units),
+                                       result.bytes.get(), bytes, nullptr, nullptr) != bytes) {
+    result.bytes.reset();
+    return result;
+  }
   result.bytes[bytes] = '\0';
   result.length = bytes + 1;
   return result;

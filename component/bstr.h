@@ -57,11 +57,18 @@ struct Utf8Text {
   std::unique_ptr<char[], FreeDeleter> bytes;
   int length = 0;
   const char* data() const { return bytes.get(); }
+  std::string_view view() const { return bytes ? std::string_view(bytes.get(), static_cast<std::size_t>(length - 1)) : std::string_view(); }
   explicit operator bool() const { return bytes != nullptr; }
 };
 
-// Null when `text` is null or the buffer cannot be allocated.
-Utf8Text BstrToUtf8(BSTR text);
+// The most UTF-8 bytes a Utf8Text holds: its length, terminating zero included, is an int.
+inline constexpr std::size_t kLongestUtf8Text = 0x7FFFFFFE;
+
+// Null when `text` is null, when it holds an unpaired surrogate (no character of any document or
+// property value: a text that carries one is refused, not signed with a stand-in), when its UTF-8
+// form would take more than `maxBytes` bytes, or when the buffer cannot be allocated. A text that
+// is too long is refused before anything is allocated for it.
+Utf8Text BstrToUtf8(BSTR text, std::size_t maxBytes = kLongestUtf8Text);
 
 // Reads `size` bytes of UTF-8 into a BSTR of exactly the counted length; null on failure. No
 // bytes give an empty BSTR.

@@ -66,11 +66,11 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   xmlLoadExtDtdDefaultValue = 1;
   xmlSubstituteEntitiesDefault(1);
 
-  held.text = BstrToUtf8(xmlDoc);
+  held.text = XmlTextOf(xmlDoc);
   held.input = ParseUntrustedXml(held.text);
   if (!held.input) return Fail(Error::ParsingXml);
 
-  held.text = BstrToUtf8(xsl);
+  held.text = XmlTextOf(xsl);
   held.stylesheetDocument = ParseUntrustedXml(held.text);
   if (!held.stylesheetDocument) return Fail(Error::ParsingSchemaXml);
   NameAsStylesheet(held.stylesheetDocument.get());
@@ -85,15 +85,14 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   held.result = ApplyConfined(held.stylesheet.get(), held.input.get());
   if (!held.result || !NamespaceNamesSerialise(held.result.get())) return Fail(Error::TransformingXml);
 
-  xmlChar* bytes = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemory(held.result.get(), &bytes, &size, 0);
-  UniqueXmlChars serialised(bytes);
-  // No buffer at all means the serialiser gave up (an xsl:output encoding it cannot write, or
-  // memory): that is a failed transformation, not an empty result.
+  // No text at all means the serialiser gave up (an xsl:output encoding it cannot write, memory,
+  // a result longer than the component hands back): that is a failed transformation, not an
+  // empty result.
+  std::optional<SerializedXml> serialised = SerializeXml(held.result.get());
   if (!serialised) return Fail(Error::TransformingXml);
+  held.result.reset();
   // The bytes are in the encoding the result document names (xsl:output), UTF-8 when none.
-  BSTR text = SerializedXmlToBstr(serialised.get(), size, held.result->encoding);
+  BSTR text = SerializedXmlToBstr(*serialised);
   if (text == nullptr) return Fail(Error::TransformingXml);
   out.reset(text);
   return true;

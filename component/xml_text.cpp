@@ -3,9 +3,12 @@
 #include "common/xml_declaration.h"
 
 #include <libxml/encoding.h>
+#include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -37,6 +40,61 @@ struct HandlerCloser {
 };
 using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
 
+// Collects what libxml2's writer hands over, up to kLongestSerializedXml bytes; past that, or when
+// memory runs out, the write fails, which stops the writer. (Nothing may be thrown through
+// libxml2's frames.)
+struct BoundedText {
+  std::string bytes;
+  bool failed = false;
+
+  static int Write(void* context, const char* buffer, int length) noexcept {
+    auto* text = static_cast<BoundedText*>(context);
+    if (length < 0 || static_cast<std::size_t>(length) > kLongestSerializedXml - text->bytes.size()) {
+      text->failed = true;
+      return -1;
+    }
+    try {
+      text->bytes.append(buffer, static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+      text->failed = true;
+      return -1;
+    }
+    return length;
+  }
+};
+
+// libxml2's converters work on its buffers, whose sizes are ints inside; the bytes go through in
+// pieces of this size so that no buffer comes near that, whatever the length of the text.
+constexpr std::size_t kDecodePiece = std::size_t{1} << 20;
+// More than any encoding's one character (escape sequences of stateful encodings included) takes.
+constexpr int kLongestSequence = 64;
+
+// Appends the UTF-8 form of `bytes` (in the handler's encoding) to `out`. False unless every byte
+// decodes: a converter that stops early (no room, a byte it cannot read, a sequence cut off at the
+// end) must not pass for the whole text. The caller catches running out of memory.
+bool DecodeToUtf8(xmlCharEncodingHandlerPtr handler, std::string_view bytes, std::string& out) {
+  UniqueBuffer in{xmlBufferCreateSize(kDecodePiece + 16)};
+  UniqueBuffer decoded{xmlBufferCreateSize(kDecodePiece * 3 + 16)};
+  if (!in || !decoded) return false;
+  out.reserve(bytes.size());
+  while (!bytes.empty() || xmlBufferLength(in.get()) > 0) {
+    const std::size_t piece = std::min(bytes.size(), kDecodePiece);
+    if (piece > 0 && xmlBufferAdd(in.get(), reinterpret_cast<const xmlChar*>(bytes.data()), static_cast<int>(piece)) != 0)
+      return false;
+    bytes.remove_prefix(piece);
+    const int before = xmlBufferLength(in.get());
+    if (xmlCharEncInFunc(handler, decoded.get(), in.get()) < 0) return false;
+    out.append(reinterpret_cast<const char*>(xmlBufferContent(decoded.get())),
+               static_cast<std::size_t>(xmlBufferLength(decoded.get())));
+    xmlBufferEmpty(decoded.get());
+    // Bytes the converter leaves are the start of a sequence that the next piece completes. With
+    // no piece left, or more left than any sequence is long, they are bytes it cannot decode.
+    const bool progressed = xmlBufferLength(in.get()) < before;
+    if (!progressed && (bytes.empty() || before > kLongestSequence)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ExternalLoadBlocker::ExternalLoadBlocker()
@@ -57,19 +115,25 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // subset is asked for too, as the process-wide default would have it, so that the blocker sees
   // (and refuses) it: a document whose DTD lives elsewhere fails instead of parsing silently
   // without the defaults and entities its author meant it to have.
-  constexpr int kOptions =
-      XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", "UTF-8", kOptions));
+  //
+  // The text is UTF-8 whatever its declaration names, and libxml2 is told to read it as it is
+  // (XML_PARSE_IGNORE_ENC) rather than handed a UTF-8 converter: with a converter in the way it
+  // holds the text twice and refuses ordinary documents of more than 10 MB whose text comes in
+  // runs of a thousand characters or more ("Huge input lookup").
+  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR |
+                           XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
+  UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", nullptr, kOptions));
   if (!doc || blocker.Refused() > 0) return nullptr;
 
-  const std::string declared = DeclaredXmlEncoding(std::string_view(text.data(), static_cast<std::size_t>(text.length - 1)));
-  if (!declared.empty() && !IsUtf8(declared)) {
-    // Only keep an encoding that libxml2 can write; otherwise the document stays UTF-8.
-    if (UniqueHandler handler{xmlFindCharEncodingHandler(declared.c_str())}) {
-      xmlFree(const_cast<xmlChar*>(doc->encoding));
-      doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.c_str()));
-    }
-  }
+  // The encoding the document is written back in: the one its declaration names, as spelled
+  // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write
+  // is not one the component could give back, and does not parse.
+  const std::string declared = DeclaredXmlEncoding(text.view());
+  if (!declared.empty() && !IsUtf8(declared) && !UniqueHandler{xmlFindCharEncodingHandler(declared.c_str())})
+    return nullptr;
+  xmlFree(const_cast<xmlChar*>(doc->encoding));
+  doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.empty() ? "UTF-8" : declared.c_str()));
+  if (doc->encoding == nullptr) return nullptr;
   return doc;
 }
 
@@ -95,23 +159,51 @@ bool NamespaceNamesSerialise(xmlDocPtr doc) {
   return true;
 }
 
-BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) {
+Utf8Text XmlTextOf(BSTR text) { return BstrToUtf8(text, kLongestParsedXml); }
+
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
+  if (doc == nullptr) return std::nullopt;
+  SerializedXml xml;
+  if (doc->encoding != nullptr) xml.encoding = reinterpret_cast<const char*>(doc->encoding);
+  BoundedText text;
+  // XML_SAVE_AS_XML: an HTML result document (xsl:output method="html") is written as XML too,
+  // as xmlDocDumpFormatMemory writes it.
+  xmlSaveCtxtPtr save = xmlSaveToIO(BoundedText::Write, nullptr, &text,
+                                    xml.encoding.empty() ? nullptr : xml.encoding.c_str(), XML_SAVE_AS_XML);
+  if (save == nullptr) return std::nullopt;
+  const long saved = xmlSaveDoc(save, doc);
+  const int closed = xmlSaveClose(save);
+  if (saved < 0 || closed < 0 || text.failed) return std::nullopt;
+  xml.bytes = std::move(text.bytes);
+  return xml;
+} catch (const std::bad_alloc&) {
+  return std::nullopt;
+}
+
+BSTR SerializedXmlToBstr(const SerializedXml& xml) {
+  if (xml.bytes.size() > kLongestSerializedXml) return nullptr;
+  return SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(xml.bytes.data()), static_cast<int>(xml.bytes.size()),
+                             xml.encoding.empty() ? nullptr : reinterpret_cast<const xmlChar*>(xml.encoding.c_str()));
+}
+
+BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) try {
   if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
   const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";
   if (name.empty() || IsUtf8(name)) return Utf8ToBstr(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
 
   UniqueHandler handler{xmlFindCharEncodingHandler(name.c_str())};
   if (!handler) return nullptr;
-  UniqueBuffer in{xmlBufferCreateStatic(const_cast<xmlChar*>(bytes), static_cast<std::size_t>(size))};
-  UniqueBuffer out{xmlBufferCreateSize(static_cast<std::size_t>(size) * 2 + 16)};
-  if (!in || !out) return nullptr;
-  if (xmlCharEncInFunc(handler.get(), out.get(), in.get()) < 0) return nullptr;
-  std::string_view decoded(reinterpret_cast<const char*>(xmlBufferContent(out.get())),
-                           static_cast<std::size_t>(xmlBufferLength(out.get())));
+  std::string decoded;
+  if (!DecodeToUtf8(handler.get(), std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)),
+                    decoded))
+    return nullptr;
+  std::string_view text(decoded);
   // The serialiser starts UTF-16 output with a byte-order mark; it describes the bytes, which
   // the string no longer has, so it is not part of the text.
-  if (decoded.starts_with(kUtf8ByteOrderMark)) decoded.remove_prefix(kUtf8ByteOrderMark.size());
-  return Utf8ToBstr(decoded.data(), decoded.size());
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
+  return Utf8ToBstr(text.data(), text.size());
+} catch (const std::bad_alloc&) {
+  return nullptr;
 }
 
 }  // namespace quillbox

@@ -8,6 +8,8 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace quillbox {
 
@@ -20,6 +22,21 @@ struct XmlCharDeleter {
   void operator()(xmlChar* text) const { xmlFree(text); }
 };
 using UniqueXmlChars = std::unique_ptr<xmlChar, XmlCharDeleter>;
+
+// The longest text, in UTF-8 bytes, that the component parses: XmlDoc and Transform's stylesheet.
+// A page can hand over far more than a process can parse (libxml2's tree takes ten to forty times
+// the text), so a longer text fails as a parse error before anything is allocated for it. Forms
+// are far smaller: the largest document the benchmarks sign is 50 MB.
+inline constexpr std::size_t kLongestParsedXml = std::size_t{256} << 20;
+
+// The longest serialised document the component hands back (Sign's signed document, Transform's
+// result), in the bytes of its encoding. Beyond it the call fails instead of holding gigabytes,
+// and every length on the way back into a BSTR stays an int.
+inline constexpr std::size_t kLongestSerializedXml = (std::size_t{1} << 30) - 1;
+
+// XmlDoc or a stylesheet as the parser takes it: null for a null text, an unpaired surrogate, or
+// more than kLongestParsedXml bytes.
+Utf8Text XmlTextOf(BSTR text);
 
 // Parses text that came from a BSTR (so it is UTF-8, whatever encoding its XML declaration names)
 // under the name "noname.xml", with the parser's process-wide defaults as the caller set them.
@@ -37,10 +54,25 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
 // declare as "&amp;" or "&lt;") would come out as a document no parser accepts.
 bool NamespaceNamesSerialise(xmlDocPtr doc);
 
+// A whole document as the component writes it: what xmlDocDumpFormatMemory writes with formatting
+// off (an XML declaration, no indentation, in the encoding the document names, escaped for ASCII
+// when it names none), collected by the component itself so that it can stop at
+// kLongestSerializedXml instead of growing without bound or past what an int counts.
+struct SerializedXml {
+  std::string bytes;
+  std::string encoding;  // the document's encoding when it was written; empty for none
+};
+
+// Nullopt when libxml2 cannot write the document (an encoding it has no converter for, memory)
+// or the text would be longer than kLongestSerializedXml.
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
+
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
 // decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
-// UTF-16 document is not part of the text. Null when the bytes do not decode or memory runs out.
+// UTF-16 document is not part of the text. Null when the bytes do not decode, all of them, or
+// memory runs out.
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding);
+BSTR SerializedXmlToBstr(const SerializedXml& xml);
 
 // Keeps libxml2 from loading any external resource while it lives (process-wide, restored on
 // destruction); counts the loads it refused on this thread.

@@ -46,7 +46,7 @@ std::size_t PredefinedEntityReferenceLength(std::string_view text) {
 
 }  // namespace
 
-bool IsXmlText(std::string_view utf8) {
+bool IsXmlCharacterData(std::string_view utf8) {
   for (std::size_t i = 0; i < utf8.size();) {
     const auto lead = static_cast<unsigned char>(utf8[i]);
     const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;

@@ -15,9 +15,9 @@ namespace quillbox {
 // as "&amp;" and stays the literal character it was.
 std::string EscapeBareAmpersands(std::string_view utf8);
 
-// Whether every character of the UTF-8 text can stand in an XML 1.0 document. Control characters
-// other than tab, line feed and carriage return (and U+FFFE, U+FFFF) cannot: written into the
-// signature they would make the signed document one that no XML parser accepts.
-bool IsXmlText(std::string_view utf8);
+// Whether well-formed UTF-8 text holds only characters that an XML document can carry. A control
+// character such as U+0001, U+FFFE or U+FFFF written as element content makes a document that no
+// parser reads, not even as a character reference.
+bool IsXmlCharacterData(std::string_view utf8);
 
 }  // namespace quillbox

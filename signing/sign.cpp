@@ -11,6 +11,7 @@
 #include "signing/x509_data_completion.h"
 
 #include <memory>
+#include <optional>
 
 namespace quillbox {
 namespace {
@@ -44,16 +45,11 @@ using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
 // The tree goes (after the context that still points into it) as soon as it is written out, so a
 // large document is never held as tree, serialised bytes and BSTR at once.
 BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
-  xmlChar* bytes = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemory(doc.get(), &bytes, &size, 0);
-  UniqueXmlChars dumped(bytes);
-  if (!dumped) return nullptr;
-  UniqueXmlChars encoding(doc->encoding != nullptr ? xmlStrdup(doc->encoding) : nullptr);
-  if (doc->encoding != nullptr && !encoding) return nullptr;
+  const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+  if (!serialised) return nullptr;
   context.reset();
   doc.reset();
-  return SerializedXmlToBstr(dumped.get(), size, encoding.get());
+  return SerializedXmlToBstr(*serialised);
 }
 
 }  // namespace
@@ -101,7 +97,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   SignatureLibrary& library = ActiveSignatureLibrary();
   library.ErrorsSetCallback(CryptoErrorCallback);
 
-  documentText = BstrToUtf8(XmlDoc_);
+  documentText = XmlTextOf(XmlDoc_);
   doc = ParseUntrustedXml(documentText);
   documentText = Utf8Text();  // the tree holds the document from here on
   if (!doc || !NamespaceNamesSerialise(doc.get())) {

@@ -7,6 +7,8 @@
 
 #include <objbase.h>
 
+#include <libxml/parserInternals.h>
+
 #include <xmlsec/templates.h>
 #include <xmlsec/transforms.h>
 
@@ -56,17 +58,20 @@ std::string NewIdentifier(const char* prefix) {
 }
 
 // UserName or LocalTimeStamp as an element of the client signature namespace under
-// ClientSignature; a null property gives an element without content. A value holding a character
-// that XML cannot carry is refused rather than written into a document nobody could read back.
+// ClientSignature; a null property gives an element without content.
+//
+// A value that a signed document cannot carry so that it is read again fails the element, instead
+// of making a document that looks signed and does not parse: an unpaired surrogate, a character
+// XML does not allow, or more text than libxml2 reads back as one run (XML_MAX_TEXT_LENGTH bytes;
+// it refuses a longer run that holds any non-ASCII character, the component's own parse of the
+// signed document included). A value that is too long is refused before it is converted.
 bool AddPropertyElement(SignatureLibrary& library, xmlNodePtr clientSignature, xmlNsPtr ns, const char* name,
                         BSTR value) {
   std::optional<std::string> content;
   if (value != nullptr) {
-    const Utf8Text utf8 = BstrToUtf8(value);
-    if (!utf8) return false;
-    const std::string_view text(utf8.data(), static_cast<std::size_t>(utf8.length - 1));
-    if (!IsXmlText(text)) return false;
-    content = EscapeBareAmpersands(text);
+    const Utf8Text utf8 = BstrToUtf8(value, XML_MAX_TEXT_LENGTH);
+    if (!utf8 || !IsXmlCharacterData(utf8.view())) return false;
+    content = EscapeBareAmpersands(utf8.view());
   }
   return library.NewChild(clientSignature, ns, Xml(name), content ? Xml(*content) : nullptr) != nullptr;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -154,10 +155,17 @@ namespace {
 using qb::platform::AnsiCodePage;
 using qb::platform::kReplacement;
 
-// Writes UTF-16 units into an optional bounded destination, counting them all.
+int Fail(DWORD error) {
+  SetLastError(error);
+  return 0;
+}
+
+// Writes UTF-16 units into an optional bounded destination, counting them all. The count is kept
+// wider than the int the API answers in: a text whose converted form would not fit an int is
+// refused (ERROR_ARITHMETIC_OVERFLOW), never answered with a wrapped length.
 class WideSink {
  public:
-  WideSink(LPWSTR dest, int capacity) : dest_(dest), capacity_(dest ? capacity : 0) {}
+  WideSink(LPWSTR dest, int capacity) : dest_(dest), capacity_(dest ? static_cast<std::size_t>(capacity) : 0) {}
   void Put(char16_t unit) {
     if (dest_ != nullptr) {
       if (count_ >= capacity_) {
@@ -171,14 +179,12 @@ class WideSink {
   // A run of ASCII bytes, each one unit; the same as Put for each byte, without the per-byte tests.
   void PutAscii(const unsigned char* run, std::size_t n) {
     if (dest_ != nullptr) {
-      const std::size_t room = count_ < capacity_ ? static_cast<std::size_t>(capacity_ - count_) : 0;
-      if (n > room) {
-        overflow_ = true;
-        n = room;
-      }
-      std::copy(run, run + n, dest_ + count_);
+      const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+      const std::size_t copied = std::min(n, room);
+      if (copied < n) overflow_ = true;
+      std::copy(run, run + copied, dest_ + count_);
     }
-    count_ += static_cast<int>(n);
+    count_ += n;
   }
   void PutCodePoint(char32_t cp) {
     if (cp >= 0x10000) {
@@ -189,19 +195,20 @@ class WideSink {
       Put(static_cast<char16_t>(cp));
     }
   }
-  int Count() const { return count_; }
+  std::size_t Count() const { return count_; }
   bool Overflow() const { return overflow_; }
 
  private:
   LPWSTR dest_;
-  int capacity_;
-  int count_ = 0;
+  std::size_t capacity_;
+  std::size_t count_ = 0;
   bool overflow_ = false;
 };
 
+// The narrow counterpart of WideSink, with the same wide count.
 class NarrowSink {
  public:
-  NarrowSink(LPSTR dest, int capacity) : dest_(dest), capacity_(dest ? capacity : 0) {}
+  NarrowSink(LPSTR dest, int capacity) : dest_(dest), capacity_(dest ? static_cast<std::size_t>(capacity) : 0) {}
   void Put(char byte) {
     if (dest_ != nullptr) {
       if (count_ >= capacity_) {
@@ -215,24 +222,31 @@ class NarrowSink {
   // A run of UTF-16 units below 0x80, each one byte; the same as Put for each unit.
   void PutAscii(const char16_t* run, std::size_t n) {
     if (dest_ != nullptr) {
-      const std::size_t room = count_ < capacity_ ? static_cast<std::size_t>(capacity_ - count_) : 0;
-      if (n > room) {
-        overflow_ = true;
-        n = room;
-      }
-      std::transform(run, run + n, dest_ + count_, [](char16_t unit) { return static_cast<char>(unit); });
+      const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+      const std::size_t copied = std::min(n, room);
+      if (copied < n) overflow_ = true;
+      std::transform(run, run + copied, dest_ + count_, [](char16_t unit) { return static_cast<char>(unit); });
     }
-    count_ += static_cast<int>(n);
+    count_ += n;
   }
-  int Count() const { return count_; }
+  std::size_t Count() const { return count_; }
   bool Overflow() const { return overflow_; }
 
  private:
   LPSTR dest_;
-  int capacity_;
-  int count_ = 0;
+  std::size_t capacity_;
+  std::size_t count_ = 0;
   bool overflow_ = false;
 };
+
+// What a conversion answers once its sink has seen the whole text: the count, or a failure when
+// the destination was too small or the count does not fit the int the API answers in.
+template <typename Sink>
+int Finish(const Sink& sink) {
+  if (sink.Count() > static_cast<std::size_t>(INT_MAX)) return Fail(ERROR_ARITHMETIC_OVERFLOW);
+  if (sink.Overflow()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  return static_cast<int>(sink.Count());
+}
 
 // Decodes one UTF-8 sequence at text[i]; returns the bytes consumed and the code point, or 0 in
 // `valid` with the length of the maximal ill-formed subpart (each becomes one U+FFFD).
@@ -276,11 +290,6 @@ std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, std::size_t 
   return used;
 }
 
-int Fail(DWORD error) {
-  SetLastError(error);
-  return 0;
-}
-
 int Utf8ToWide(DWORD flags, const unsigned char* text, std::size_t size, LPWSTR dest, int destChars) {
   WideSink sink(dest, destChars);
   for (std::size_t i = 0; i < size;) {
@@ -301,8 +310,7 @@ int Utf8ToWide(DWORD flags, const unsigned char* text, std::size_t size, LPWSTR 
     }
     sink.PutCodePoint(cp);
   }
-  if (sink.Overflow()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  return sink.Count();
+  return Finish(sink);
 }
 
 int AnsiToWide(const AnsiCodePage& page, DWORD flags, const unsigned char* text, std::size_t size, LPWSTR dest,
@@ -342,8 +350,7 @@ int AnsiToWide(const AnsiCodePage& page, DWORD flags, const unsigned char* text,
     }
     iconv_close(cd);
   }
-  if (sink.Overflow()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  return sink.Count();
+  return Finish(sink);
 }
 
 // Reads one code point from UTF-16; an unpaired surrogate yields U+FFFD.
@@ -393,8 +400,7 @@ int WideToUtf8(DWORD flags, LPCWSTR text, std::size_t size, LPSTR dest, int dest
     if (unpaired && (flags & WC_ERR_INVALID_CHARS)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     PutUtf8(sink, cp);
   }
-  if (sink.Overflow()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  return sink.Count();
+  return Finish(sink);
 }
 
 int WideToAnsi(const AnsiCodePage& page, DWORD flags, LPCWSTR text, std::size_t size, LPSTR dest, int destBytes,
@@ -439,8 +445,7 @@ int WideToAnsi(const AnsiCodePage& page, DWORD flags, LPCWSTR text, std::size_t 
     iconv_close(cd);
   }
   if (usedDefault) *usedDefault = used ? TRUE : FALSE;
-  if (sink.Overflow()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  return sink.Count();
+  return Finish(sink);
 }
 
 locale_t UnicodeCaseLocale() {
@@ -478,7 +483,7 @@ void UpperInPlace(const AnsiCodePage& page, unsigned char* text, std::size_t siz
         NarrowSink sink(encoded, 4);
         PutUtf8(sink, upper);
         // Only same-length mappings can be made in place; the rest keep their letter.
-        if (static_cast<std::size_t>(sink.Count()) == used) std::memcpy(text + i, encoded, used);
+        if (sink.Count() == used) std::memcpy(text + i, encoded, used);
       }
       i += used;
     }

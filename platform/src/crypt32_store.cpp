@@ -9,6 +9,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -17,15 +18,15 @@
 namespace qb::platform {
 namespace {
 
-bool Matches(CertContext& context, DWORD findType, const void* findPara) {
+// `needle` is the search text of a string search, upper-cased once for the whole search: the text
+// comes from the caller (a page's CertSubject) and may be long, so it is not folded again for
+// every certificate.
+bool Matches(CertContext& context, DWORD findType, const std::u16string& needle) {
   switch (findType) {
     case CERT_FIND_ANY:
       return true;
     case CERT_FIND_SUBJECT_STR_W:
     case CERT_FIND_ISSUER_STR_W: {
-      const auto* wanted = static_cast<LPCWSTR>(findPara);
-      const std::u16string needle =
-          UpperCased(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
       const std::u16string& text =
           findType == CERT_FIND_SUBJECT_STR_W ? context.subjectSearchText : context.issuerSearchText;
       return text.find(needle) != std::u16string::npos;
@@ -139,9 +140,19 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE handle, DWORD, DWORD
     SetLastError(static_cast<DWORD>(E_INVALIDARG));
     return nullptr;
   }
+  std::u16string needle;
+  if (findType != CERT_FIND_ANY) {
+    const auto* wanted = static_cast<LPCWSTR>(findPara);
+    try {
+      needle = UpperCased(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
+    } catch (const std::bad_alloc&) {
+      SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+      return nullptr;
+    }
+  }
   for (std::size_t i = *start; i < store->certificates.size(); ++i) {
     CertContext* context = store->certificates[i];
-    if (Matches(*context, findType, findPara)) {
+    if (Matches(*context, findType, needle)) {
       context->references.fetch_add(1);
       return &context->context;
     }

@@ -117,6 +117,15 @@ HRESULT InvokeFunction(const Library&, const Function& function, void* instance,
     }
     ffi_type* ffi = FfiTypeOf(type.vt);
     if (ffi == nullptr) return fail(DISP_E_BADVARTYPE);
+    if (type.vt == VT_BSTR && arg.vt == VT_BSTR && arg.bstrVal != nullptr) {
+      // An [in] string stays the caller's for the length of the call and the callee only reads
+      // it: it is passed as it is. A copy would cost as much again as the text, which for a
+      // document of a gigabyte is gigabytes. (A null string still goes through the conversion,
+      // which makes it the empty string as before.)
+      values[i + 1] = &arg.bstrVal;
+      types[i + 1] = ffi;
+      continue;
+    }
     if (HRESULT hr = VariantChangeType(&temporaries[i], &arg, 0, type.vt); FAILED(hr)) return fail(hr);
     values[i + 1] = &temporaries[i].llVal;  // every scalar member starts at the union's start
     types[i + 1] = ffi;

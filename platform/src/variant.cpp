@@ -369,6 +369,19 @@ HRESULT Convert(const VARIANTARG& source, USHORT flags, VARTYPE type, VARIANT& o
     return S_OK;
   }
 
+  // A string that stays a string is copied once, straight from the source: read into a neutral
+  // value and written out again it would be held three times over at the peak.
+  if (type == VT_BSTR) {
+    const VARIANT* v = source.vt == (VT_BYREF | VT_VARIANT) ? source.pvarVal : &source;
+    if (v != nullptr && (v->vt == VT_BSTR || (v->vt == (VT_BYREF | VT_BSTR) && v->pbstrVal != nullptr))) {
+      const BSTR text = v->vt == VT_BSTR ? v->bstrVal : *v->pbstrVal;
+      out.bstrVal = text != nullptr ? SysAllocStringLen(text, SysStringLen(text)) : SysAllocStringLen(u"", 0);
+      if (out.bstrVal == nullptr) return E_OUTOFMEMORY;
+      out.vt = VT_BSTR;
+      return S_OK;
+    }
+  }
+
   Scalar value;
   if (HRESULT hr = ReadScalar(source, value); FAILED(hr)) return hr;
   if (std::holds_alternative<NullValue>(value)) {

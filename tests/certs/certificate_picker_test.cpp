@@ -3,6 +3,7 @@
 #include "certs/cert_handles.h"
 #include "component/error_report.h"
 #include "component/signature.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +12,14 @@
 namespace quillbox::test {
 namespace {
 
-class CertificatePicker : public ::testing::Test {
+class CertificatePicker : public ModuleLockAudit {
  protected:
   void SetUp() override { ClearErrorState(); }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   std::u16string Property(HRESULT (Signature::*get)(BSTR*)) {
     BSTR value = nullptr;
@@ -28,7 +33,8 @@ class CertificatePicker : public ::testing::Test {
   }
   LONG ErrorNo() const { return TheErrorState().ErrorNo; }
 
-  Signature object;
+  HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(CertificatePicker, ChoiceSetsIssuerAndSerial) {

@@ -3,20 +3,25 @@
 #include "certs/cert_handles.h"
 #include "component/error_report.h"
 #include "component/signature.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
 namespace quillbox::test {
 namespace {
 
-class CertificateLookup : public ::testing::Test {
+class CertificateLookup : public ModuleLockAudit {
  protected:
   void SetUp() override {
     ClearErrorState();
     store.reset(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
   }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   void ByIssuerSerial(const std::u16string& issuer, const std::u16string& serial) {
     object.put_CertFindOption(FindByIssuerSerial);
@@ -35,7 +40,8 @@ class CertificateLookup : public ::testing::Test {
   }
 
   UniqueCertStore store;
-  Signature object;
+  HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(CertificateLookup, ByIssuerAndSerial) {

@@ -9,6 +9,7 @@
 #include "support/crypto_session.h"
 #include "support/nss_store.h"
 #include "support/sign_document.h"
+#include "support/module_lock_audit.h"
 
 #include <qbcrypt.h>
 
@@ -58,17 +59,22 @@ class ImportedDatabase : public ::testing::Environment {
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ImportedDatabase);
 
-class ImportedCertificate : public ::testing::Test {
+class ImportedCertificate : public ModuleLockAudit {
  protected:
   void SetUp() override {
     ClearErrorState();
     store.reset(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
   }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   UniqueCertStore store;
-  Signature object;
+  HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(ImportedCertificate, FoundByIssuerAndSerial) {

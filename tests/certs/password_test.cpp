@@ -6,6 +6,7 @@
 #include "support/crypto_session.h"
 #include "support/nss_store.h"
 #include "support/sign_document.h"
+#include "support/module_lock_audit.h"
 
 #include <qbcrypt.h>
 
@@ -53,7 +54,7 @@ BOOL WINAPI Prompt(void* context, LPCSTR tokenName, BOOL retry, LPSTR password, 
   return TRUE;
 }
 
-class GuardedKey : public ::testing::Test {
+class GuardedKey : public ModuleLockAudit {
  protected:
   void SetUp() override {
     ClearErrorState();
@@ -66,6 +67,8 @@ class GuardedKey : public ::testing::Test {
     ClearErrorState();
     // A fresh session for the next test: NSS forgets the login with it.
     EXPECT_TRUE(QbCryptCloseSession());
+    held.Release();
+    ModuleLockAudit::TearDown();
   }
 
   // Finds the guarded certificate and builds its key; the key is destroyed before returning.
@@ -91,7 +94,8 @@ class GuardedKey : public ::testing::Test {
   }
 
   PromptLog log;
-  Signature object;
+  HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(GuardedKey, StoreListsTheCertificateWithoutAskingForThePassword) {

@@ -6,6 +6,7 @@
 #include "signing/signature_library.h"
 #include "support/crypto_session.h"
 #include "support/sign_document.h"
+#include "support/module_lock_audit.h"
 
 #include <xmlsec/base64.h>
 
@@ -84,7 +85,7 @@ class FailingLibrary : public XmlSecNssLibrary {
   std::map<xmlSecKeyPtr, std::set<xmlSecKeyDataPtr>> keys_;
 };
 
-class SigningKey : public ::testing::Test {
+class SigningKey : public ModuleLockAudit {
  protected:
   void SetUp() override {
     ClearErrorState();
@@ -97,6 +98,8 @@ class SigningKey : public ::testing::Test {
   void TearDown() override {
     QbCertFailDuplicateAt(0);
     ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
   }
   LONG ErrorNo() const { return TheErrorState().ErrorNo; }
   std::u16string ErrorStr() const {
@@ -106,7 +109,8 @@ class SigningKey : public ::testing::Test {
   CryptoSession session;
   UniqueCertStore store;
   UniqueCertContext certificate;
-  Signature object;
+  HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(SigningKey, KeyHoldsThePrivateKeyAndTheCertificate) {

@@ -29,6 +29,14 @@ inline bool ModuleMapped() {
   return false;
 }
 
+// DllCanUnloadNow of a loaded component module answers S_OK: no Signature object and no reference
+// to its class object is left. Fixtures that make objects check it after every test.
+inline void ExpectModuleCanUnload(HMODULE module) {
+  auto canUnload = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  ASSERT_NE(canUnload, nullptr);
+  EXPECT_EQ(canUnload(), S_OK) << "a Signature object or class-object reference outlived the test";
+}
+
 class RegisteredModule : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,7 +46,10 @@ class RegisteredModule : public ::testing::Test {
     ASSERT_EQ(Export<HRESULT (*)()>("DllRegisterServer")(), S_OK);
   }
   void TearDown() override {
-    if (module_ != nullptr) FreeLibrary(module_);
+    if (module_ != nullptr) {
+      ExpectModuleCanUnload(module_);
+      FreeLibrary(module_);
+    }
     CoUninitialize();
   }
 

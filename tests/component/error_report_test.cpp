@@ -1,6 +1,7 @@
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +12,15 @@ namespace {
 
 using test::Take;
 
-class ErrorReport : public ::testing::Test {
+class ErrorReport : public test::ModuleLockAudit {
  protected:
   void SetUp() override {
     ClearErrorState();
   }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    ModuleLockAudit::TearDown();
+  }
   static std::optional<std::u16string> Desc() { return Take(CopyWhole(TheErrorState().ErrorDesc)); }
   static BSTR CopyWhole(BSTR b) { return b ? SysAllocStringLen(b, SysStringLen(b)) : nullptr; }
 };

@@ -2,6 +2,7 @@
 // character the code page lacks reads back as '?'.
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 namespace quillbox {
 namespace {
 
-TEST(SerialThroughSingleByteCodePage, LettersOfTheCodePageAreUpperCased) {
+using SerialThroughSingleByteCodePage = test::ModuleLockAudit;
+
+TEST_F(SerialThroughSingleByteCodePage, LettersOfTheCodePageAreUpperCased) {
   Signature object;
   object.put_CertSerial(test::TempBstr(u"0a\u010d"));  // c-caron is in ISO-8859-2
   BSTR value = nullptr;
@@ -18,7 +21,7 @@ TEST(SerialThroughSingleByteCodePage, LettersOfTheCodePageAreUpperCased) {
   EXPECT_EQ(test::Take(value), u"0A\u010c");
 }
 
-TEST(SerialThroughSingleByteCodePage, CharacterOutsideTheCodePageBecomesQuestionMark) {
+TEST_F(SerialThroughSingleByteCodePage, CharacterOutsideTheCodePageBecomesQuestionMark) {
   Signature object;
   object.put_CertSerial(test::TempBstr(u"ab\u20ac"));  // the euro sign is not
   BSTR value = nullptr;

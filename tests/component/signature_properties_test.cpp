@@ -1,6 +1,7 @@
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
@@ -36,10 +37,15 @@ std::optional<std::u16string> Read(Signature& object, Getter get) {
   return Take(value);
 }
 
-class SignatureProperties : public ::testing::Test {
+class SignatureProperties : public test::ModuleLockAudit {
  protected:
-  void TearDown() override { ClearErrorState(); }
-  Signature object;
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
+  test::HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(SignatureProperties, NewObjectDefaults) {

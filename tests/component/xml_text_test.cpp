@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <libxml/HTMLtree.h>
+
 #include <string>
 
 #include <unistd.h>
@@ -21,6 +23,25 @@ std::u16string Serialise(xmlDocPtr doc) {
   xmlDocDumpFormatMemory(doc, &bytes, &size, 0);
   UniqueXmlChars owned(bytes);
   return test::Take(SerializedXmlToBstr(bytes, size, doc->encoding)).value_or(u"<failed>");
+}
+
+TEST(XmlText, Utf8TextStopsAtTheFirstNulAndRefusesUnpairedSurrogates) {
+  EXPECT_EQ(Utf8(std::u16string(u"a\u010D\0b", 4)).view(), "a\xC4\x8D");
+  EXPECT_EQ(Utf8(std::u16string(u"a\u010D\0b", 4)).length, 4);  // the terminating zero counted
+  EXPECT_EQ(Utf8(u"\U0001F600").view(), "\xF0\x9F\x98\x80");
+  EXPECT_FALSE(Utf8(std::u16string{u'a', 0xD800}));
+  EXPECT_FALSE(Utf8(std::u16string{0xDC00, u'a'}));
+  EXPECT_FALSE(Utf8(std::u16string{0xDC00, 0xD800}));
+  EXPECT_FALSE(Utf8(std::u16string{u'a', 0xD800, 0, 0xDC00}));  // before the NUL it is unpaired
+  EXPECT_TRUE(Utf8(std::u16string{u'a', 0, 0xD800}));  // after the NUL it is not part of the text
+}
+
+TEST(XmlText, Utf8TextLongerThanAllowedIsRefused) {
+  test::TempBstr text(u"\u010D\u010D");  // four bytes of UTF-8
+  EXPECT_EQ(BstrToUtf8(text, 4).view(), "\xC4\x8D\xC4\x8D");
+  EXPECT_FALSE(BstrToUtf8(text, 3));
+  EXPECT_FALSE(BstrToUtf8(text, 1));  // more units than bytes allowed
+  EXPECT_EQ(BstrToUtf8(test::TempBstr(u""), 0).length, 1);
 }
 
 TEST(XmlText, DeclaredSingleByteEncodingKeepsCharactersAndDeclaration) {
@@ -123,6 +144,48 @@ TEST(XmlText, NamespaceNamesThatWouldNotSerialiseAreFound) {
     UniqueXmlDoc again = ParseUntrustedXml(Utf8(Serialise(doc.get())));
     EXPECT_TRUE(again) << "the check passed a document that does not serialise";
   }
+}
+
+TEST(XmlText, SerialisedBytesDecodeWholeOrNotAtAll) {
+  // Three bytes of UTF-8 for each byte of windows-1252: every one comes back.
+  const std::string euros(100'000, '\x80');
+  EXPECT_EQ(test::Take(SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(euros.data()), static_cast<int>(euros.size()),
+                                           reinterpret_cast<const xmlChar*>("windows-1252"))),
+            std::u16string(100'000, u'\u20AC'));
+  // A byte the encoding lacks, or a sequence cut off at the end, gives nothing rather than a part.
+  const xmlChar undefined[] = {'<', 'a', '>', 0x81, '<', '/', 'a', '>'};
+  EXPECT_EQ(SerializedXmlToBstr(undefined, sizeof undefined, reinterpret_cast<const xmlChar*>("windows-1252")), nullptr);
+  const xmlChar cutOff[] = {'<', 0, 'a', 0, '>', 0, 0x3D};  // UTF-16LE with half a unit at the end
+  EXPECT_EQ(SerializedXmlToBstr(cutOff, sizeof cutOff, reinterpret_cast<const xmlChar*>("UTF-16LE")), nullptr);
+}
+
+// What xmlDocDumpFormatMemory writes with formatting off, for comparison.
+std::string Dump(xmlDocPtr doc) {
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemory(doc, &bytes, &size, 0);
+  UniqueXmlChars dumped(bytes);
+  return dumped ? std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)) : "<none>";
+}
+
+TEST(XmlText, SerialisationMatchesTheDumpOfTheDocument) {
+  for (const std::u16string& text : {std::u16string(u"<a b='1'>x<c/><!--n--><?p q?></a>"),
+                                     std::u16string(u"<?xml version='1.0' encoding='ISO-8859-2'?><a>\u010d\u4E2D</a>"),
+                                     std::u16string(u"<?xml version='1.0' encoding='UTF-16'?><a>\U0001F600</a>"),
+                                     std::u16string(u"<!DOCTYPE a [<!ENTITY e 'v'>]><a>&e;&amp;&lt;</a>")}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(Utf8(text));
+    ASSERT_TRUE(doc);
+    const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+    ASSERT_TRUE(serialised);
+    EXPECT_EQ(serialised->bytes, Dump(doc.get()));
+  }
+  // An HTML result document (xsl:output method="html") is written as XML, as the dump writes it.
+  UniqueXmlDoc html(htmlNewDoc(nullptr, nullptr));
+  xmlDocSetRootElement(html.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("br")));
+  const std::optional<SerializedXml> serialised = SerializeXml(html.get());
+  ASSERT_TRUE(serialised);
+  EXPECT_EQ(serialised->bytes, Dump(html.get()));
+  EXPECT_NE(serialised->bytes.find("<br/>"), std::string::npos);
 }
 
 TEST(XmlText, NoBytesGiveEmptyString) { EXPECT_EQ(test::Take(SerializedXmlToBstr(nullptr, 0, nullptr)), u""); }

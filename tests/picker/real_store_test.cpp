@@ -7,6 +7,7 @@
 #include "picker/window_driver.h"
 #include "support/bstr_helpers.h"
 #include "support/nss_store.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,7 @@ std::size_t StoreSize() {
   return count;
 }
 
-class RealStorePicker : public ::testing::Test {
+class RealStorePicker : public test::ModuleLockAudit {
  protected:
   void SetUp() override {
     // The shipped module lives in bin/, beside the component module; this test program does not,
@@ -49,7 +50,11 @@ class RealStorePicker : public ::testing::Test {
     setenv("QUILLBOX_DLL_PATH", QUILLBOX_BIN_DIR, 1);
     ClearErrorState();
   }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   std::string Property(HRESULT (Signature::*get)(BSTR*)) {
     BSTR value = nullptr;
@@ -57,7 +62,8 @@ class RealStorePicker : public ::testing::Test {
     return Utf8(Take(value).value_or(u"<null>"));
   }
 
-  Signature object;
+  test::HeldSignature held;
+  Signature& object = *held;
 };
 
 class RealStoreWindow : public RealStorePicker {

@@ -39,20 +39,31 @@ TEST(PropertyText, MultiByteTextPassesThrough) {
 }
 
 TEST(PropertyText, XmlTextAllowsEveryCharacterAnXmlDocumentCanHold) {
-  EXPECT_TRUE(IsXmlText(""));
-  EXPECT_TRUE(IsXmlText("tab\tline\ncarriage\r"));
-  EXPECT_TRUE(IsXmlText("\xC4\x8D \xE2\x82\xAC \xEF\xBF\xBD \xF0\x9F\x98\x80"));  // up to U+FFFD and beyond U+FFFF
+  EXPECT_TRUE(IsXmlCharacterData(""));
+  EXPECT_TRUE(IsXmlCharacterData("tab\tline\ncarriage\r"));
+  EXPECT_TRUE(IsXmlCharacterData("\xC4\x8D \xE2\x82\xAC \xEF\xBF\xBD \xF0\x9F\x98\x80"));  // up to U+FFFD and beyond U+FFFF
 }
 
 TEST(PropertyText, XmlTextRefusesControlsAndNonCharacters) {
-  EXPECT_FALSE(IsXmlText(std::string_view("a\0b", 3)));
-  EXPECT_FALSE(IsXmlText("a\x01" "b"));
-  EXPECT_FALSE(IsXmlText("\x1F"));
-  EXPECT_FALSE(IsXmlText("\xEF\xBF\xBE"));  // U+FFFE
-  EXPECT_FALSE(IsXmlText("\xEF\xBF\xBF"));  // U+FFFF
-  EXPECT_FALSE(IsXmlText("\xED\xA0\x80"));  // a surrogate, encoded alone
-  EXPECT_FALSE(IsXmlText("\xC4"));          // cut short
-  EXPECT_FALSE(IsXmlText("\xC0\x80"));      // overlong
+  EXPECT_FALSE(IsXmlCharacterData(std::string_view("a\0b", 3)));
+  EXPECT_FALSE(IsXmlCharacterData("a\x01" "b"));
+  EXPECT_FALSE(IsXmlCharacterData("\x1F"));
+  EXPECT_FALSE(IsXmlCharacterData("\xEF\xBF\xBE"));  // U+FFFE
+  EXPECT_FALSE(IsXmlCharacterData("\xEF\xBF\xBF"));  // U+FFFF
+  EXPECT_FALSE(IsXmlCharacterData("\xED\xA0\x80"));  // a surrogate, encoded alone
+  EXPECT_FALSE(IsXmlCharacterData("\xC4"));          // cut short
+  EXPECT_FALSE(IsXmlCharacterData("\xC0\x80"));      // overlong
+}
+
+TEST(PropertyText, CharacterDataIsWhatXmlCanCarry) {
+  EXPECT_TRUE(IsXmlCharacterData(""));
+  EXPECT_TRUE(IsXmlCharacterData("tab\there, line\nand return\r"));
+  EXPECT_TRUE(IsXmlCharacterData("\xC4\x8D \xE4\xB8\xAD \xEE\x80\x80 \xEF\xBF\xBD \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBD"));
+  EXPECT_TRUE(IsXmlCharacterData("&#1;"));  // a reference is text here; it stays literal when written
+  EXPECT_TRUE(IsXmlCharacterData("\x7F"));  // DEL is an XML character
+  // Control characters, U+FFFE and U+FFFF, and a sequence cut off at the end are not.
+  for (const char* text : {"\x01", "a\x08b", "\x1B[31m", "\x7F\x1F", "\xEF\xBF\xBE", "\xEF\xBF\xBF", "x\xC2"})
+    EXPECT_FALSE(IsXmlCharacterData(text)) << text;
 }
 
 }  // namespace

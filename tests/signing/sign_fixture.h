@@ -7,6 +7,7 @@
 #include "component/signature.h"
 #include "signing/faulty_library.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,17 @@
 
 namespace quillbox::test {
 
-class SignFixture : public ::testing::Test {
+class SignFixture : public ModuleLockAudit {
  protected:
   void SetUp() override {
     unsetenv("QUILLBOX_DLL_PATH");  // no browser library: not in protected mode
     ClearErrorState();
   }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held_.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   void SetXmlDoc(const std::u16string& text) { object_.put_XmlDoc(TempBstr(text)); }
   std::u16string XmlDoc() {
@@ -56,7 +61,8 @@ class SignFixture : public ::testing::Test {
     EXPECT_EQ(library_.Calls("Shutdown"), 1);
   }
 
-  Signature object_;
+  HeldSignature held_;
+  Signature& object_ = *held_;
   FaultyLibrary library_;
 };
 

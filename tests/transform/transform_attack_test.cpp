@@ -4,6 +4,7 @@
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 #include "transform/transform_support.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ std::string BillionLaughs(const std::string& root) {
 // Every attack runs against a directory holding a secret, a DTD that would reveal it and a
 // stylesheet that would be included, watched for any access; and a loopback port watched for any
 // connection.
-class TransformAttack : public ::testing::Test {
+class TransformAttack : public test::ModuleLockAudit {
  protected:
   void SetUp() override {
     dir.Write("secret.txt", kSecret);
@@ -66,12 +67,17 @@ class TransformAttack : public ::testing::Test {
     EXPECT_FALSE(test::Exists(dir.File("made")));
   }
 
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   test::TempDir dir;
   std::optional<test::DirectoryWatch> watch;
   test::LoopbackListener network;
-  Signature object;
+  test::HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(TransformAttack, ExternalEntityReadingAFileInTheDocument) {

@@ -4,6 +4,7 @@
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 #include "transform/transform_support.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,9 @@ Transformed TransformCase(const std::string& name) {
   return {outcome.tml.value_or(u"<null>"), reference.value_or("")};
 }
 
-class XmlOutputCase : public ::testing::TestWithParam<const char*> {};
+class XmlOutputCase : public test::ModuleLockAudit, public ::testing::WithParamInterface<const char*> {};
+using CorpusEncodings = test::ModuleLockAudit;
+using CorpusText = test::ModuleLockAudit;
 
 TEST_P(XmlOutputCase, SameTreeAsXsltproc) {
   const Transformed result = TransformCase(GetParam());
@@ -60,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, XmlOutputCase,
 
 // Characters the single-byte encodings hold come back as themselves, not as the bytes that stand
 // for them read as UTF-8, and not as character references.
-TEST(CorpusEncodings, SingleByteResultsAreReadInTheirOwnEncoding) {
+TEST_F(CorpusEncodings, SingleByteResultsAreReadInTheirOwnEncoding) {
   const std::u16string czech = TransformCase("windows_1250").component;
   EXPECT_NE(czech.find(u"P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148"), std::u16string::npos);
   EXPECT_NE(czech.find(u"\u201eu\u0161\u00ed\u201c"), std::u16string::npos);  // windows-1250 has these quotes
@@ -73,7 +76,7 @@ TEST(CorpusEncodings, SingleByteResultsAreReadInTheirOwnEncoding) {
 // Output method text: the component still serialises the result document as XML, so the text
 // comes back after an XML declaration with markup characters escaped; as text it is what
 // xsltproc writes.
-TEST(CorpusText, TextOutputIsXsltprocsTextSerialisedAsXml) {
+TEST_F(CorpusText, TextOutputIsXsltprocsTextSerialisedAsXml) {
   const Transformed result = TransformCase("text");
   const std::string ours = ToUtf8(result.component);
   const std::string declaration = test::XmlDeclaration(ours);

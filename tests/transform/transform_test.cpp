@@ -3,6 +3,7 @@
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
+#include "support/module_lock_audit.h"
 #include "transform/transform_support.h"
 
 #include <gtest/gtest.h>
@@ -39,10 +40,14 @@ std::optional<std::vector<unsigned char>> StoredBytes(BSTR text) {
   return std::vector<unsigned char>(bytes, bytes + SysStringByteLen(text) + sizeof(OLECHAR));
 }
 
-class TransformTest : public ::testing::Test {
+class TransformTest : public test::ModuleLockAudit {
  protected:
   void SetUp() override { ClearErrorState(); }
-  void TearDown() override { ClearErrorState(); }
+  void TearDown() override {
+    ClearErrorState();
+    held.Release();
+    ModuleLockAudit::TearDown();
+  }
 
   void SetXmlDoc(const std::u16string& text) {
     TempBstr value(text);
@@ -56,7 +61,8 @@ class TransformTest : public ::testing::Test {
     EXPECT_EQ(outcome.errorDesc, std::nullopt);
   }
 
-  Signature object;
+  test::HeldSignature held;
+  Signature& object = *held;
 };
 
 TEST_F(TransformTest, NullXmlDocIsReportedAsEmpty) {

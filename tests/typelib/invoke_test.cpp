@@ -50,6 +50,7 @@ class Calculator final : public ICalculator {
   }
   HRESULT STDMETHODCALLTYPE put_Text(BSTR newVal) override {
     text_ = Text(newVal);
+    received_ = newVal;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Flag(VARIANT_BOOL* pVal) override {
@@ -109,6 +110,7 @@ class Calculator final : public ICalculator {
 
   ITypeInfo* info_ = nullptr;
   std::u16string text_;
+  BSTR received_ = nullptr;  // the string put_Text was handed, for identity only
   VARIANT_BOOL flag_ = VARIANT_FALSE;
   SHORT small_ = 0;
   UINT count_ = 0;
@@ -209,6 +211,22 @@ TEST_F(Invoke, PropertyPutThenGet) {
   ASSERT_EQ(Call(1, DISPATCH_PROPERTYGET, {}, &result), S_OK);
   ASSERT_EQ(result.vt, VT_BSTR);
   EXPECT_EQ(Text(result.bstrVal), u"hello");
+}
+
+TEST_F(Invoke, AStringArgumentReachesTheCalleeAsTheCallersOwn) {
+  // An [in] string is only read by the callee: passed as it is, a text of gigabytes costs no copy.
+  Variant value;
+  Str(value, u"as it is");
+  ASSERT_EQ(Put(1, value), S_OK);
+  EXPECT_EQ(object_.received_, value.bstrVal);
+  EXPECT_EQ(object_.text_, u"as it is");
+  // A null string still arrives as the empty string.
+  VariantClear(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = nullptr;
+  ASSERT_EQ(Put(1, value), S_OK);
+  EXPECT_NE(object_.received_, nullptr);
+  EXPECT_EQ(object_.text_, u"");
 }
 
 TEST_F(Invoke, PropertyTypesRoundTrip) {

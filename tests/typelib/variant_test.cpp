@@ -259,6 +259,38 @@ TEST(VariantChangeType, ByReferenceSourcesAreRead) {
   SysFreeString(text);
 }
 
+TEST(VariantChangeType, AStringStaysAStringWholeInACopyOfItsOwn) {
+  Var v, out;
+  SetString(v, std::u16string(u"a\0b", 3));
+  ASSERT_EQ(Convert(v, VT_BSTR, out), S_OK);
+  EXPECT_EQ(TextOf(out), std::u16string(u"a\0b", 3));
+  EXPECT_NE(out.bstrVal, v.bstrVal);
+  BSTR text = v.bstrVal;
+  Var ref;
+  ref.vt = VT_BYREF | VT_BSTR;
+  ref.pbstrVal = &text;
+  ASSERT_EQ(Convert(ref, VT_BSTR, out), S_OK);
+  EXPECT_EQ(TextOf(out), std::u16string(u"a\0b", 3));
+  EXPECT_NE(out.bstrVal, text);
+  ref.vt = VT_EMPTY;
+  // A null string converts to the empty string, by value or by reference.
+  BSTR none = nullptr;
+  Var null, nullRef;
+  null.vt = VT_BSTR;
+  null.bstrVal = nullptr;
+  nullRef.vt = VT_BYREF | VT_BSTR;
+  nullRef.pbstrVal = &none;
+  for (const Var* source : {&null, &nullRef}) {
+    ASSERT_EQ(Convert(*source, VT_BSTR, out), S_OK);
+    ASSERT_NE(out.bstrVal, nullptr);
+    EXPECT_EQ(SysStringLen(out.bstrVal), 0u);
+  }
+  nullRef.vt = VT_EMPTY;
+  // In place, the old string goes only once the new one exists.
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(TextOf(v), std::u16string(u"a\0b", 3));
+}
+
 TEST(VariantChangeType, InPlaceConversionReleasesTheOldValue) {
   Var v;
   SetString(v, u"12");
