@@ -26,6 +26,13 @@ std::u16string FromNumber(std::size_t n) {
 
 class HugeDocuments : public ScriptedSignature {
  protected:
+  void SetUp() override {
+    QUILLBOX_SKIP_UNDER_VALGRIND();
+    ScriptedSignature::SetUp();
+  }
+  void TearDown() override {
+    if (!UnderValgrind()) ScriptedSignature::TearDown();
+  }
   // Puts the text into XmlDoc and lets go of the test's own copy. The object keeps one copy of
   // its own; the dispatch layer makes none on the way.
   void PutXmlDoc(const HugeText& text) {

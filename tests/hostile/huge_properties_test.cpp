@@ -14,6 +14,13 @@ constexpr std::size_t kCallBudget = std::size_t{64} << 20;
 
 class HugeProperties : public ScriptedSignature {
  protected:
+  void SetUp() override {
+    QUILLBOX_SKIP_UNDER_VALGRIND();
+    ScriptedSignature::SetUp();
+  }
+  void TearDown() override {
+    if (!UnderValgrind()) ScriptedSignature::TearDown();
+  }
   void PutHuge(const char16_t* name, const HugeText& text) {
     UniqueBstr value(text.Make());
     ASSERT_TRUE(value);

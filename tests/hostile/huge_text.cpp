@@ -1,6 +1,7 @@
 #include "hostile/huge_text.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -18,6 +19,12 @@ std::size_t StatusBytes(const std::string& field) {
 }
 
 }  // namespace
+
+bool UnderValgrind() {
+  // Valgrind's core preloads its own library into every program it runs.
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
+}
 
 BSTR HugeText::Make() const {
   const std::size_t length = Length();

@@ -25,6 +25,15 @@ struct HugeText {
   ::testing::AssertionResult Matches(BSTR text) const;
 };
 
+// Whether the program runs under Valgrind, whose memcheck makes texts of gigabytes take hours and
+// twice the memory: the huge tests leave themselves to the plain and sanitizer builds there.
+bool UnderValgrind();
+
+// Skips the test under Valgrind, saying why.
+#define QUILLBOX_SKIP_UNDER_VALGRIND()                                                                     \
+  if (::quillbox::test::UnderValgrind())                                                                    \
+  GTEST_SKIP() << "texts of gigabytes take hours under Valgrind; the plain and sanitizer builds run this test"
+
 // The growth of the process's peak resident memory from the moment the watch starts: what the
 // work in between needed at its height, whatever it gave back afterwards.
 class PeakMemoryWatch {
