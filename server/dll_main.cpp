@@ -2,6 +2,8 @@
 #include <dllentry.h>
 #include <windows.h>
 
+#include <libxslt/xslt.h>
+
 #include "component/error_report.h"
 #include "quillbox_h.h"
 #include "server/registration.h"
@@ -28,6 +30,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
     quillbox::DetachModule();
     // The error report outlives every object but not the module: its texts go with it.
     quillbox::ClearErrorState();
+    // Starting xmlsec makes libxslt create its process-wide lock, and only Transform's clean-up
+    // frees it again. libxslt may be unloaded with this module, and the lock with it unreleased:
+    // a process that signs and unloads the module would lose it every time.
+    xsltCleanupGlobals();
   }
   return TRUE;
 }
