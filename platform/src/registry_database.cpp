@@ -13,9 +13,10 @@
 namespace qb::platform::registry {
 namespace {
 
-// Long enough for another process's registration to finish, short enough that a wedged one is
-// reported instead of hanging the caller forever.
-constexpr int kBusyTimeoutMs = 30000;
+// Long enough for another process's registration to finish (a few milliseconds), short enough
+// that a program holding a write transaction open is reported as "busy" within seconds instead of
+// stalling the caller. Readers are not held up by a writer at all (WAL).
+constexpr int kBusyTimeoutMs = 5000;
 
 constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS keys("
@@ -82,6 +83,9 @@ LSTATUS StatusFromSqlite(int code) {
     case SQLITE_READONLY:
     case SQLITE_CANTOPEN:
       return ERROR_ACCESS_DENIED;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
     default:
       return ERROR_REGISTRY_IO_FAILED;
   }
@@ -123,7 +127,12 @@ void Database::RequireOpen() const {
 
 LSTATUS Database::Open(const std::string& path) {
   const auto slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) return ERROR_ACCESS_DENIED;
+  const bool exists = access(path.c_str(), F_OK) == 0;
+  if (!exists && slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) {
+    return ERROR_ACCESS_DENIED;
+  }
+  // SQLite opens a file the user may not write read-only by itself; such a registry (one an
+  // administrator filled and left readable) still serves every read.
   sqlite3* db = nullptr;
   const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                      nullptr);
@@ -135,6 +144,24 @@ LSTATUS Database::Open(const std::string& path) {
   path_ = path;
   pid_ = static_cast<int>(getpid());
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  const bool readOnly = sqlite3_db_readonly(db_, "main") == 1;
+  LSTATUS status = ERROR_SUCCESS;
+  if (readOnly) {
+    status = SchemaComplete();
+    // A WAL database needs its shared-memory file; in a directory the user may not write, it
+    // cannot be made, and a registry nobody writes at the moment is read as it stands.
+    if (status == ERROR_ACCESS_DENIED && access((path + "-wal").c_str(), F_OK) != 0) status = OpenImmutable(path);
+  } else {
+    status = PrepareForWriting();
+  }
+  if (status != ERROR_SUCCESS) {
+    Close();
+    path_.clear();
+  }
+  return status;
+}
+
+LSTATUS Database::PrepareForWriting() {
   try {
     // WAL keeps readers off writers' backs; if another process holds the file so that the mode
     // cannot switch now, the rollback journal is just as crash-safe and a later open switches.
@@ -142,15 +169,59 @@ LSTATUS Database::Open(const std::string& path) {
     // Durable against a crashed process in either journal mode; only power loss may cost the
     // last commits, never consistency.
     Execute("PRAGMA synchronous=NORMAL");
+    // The write lock is taken only when the schema is missing: a registry in use by another
+    // process's long write must still open, and read, at once.
+    if (SchemaComplete() == ERROR_SUCCESS) return ERROR_SUCCESS;
     Execute("BEGIN IMMEDIATE");
     for (const char* sql : kSchema) Execute(sql);
     Execute("COMMIT");
   } catch (const StoreError& error) {
-    Close();
-    path_.clear();
     return error.status;
   }
   return ERROR_SUCCESS;
+}
+
+LSTATUS Database::SchemaComplete() {
+  sqlite3_stmt* statement = nullptr;
+  int code = sqlite3_prepare_v2(db_,
+                                "SELECT (SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('keys', 'vals'))"
+                                " = 2 AND (SELECT count(*) FROM keys WHERE id IN (1, 2, 3)) = 3",
+                                -1, &statement, nullptr);
+  bool complete = false;
+  if (code == SQLITE_OK) {
+    code = sqlite3_step(statement);
+    complete = code == SQLITE_ROW && sqlite3_column_int(statement, 0) == 1;
+  }
+  sqlite3_finalize(statement);
+  if (complete) return ERROR_SUCCESS;
+  // A table missing makes the statement fail to prepare: that is an incomplete schema too.
+  if (code == SQLITE_ERROR || code == SQLITE_ROW || code == SQLITE_DONE) return ERROR_ACCESS_DENIED;
+  return StatusFromSqlite(code);
+}
+
+LSTATUS Database::OpenImmutable(const std::string& path) {
+  Close();
+  std::string uri = "file:";
+  for (const unsigned char c : path) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x21 || c >= 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 0xF];
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  uri += "?immutable=1";
+  sqlite3* db = nullptr;
+  const int opened =
+      sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (opened != SQLITE_OK) {
+    sqlite3_close(db);
+    return StatusFromSqlite(opened);
+  }
+  db_ = db;
+  return SchemaComplete();
 }
 
 void Database::Close() {

@@ -25,7 +25,8 @@ class Database {
   void Unlock() { lock_.unlock(); }
 
   // Opens the database named by the environment if it is not the open one (or if this process is
-  // a fork child of the one that opened it), creating file and schema on first use.
+  // a fork child of the one that opened it), creating file and schema on first use. A file the
+  // user may only read opens read-only: reads work, writes fail with ERROR_ACCESS_DENIED.
   LSTATUS EnsureOpen();
   // Throws unless a connection is open (for nested transactions).
   void RequireOpen() const;
@@ -40,6 +41,11 @@ class Database {
   Database() = default;
   void Close();
   LSTATUS Open(const std::string& path);
+  LSTATUS PrepareForWriting();
+  // ERROR_SUCCESS when both tables and the three root keys are there, ERROR_ACCESS_DENIED when
+  // they are not.
+  LSTATUS SchemaComplete();
+  LSTATUS OpenImmutable(const std::string& path);
 
   std::recursive_mutex lock_;
   sqlite3* db_ = nullptr;

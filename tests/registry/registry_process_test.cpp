@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,7 +42,52 @@ int ExitCode(pid_t pid) {
 
 class RegistryProcesses : public ::testing::Test {
  protected:
+  // Lets go of this process's connection to the registry file (opening another file closes it),
+  // so that SQLite removes its WAL files and nothing of this process holds the file.
+  void LetGoOfTheFile() {
+    setenv("QUILLBOX_REGISTRY", (elsewhere_.path() / "elsewhere.db").c_str(), 1);
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, u"Elsewhere"), ERROR_SUCCESS);
+    setenv("QUILLBOX_REGISTRY", registry_.file().c_str(), 1);
+  }
+
   TempRegistry registry_;
+  TempDirectory elsewhere_;
+};
+
+// Another program in the middle of a write transaction on the registry file, until released.
+class WriterHoldingTheFile {
+ public:
+  explicit WriterHoldingTheFile(const std::string& file) {
+    if (pipe(toChild_) != 0 || pipe(fromChild_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      sqlite3* db = nullptr;
+      char byte = 0;
+      const bool locked = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+                          sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO vals VALUES (1, x'00', x'00', 1, x'00')",
+                                       nullptr, nullptr, nullptr) == SQLITE_OK;
+      byte = locked ? 'L' : 'F';
+      if (write(fromChild_[1], &byte, 1) != 1) _exit(2);
+      if (read(toChild_[0], &byte, 1) < 0) _exit(3);
+      _exit(locked ? 0 : 1);
+    }
+    char byte = 0;
+    locked_ = read(fromChild_[0], &byte, 1) == 1 && byte == 'L';
+  }
+  ~WriterHoldingTheFile() {
+    const char byte = 'q';
+    if (pid_ > 0 && write(toChild_[1], &byte, 1) == 1) waitpid(pid_, nullptr, 0);
+    for (int fd : {toChild_[0], toChild_[1], fromChild_[0], fromChild_[1]}) close(fd);
+  }
+  WriterHoldingTheFile(const WriterHoldingTheFile&) = delete;
+  WriterHoldingTheFile& operator=(const WriterHoldingTheFile&) = delete;
+  bool locked() const { return locked_; }
+
+ private:
+  int toChild_[2] = {-1, -1};
+  int fromChild_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool locked_ = false;
 };
 
 TEST_F(RegistryProcesses, ContentsSurviveClosingAndReopeningTheFile) {
@@ -84,6 +133,38 @@ TEST_F(RegistryProcesses, AChildSeesTheParentsKeysAndTheParentTheChilds) {
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, u"FromChild"), u"c");
   // The parent's connection keeps working after the child used its own.
   EXPECT_EQ(WriteString(HKEY_CURRENT_USER, u"AfterChild", nullptr, u"a"), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryProcesses, AnotherProgramsOpenWriteHoldsUpNoReaderAndWritersAreToldBusy) {
+  ASSERT_EQ(WriteString(HKEY_CLASSES_ROOT, u"Quillbox.Signature\\CLSID", nullptr, u"{X}"), ERROR_SUCCESS);
+  LetGoOfTheFile();
+  WriterHoldingTheFile writer(registry_.file());
+  ASSERT_TRUE(writer.locked());
+  // A fresh process opens the file and reads, as object creation does, without waiting for the
+  // writer; a write of its own gives up with "busy" rather than stalling or claiming success.
+  const pid_t child = Spawn([] {
+    if (ReadString(HKEY_CLASSES_ROOT, u"Quillbox.Signature\\CLSID") != u"{X}") return 1;
+    return WriteString(HKEY_CLASSES_ROOT, u"Blocked", nullptr, u"b") == ERROR_BUSY ? 0 : 2;
+  });
+  EXPECT_EQ(ExitCode(child), 0);
+}
+
+TEST_F(RegistryProcesses, ARegistryTheUserMayOnlyReadServesReadsAndRefusesWrites) {
+  ASSERT_EQ(WriteString(HKEY_CLASSES_ROOT, u"Quillbox.Signature\\CLSID", nullptr, u"{X}"), ERROR_SUCCESS);
+  LetGoOfTheFile();
+  ASSERT_EQ(chmod(registry_.file().c_str(), 0444), 0);
+  ASSERT_EQ(chmod(registry_.directory().c_str(), 0555), 0);
+  const pid_t child = Spawn([] {
+    // Permissions do not bind root: the reader becomes an ordinary user first.
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) return 9;
+    if (ReadString(HKEY_CLASSES_ROOT, u"Quillbox.Signature\\CLSID") != u"{X}") return 1;
+    if (WriteString(HKEY_CLASSES_ROOT, u"Refused", nullptr, u"r") != ERROR_ACCESS_DENIED) return 2;
+    return ReadString(HKEY_CLASSES_ROOT, u"Quillbox.Signature\\CLSID") == u"{X}" ? 0 : 3;
+  });
+  EXPECT_EQ(ExitCode(child), 0);
+  chmod(registry_.directory().c_str(), 0700);
+  chmod(registry_.file().c_str(), 0600);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, u"Refused"), std::nullopt);
 }
 
 TEST_F(RegistryProcesses, TwoProcessesWritingAtOnceBothKeepTheirKeys) {
