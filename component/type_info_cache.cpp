@@ -5,6 +5,7 @@
 
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -31,12 +32,13 @@ struct TypeInfoCacheState {
 
 TypeInfoCacheState cache{&IID_ISignature, &LIBID_QUILLBOXLib, 1, 0, nullptr, nullptr, 0};
 
+// The type information is the flag of the double-checked cache: it is stored with release order
+// after the name table is built, and a thread that loads it with acquire order sees the table.
+std::atomic_ref<ITypeInfo*> PublishedTypeInfo() { return std::atomic_ref<ITypeInfo*>(cache.typeInfo); }
+
 // Safe to run more than once: it is registered on every pass that found the cache empty.
 void ReleaseCache(DWORD_PTR) {
-  if (cache.typeInfo != nullptr) {
-    cache.typeInfo->Release();
-    cache.typeInfo = nullptr;
-  }
+  if (ITypeInfo* info = PublishedTypeInfo().exchange(nullptr, std::memory_order_acq_rel)) info->Release();
   if (cache.names != nullptr) {
     for (UINT i = 0; i < cache.nameCount; ++i) SysFreeString(cache.names[i].name);
     delete[] cache.names;
@@ -73,10 +75,10 @@ UINT UnitLength(LPCOLESTR text) {
 }  // namespace
 
 HRESULT EnsureTypeInfo(LCID lcid) {
-  if (cache.typeInfo != nullptr) return S_OK;
+  if (PublishedTypeInfo().load(std::memory_order_acquire) != nullptr) return S_OK;
   HRESULT hr = S_OK;
   EnterCriticalSection(&ServerModule.typeInfoLock);
-  if (cache.typeInfo == nullptr) {
+  if (PublishedTypeInfo().load(std::memory_order_relaxed) == nullptr) {
     ITypeLib* library = nullptr;
     hr = LoadRegTypeLib(*cache.libid, cache.major, cache.minor, lcid, &library);
     if (SUCCEEDED(hr)) {
@@ -89,7 +91,7 @@ HRESULT EnsureTypeInfo(LCID lcid) {
           info = extended;
         }
         BuildNameCache(info);
-        cache.typeInfo = info;
+        PublishedTypeInfo().store(info, std::memory_order_release);
       }
       library->Release();
     }
@@ -100,8 +102,9 @@ HRESULT EnsureTypeInfo(LCID lcid) {
 }
 
 ITypeInfo* CachedTypeInfo() {
-  if (cache.typeInfo != nullptr) cache.typeInfo->AddRef();
-  return cache.typeInfo;
+  ITypeInfo* info = PublishedTypeInfo().load(std::memory_order_acquire);
+  if (info != nullptr) info->AddRef();
+  return info;
 }
 
 HRESULT ResolveNames(LPOLESTR* names, UINT count, DISPID* ids) {
@@ -121,7 +124,7 @@ HRESULT ResolveNames(LPOLESTR* names, UINT count, DISPID* ids) {
       }
     }
     if (found) continue;
-    hr = cache.typeInfo->GetIDsOfNames(&names[i], 1, &ids[i]);
+    hr = PublishedTypeInfo().load(std::memory_order_acquire)->GetIDsOfNames(&names[i], 1, &ids[i]);
     if (FAILED(hr)) return hr;
   }
   return hr;

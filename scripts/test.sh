@@ -18,4 +18,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
 
 bash scripts/memcheck.sh build
-bash fuzz/run --seed 1 --runs 4000
+bash fuzz/run --seed 1 --runs 10000

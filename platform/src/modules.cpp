@@ -166,15 +166,19 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  void* library = module->library;
-  bool transient = false;
-  if (library == nullptr) {
-    // A module known by address (its own handle) but not loaded through LoadLibraryA.
-    library = dlopen(module->path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    transient = true;
+  // The record's library and path change under the table lock when another thread loads or frees
+  // the module; the lookup holds it too, so the handle cannot be closed under dlsym.
+  void* symbol = nullptr;
+  {
+    std::lock_guard guard(qb::platform::Table().lock);
+    if (module->library != nullptr) {
+      symbol = dlsym(module->library, name);
+    } else if (void* library = dlopen(module->path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      // A module known by address (its own handle) but not loaded through LoadLibraryA.
+      symbol = dlsym(library, name);
+      dlclose(library);
+    }
   }
-  void* symbol = library != nullptr ? dlsym(library, name) : nullptr;
-  if (transient && library != nullptr) dlclose(library);
   if (symbol == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
@@ -220,6 +224,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   if (module == nullptr) {
     path = qb::platform::RealPath("/proc/self/exe");
   } else {
+    std::lock_guard guard(qb::platform::Table().lock);  // a module mapped anew renames its record
     path = module->path;
   }
   if (buffer == nullptr || size == 0) {
