@@ -75,6 +75,22 @@ std::string CodesetOf(const std::string& localeName) {
   return "UTF-8";
 }
 
+// An iconv conversion descriptor, closed when it goes out of scope.
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (valid()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
 // Decodes one byte string through iconv into UTF-16 units; false when iconv rejects it.
 bool IconvDecode(iconv_t cd, const char* bytes, std::size_t size, std::u16string& out) {
   char16_t buffer[8];
@@ -139,6 +155,10 @@ AnsiCodePage MakeAnsiCodePage(const std::string& localeName) {
   if (IsUtf8Name(codeset)) return page;
   page.codeset = codeset;
   page.number = CodePageNumber(codeset);
+  // Code page 932 is Windows' Shift_JIS, in which 0x5C is the backslash and 0x7E the tilde; the
+  // standard's table that iconv's SHIFT_JIS follows reads them as yen sign and overline, which
+  // would turn every path and escape in such text into other characters.
+  if (page.number == 932) page.codeset = "CP932";
   BuildSingleByteTables(page);
   return page;
 }
@@ -154,6 +174,8 @@ namespace {
 
 using qb::platform::AnsiCodePage;
 using qb::platform::kReplacement;
+using qb::platform::Iconv;
+using qb::platform::IconvDecode;
 
 int Fail(DWORD error) {
   SetLastError(error);
@@ -489,8 +511,22 @@ void UpperInPlace(const AnsiCodePage& page, unsigned char* text, std::size_t siz
     }
     return;
   }
-  for (std::size_t i = 0; i < size; ++i)
-    if (text[i] < 0x80) text[i] = static_cast<unsigned char>(std::toupper(text[i]));
+  // A double-byte code page: only a byte that stands for an ASCII letter on its own is one. A
+  // trail byte below 0x80 (Shift_JIS "82 61" is one character) belongs to its lead byte and must
+  // be left alone, so the text is walked a character at a time.
+  Iconv cd("UTF-16LE", page.codeset.c_str());
+  if (!cd.valid()) return;
+  std::u16string decoded;
+  for (std::size_t i = 0; i < size;) {
+    std::size_t used = 0;
+    for (std::size_t n = 1; n <= 4 && i + n <= size && used == 0; ++n) {
+      if (IconvDecode(cd.get(), reinterpret_cast<const char*>(text + i), n, decoded) && decoded.size() == 1) used = n;
+    }
+    if (used == 1 && decoded[0] < 0x80 && decoded[0] == text[i]) {
+      text[i] = static_cast<unsigned char>(std::toupper(text[i]));
+    }
+    i += used != 0 ? used : 1;
+  }
 }
 
 }  // namespace
