@@ -10,5 +10,5 @@ apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev googletest libbenchmark-dev gnuplot-nox \
   xmlsec1 xsltproc \
   xvfb xdotool x11-apps imagemagick \
-  clang libclang-rt-14-dev valgrind \
+  clang libclang-rt-14-dev llvm valgrind \
   locales
