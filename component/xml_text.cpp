@@ -1,5 +1,7 @@
 #include "component/xml_text.h"
 
+#include "component/xml_bounds.h"
+
 #include "common/xml_declaration.h"
 
 #include <libxml/encoding.h>
@@ -39,6 +41,10 @@ struct HandlerCloser {
   void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
 };
 using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
+
+struct ParserContextFree {
+  void operator()(xmlParserCtxtPtr ctxt) const { xmlFreeParserCtxt(ctxt); }
+};
 
 // Collects what libxml2's writer hands over, up to kLongestSerializedXml bytes; past that, or when
 // memory runs out, the write fails, which stops the writer. (Nothing may be thrown through
@@ -122,8 +128,12 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // runs of a thousand characters or more ("Huge input lookup").
   constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_NONET | XML_PARSE_NOERROR |
                            XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
-  UniqueXmlDoc doc(xmlReadMemory(text.data(), text.length, "noname.xml", nullptr, kOptions));
-  if (!doc || blocker.Refused() > 0) return nullptr;
+  if (!XmlShapeWithinBounds(text.view())) return nullptr;
+  const std::unique_ptr<xmlParserCtxt, ParserContextFree> ctxt(xmlNewParserCtxt());
+  if (!ctxt) return nullptr;
+  EntityExpansionBudget budget(ctxt.get(), EntityExpansionBudget::LimitFor(text.view().size()));
+  UniqueXmlDoc doc(xmlCtxtReadMemory(ctxt.get(), text.data(), text.length, "noname.xml", nullptr, kOptions));
+  if (!doc || budget.Exceeded() || blocker.Refused() > 0) return nullptr;
 
   // The encoding the document is written back in: the one its declaration names, as spelled
   // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write

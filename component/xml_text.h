@@ -42,8 +42,11 @@ Utf8Text XmlTextOf(BSTR text);
 // under the name "noname.xml", with the parser's process-wide defaults as the caller set them.
 //
 // The text comes from a web page, so nothing is loaded from disk or network: a document that
-// declares an external DTD subset or uses an external entity fails to parse. Entity expansion is bounded by
-// libxml2's amplification checks. Entities of the document's own internal subset still expand.
+// declares an external DTD subset or uses an external entity fails to parse. Entities of the
+// document's own internal subset still expand, within libxml2's amplification checks and the
+// component's own budget, which counts attribute values too; and the text's shape is bounded
+// (attributes per element, namespace declarations in scope) so that parsing and canonicalising it
+// stay near linear (component/xml_bounds.h). A text beyond a bound does not parse.
 //
 // An encoding named in the declaration other than UTF-8 is kept on the document (when libxml2 can
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.
