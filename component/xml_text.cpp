@@ -42,6 +42,18 @@ struct HandlerCloser {
 };
 using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
 
+// libxml2 looks a converter up in its own table, then in iconv, then in ICU. ICU matches names
+// loosely ("windows1250") and its converter, as libxml2 drives it, drops a character the encoding
+// lacks, or breaks the markup after it, where the others write a character reference: a document
+// is written back whole only through the first two.
+bool WritesWhole(const UniqueHandler& handler) {
+  if (!handler) return false;
+#ifdef LIBXML_ICU_ENABLED
+  if (handler->uconv_out != nullptr) return false;
+#endif
+  return true;
+}
+
 struct ParserContextFree {
   void operator()(xmlParserCtxtPtr ctxt) const { xmlFreeParserCtxt(ctxt); }
 };
@@ -139,7 +151,7 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write
   // is not one the component could give back, and does not parse.
   const std::string declared = DeclaredXmlEncoding(text.view());
-  if (!declared.empty() && !IsUtf8(declared) && !UniqueHandler{xmlFindCharEncodingHandler(declared.c_str())})
+  if (!declared.empty() && !IsUtf8(declared) && !WritesWhole(UniqueHandler{xmlFindCharEncodingHandler(declared.c_str())}))
     return nullptr;
   xmlFree(const_cast<xmlChar*>(doc->encoding));
   doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.empty() ? "UTF-8" : declared.c_str()));

@@ -27,6 +27,23 @@ TEST_F(Encodings, ASignedWindows1252DocumentKeepsEveryCharacter) {
   ExpectSignedBySigner(ToUtf8(signedText), "windows-1252");
 }
 
+TEST_F(Encodings, AnEncodingNameOnlyLooselyMatchedIsRefusedRatherThanWrittenLossily) {
+  // ICU, behind libxml2, takes these for windows-1250 and writes characters the code page lacks
+  // as nothing or as broken markup; iconv knows no such names.
+  UseSigner();
+  ASSERT_EQ(PutText(u"UserName", u"Ja\u65E5\u672C"), S_OK);
+  for (const char16_t* name : {u"windows1250", u"window-s1250"}) {
+    const std::u16string document = u"<?xml version='1.0' encoding='" + std::u16string(name) + u"'?><a>\u010D</a>";
+    ASSERT_EQ(PutText(u"XmlDoc", document), S_OK);
+    ExpectSignFails(13, document);
+  }
+  // The name as iconv knows it signs, and every character of the user name survives.
+  const std::string signedText = SignAdvanced(u"<?xml version='1.0' encoding='windows-1250'?><a>\u010D</a>");
+  // The code page has neither character: both come back as references, none lost.
+  EXPECT_NE(signedText.find("<UserName>Ja&#26085;&#26412;</UserName>"), std::string::npos);
+  ExpectSignedBySigner(signedText, "windows-1250");
+}
+
 TEST_F(Encodings, ATransformResultInWindows1252KeepsEveryCharacter) {
   constexpr std::size_t kEuros = 300'000;
   ASSERT_EQ(PutText(u"XmlDoc", u"<a>" + std::u16string(kEuros, kEuro) + u"</a>"), S_OK);
