@@ -83,7 +83,7 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   static_cast<void>(held.stylesheetDocument.release());  // the stylesheet frees it from now on
 
   held.result = ApplyConfined(held.stylesheet.get(), held.input.get());
-  if (!held.result || !NamespaceNamesSerialise(held.result.get())) return Fail(Error::TransformingXml);
+  if (!held.result || !SerialisesWellFormed(held.result.get())) return Fail(Error::TransformingXml);
 
   // No text at all means the serialiser gave up (an xsl:output encoding it cannot write, memory,
   // a result longer than the component hands back): that is a failed transformation, not an

@@ -159,11 +159,17 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   return doc;
 }
 
-bool NamespaceNamesSerialise(xmlDocPtr doc) {
+bool SerialisesWellFormed(xmlDocPtr doc) {
   // Iterative: a result tree can be deeper than the stack should go.
   xmlNodePtr node = doc != nullptr ? doc->children : nullptr;
   while (node != nullptr) {
-    if (node->type == XML_ELEMENT_NODE) {
+    if (node->type == XML_DTD_NODE) {
+      for (xmlNodePtr declaration = node->children; declaration != nullptr; declaration = declaration->next) {
+        if (declaration->type != XML_ATTRIBUTE_DECL) continue;
+        const xmlChar* value = reinterpret_cast<xmlAttributePtr>(declaration)->defaultValue;
+        if (value != nullptr && std::strpbrk(reinterpret_cast<const char*>(value), "&<") != nullptr) return false;
+      }
+    } else if (node->type == XML_ELEMENT_NODE) {
       for (xmlNsPtr ns = node->nsDef; ns != nullptr; ns = ns->next) {
         if (ns->href != nullptr && std::strpbrk(reinterpret_cast<const char*>(ns->href), "&<") != nullptr) return false;
       }

@@ -52,10 +52,11 @@ Utf8Text XmlTextOf(BSTR text);
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.
 UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
 
-// Whether libxml2's serialiser writes every namespace declaration of the tree so that it parses
-// again. It writes namespace names unescaped, so a name holding "&" or "<" (which a document can
-// declare as "&amp;" or "&lt;") would come out as a document no parser accepts.
-bool NamespaceNamesSerialise(xmlDocPtr doc);
+// Whether libxml2's serialiser writes the document so that it parses again. It writes namespace
+// names, and the default values of the internal subset's attribute declarations, as they are held,
+// unescaped: a name or value holding "&" or "<" (which a document can write as "&amp;" or "&lt;")
+// would come out as a document no parser accepts.
+bool SerialisesWellFormed(xmlDocPtr doc);
 
 // A whole document as the component writes it: what xmlDocDumpFormatMemory writes with formatting
 // off (an XML declaration, no indentation, in the encoding the document names, escaped for ASCII

@@ -100,7 +100,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   documentText = XmlTextOf(XmlDoc_);
   doc = ParseUntrustedXml(documentText);
   documentText = Utf8Text();  // the tree holds the document from here on
-  if (!doc || !NamespaceNamesSerialise(doc.get())) {
+  if (!doc || !SerialisesWellFormed(doc.get())) {
     SetError(Error::ParsingXml);
     return S_OK;
   }

@@ -130,17 +130,21 @@ TEST(XmlText, SingleByteSerialisationIsDecodedInItsEncoding) {
             u"<a>\u010d\u009a</a>");  // the same byte is a control character there
 }
 
-// libxml2 writes namespace names as they are; "&" or "<" in one would make the output unreadable.
-TEST(XmlText, NamespaceNamesThatWouldNotSerialiseAreFound) {
-  for (const char16_t* text : {u"<r xmlns='urn:x?a=1&amp;b=2'/>", u"<a><b><p:c xmlns:p='urn:&lt;'/></b><d/></a>"}) {
+// libxml2 writes namespace names and attribute defaults as they are; "&" or "<" in one would make
+// the output unreadable.
+TEST(XmlText, NamesAndDefaultsThatWouldNotSerialiseAreFound) {
+  for (const char16_t* text : {u"<r xmlns='urn:x?a=1&amp;b=2'/>", u"<a><b><p:c xmlns:p='urn:&lt;'/></b><d/></a>",
+                               u"<!DOCTYPE r [<!ATTLIST r d CDATA \"a&amp;b\">]><r/>",
+                               u"<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r e CDATA 'x' d CDATA '&#60;'>]><r/>"}) {
     UniqueXmlDoc doc = ParseUntrustedXml(Utf8(text));
     ASSERT_TRUE(doc);
-    EXPECT_FALSE(NamespaceNamesSerialise(doc.get()));
+    EXPECT_FALSE(SerialisesWellFormed(doc.get()));
   }
-  for (const char16_t* text : {u"<r xmlns='urn:x' xmlns:q='http://e/?a=1;b=\"2\"'><q:s/>&amp;</r>", u"<!--c--><a><b/><c>t</c></a><?pi?>"}) {
+  for (const char16_t* text : {u"<r xmlns='urn:x' xmlns:q='http://e/?a=1;b=\"2\"'><q:s/>&amp;</r>", u"<!--c--><a><b/><c>t</c></a><?pi?>",
+                               u"<!DOCTYPE r [<!ATTLIST r d CDATA \"a'b\" e CDATA '\"'>]><r/>"}) {
     UniqueXmlDoc doc = ParseUntrustedXml(Utf8(text));
     ASSERT_TRUE(doc);
-    EXPECT_TRUE(NamespaceNamesSerialise(doc.get()));
+    EXPECT_TRUE(SerialisesWellFormed(doc.get()));
     UniqueXmlDoc again = ParseUntrustedXml(Utf8(Serialise(doc.get())));
     EXPECT_TRUE(again) << "the check passed a document that does not serialise";
   }

@@ -39,9 +39,18 @@ TEST_F(SignChecks, StartClearsTheEarlierError) {
   EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::ParsingXml));
 }
 
-// Written back, the namespace name would come out unescaped and the signed document would not parse.
+// Written back, the namespace name or the attribute default would come out unescaped and the
+// signed document would not parse.
 TEST_F(SignChecks, ADocumentWhoseNamespaceNameCannotBeWrittenBackIsRefused) {
   const std::u16string document = u"<p:form xmlns:p='http://example.org/?a=1&amp;b=2'><p:x>1</p:x></p:form>";
+  SetXmlDoc(document);
+  SetIssuerAndSerial();
+  EXPECT_FALSE(RunSign());
+  ExpectFailure(Error::ParsingXml, document);
+}
+
+TEST_F(SignChecks, ADocumentWhoseAttributeDefaultCannotBeWrittenBackIsRefused) {
+  const std::u16string document = u"<!DOCTYPE r [<!ATTLIST r d CDATA \"a&amp;b\">]><r/>";
   SetXmlDoc(document);
   SetIssuerAndSerial();
   EXPECT_FALSE(RunSign());
