@@ -21,6 +21,13 @@ constexpr std::array<Part, 5> kParts = {{
 }};
 constexpr std::string_view kSeparator = ", ";
 
+std::string Trimmed(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
 // What goes wrong while building the signature's elements (14 to 29): the element that could not
 // be made, for the sentence "the signature could not be built: ...".
 const std::map<long, std::string>& TemplateSteps() {
@@ -155,8 +162,11 @@ std::string FailureLine(std::string_view name, long number, std::string_view des
   const auto report = ParseLibraryReport(description);
   if (!report) return line + ": " + std::string(description);
   // What the library says comes first; where in the library it said it is for the developer.
-  std::string said = report->message;
-  if (!report->subject.empty()) said += said.empty() ? report->subject : " (" + report->subject + ")";
+  // xmlsec's assertions give a message of one blank and the failed condition as the subject.
+  const std::string message = Trimmed(report->message);
+  const std::string subject = Trimmed(report->subject);
+  std::string said = message;
+  if (!subject.empty()) said += said.empty() ? subject : " (" + subject + ")";
   if (!said.empty()) line += ": " + said;
   if (verbose) {
     std::string where;

@@ -69,6 +69,11 @@ TEST(HostFailureText, TheLibrarysMessageComesFirstAndItsPlaceOnlyWhenVerbose) {
   EXPECT_EQ(FailureLine("ERR_SIGNING_DOC", 33, description, {}, true),
             "ERR_SIGNING_DOC (33): the document could not be signed: no private key for the certificate \"CN=Ana\" "
             "(PK11_FindKeyByAnyCert) [in ReportMissingPrivateKey, file quillbox]");
+  // An assertion of xmlsec's: a blank message, the failed condition as the subject.
+  EXPECT_EQ(FailureLine("ERR_SIGNING_DOC", 33,
+                        "Error in x509.c, Function: xmlSecNssASN1IntegerWrite, Subject: shift < 64, Message:  , ", {},
+                        false),
+            "ERR_SIGNING_DOC (33): the document could not be signed: shift < 64");
   // A description of another shape is shown as it stands.
   EXPECT_EQ(FailureLine("ERR_ALLOC_KEY", 5, "odd text", {}, false),
             "ERR_ALLOC_KEY (5): the signing key could not be created: odd text");
