@@ -306,15 +306,22 @@ TEST_F(QuillboxCommand, OutputFileIsReplacedWholeOrNotAtAll) {
   EXPECT_EQ(world().Read("out/taken/inside"), "kept");
   EXPECT_EQ(Entries(dir), (std::vector<std::string>{"new.xml", "signed.xml", "taken"}));
 
-  // No temporary file can be made beside the old one: it stays as it was. Only a user that file
-  // permissions bind can see this; root writes into a read-only directory.
-  if (geteuid() != 0) {
+  // The old file may not be replaced: it stays as it was. File permissions stop a user, with a
+  // read-only directory; root is stopped only by an immutable file (chattr +i, where the file
+  // system has the attribute).
+  const bool root = geteuid() == 0;
+  const bool blocked = root ? world().Program("chattr", {"+i", old}).status == 0
+                            : (fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec), true);
+  if (blocked) {
     const std::string before = world().Read("out/signed.xml");
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    const Result readOnly = signTo(old);
-    fs::permissions(dir, fs::perms::owner_all);
-    EXPECT_EQ(readOnly.status, 1);
-    EXPECT_NE(readOnly.err.find("cannot write " + old), std::string::npos) << readOnly.err;
+    const Result refused = signTo(old);
+    if (root) {
+      world().Program("chattr", {"-i", old});
+    } else {
+      fs::permissions(dir, fs::perms::owner_all);
+    }
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("cannot write " + old), std::string::npos) << refused.err;
     EXPECT_EQ(world().Read("out/signed.xml"), before);
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"new.xml", "signed.xml", "taken"}));
   }
