@@ -3,7 +3,10 @@
 #include "host/commands.h"
 #include "host/component_module.h"
 #include "host/dispatch.h"
+#include "host/failure_text.h"
 #include "host/files.h"
+#include "host/lookup_text.h"
+#include "host/parse_problem.h"
 #include "host/text.h"
 #include "host/xml_file.h"
 
@@ -18,6 +21,11 @@ constexpr SHORT kFindByIssuerSerial = 0;
 constexpr SHORT kFindBySubject = 1;
 constexpr SHORT kFindByPicker = 2;
 
+// The component's error numbers whose line the command completes from what it knows itself.
+constexpr LONG kErrParsingXml = 13;
+constexpr LONG kErrOpenCertStore = 30;
+constexpr LONG kErrParsingStylesheet = 37;
+
 std::string OneInput(const ParsedOptions& options) {
   const auto& positionals = options.Positionals();
   if (positionals.size() > 1) throw UsageError("more than one input document");
@@ -26,14 +34,30 @@ std::string OneInput(const ParsedOptions& options) {
 
 Variant DocumentArgument(const std::string& path) { return MakeString(DecodeXmlBytes(ReadAll(path))); }
 
-// "ERR_NAME (number): description", from the component's error properties.
-std::string ComponentError(const DispatchClient& signature) {
+// What the failure line may say about the command's own inputs.
+struct Inputs {
+  std::string document = "-";
+  std::string stylesheet = {};
+  const std::u16string* stylesheetText = nullptr;
+  std::string subject = {};
+  std::string issuer = {};
+  std::string serial = {};
+};
+
+// "ERR_NAME (number): what happened", from the component's error properties and the inputs.
+std::string ComponentError(const DispatchClient& signature, const Inputs& inputs) {
   const std::string name = Utf16ToUtf8(ToText(signature.Get(u"ErrorStr")));
   const LONG number = ToLong(signature.Get(u"ErrorNo"));
   const std::string description = Utf16ToUtf8(ToText(signature.Get(u"ErrorDesc")));
-  std::string line = (name.empty() ? std::string("ERR_UNKNOWN") : name) + " (" + std::to_string(number) + ")";
-  if (!description.empty()) line += ": " + description;
-  return line;
+  FailureContext context{.subject = inputs.subject, .issuer = inputs.issuer, .serial = inputs.serial};
+  if (number == kErrParsingXml) {
+    context.parseProblem = ParseProblem(Utf16ToUtf8(ToText(signature.Get(u"XmlDoc"))), inputs.document);
+  } else if (number == kErrParsingStylesheet && inputs.stylesheetText != nullptr) {
+    context.parseProblem = ParseProblem(Utf16ToUtf8(*inputs.stylesheetText), inputs.stylesheet);
+  } else if (number == kErrOpenCertStore) {
+    context.store = StoreDatabase();
+  }
+  return FailureLine(name, number, description, context, VerboseFailures());
 }
 
 int Fail(const std::string& line) {
@@ -70,19 +94,25 @@ int SignCommand(const Arguments& arguments) {
   const std::string input = OneInput(options);
   const std::string output = options.Value("-o").value_or("-");
 
+  Inputs inputs{.document = input, .subject = options.Value("--subject").value_or("")};
+  if (auto issuer = options.Value("--issuer")) {
+    inputs.issuer = IssuerForLookup(*issuer);
+    inputs.serial = SerialForLookup(*options.Value("--serial"));
+  }
+
   Variant document = DocumentArgument(input);
   Apartment apartment;
   EnsureComponentRegistered();
   ComPtr<IDispatch> object = CreateObject(kSignatureProgId);
   DispatchClient signature(object.get());
   signature.Put(u"XmlDoc", std::move(document));
-  if (auto subject = options.Value("--subject")) {
+  if (options.Has("--subject")) {
     signature.Put(u"CertFindOption", MakeI2(kFindBySubject));
-    signature.Put(u"CertSubject", MakeString(Utf8ToUtf16(*subject)));
-  } else if (auto issuer = options.Value("--issuer")) {
+    signature.Put(u"CertSubject", MakeString(Utf8ToUtf16(inputs.subject)));
+  } else if (options.Has("--issuer")) {
     signature.Put(u"CertFindOption", MakeI2(kFindByIssuerSerial));
-    signature.Put(u"CertIssuerName", MakeString(Utf8ToUtf16(*issuer)));
-    signature.Put(u"CertSerial", MakeString(Utf8ToUtf16(*options.Value("--serial"))));
+    signature.Put(u"CertIssuerName", MakeString(Utf8ToUtf16(inputs.issuer)));
+    signature.Put(u"CertSerial", MakeString(Utf8ToUtf16(inputs.serial)));
   } else {
     signature.Put(u"CertFindOption", MakeI2(kFindByPicker));
   }
@@ -95,7 +125,7 @@ int SignCommand(const Arguments& arguments) {
     throw UsageError("--user-name and --timestamp are signature properties: they need --advanced");
   }
 
-  if (!ToBool(signature.Call(u"Sign"))) return Fail(ComponentError(signature));
+  if (!ToBool(signature.Call(u"Sign"))) return Fail(ComponentError(signature, inputs));
   WriteAll(output, EncodeXmlText(ToText(signature.Get(u"XmlDoc"))));
   return 0;
 }
@@ -113,15 +143,18 @@ int TransformCommand(const Arguments& arguments) {
   if (input == "-" && *stylesheetPath == "-") throw UsageError("the document and the stylesheet cannot both be standard input");
 
   Variant document = DocumentArgument(input);
+  const std::u16string stylesheetText = DecodeXmlBytes(ReadAll(*stylesheetPath));
   std::vector<Variant> stylesheet;
-  stylesheet.push_back(DocumentArgument(*stylesheetPath));
+  stylesheet.push_back(MakeString(stylesheetText));
   Apartment apartment;
   EnsureComponentRegistered();
   ComPtr<IDispatch> object = CreateObject(kSignatureProgId);
   DispatchClient signature(object.get());
   signature.Put(u"XmlDoc", std::move(document));
   const std::u16string result = ToText(signature.Call(u"Transform", std::move(stylesheet)));
-  if (ToLong(signature.Get(u"ErrorNo")) != 0) return Fail(ComponentError(signature));
+  if (ToLong(signature.Get(u"ErrorNo")) != 0) {
+    return Fail(ComponentError(signature, {.document = input, .stylesheet = *stylesheetPath, .stylesheetText = &stylesheetText}));
+  }
   WriteAll(output, EncodeXmlText(result));
   return 0;
 }

@@ -28,14 +28,20 @@ const std::map<std::string, CommandText>& Texts() {
         "certificate and key of the personal store, and writes the signed document to OUT (standard\n"
         "output when absent or '-'), in the encoding its XML declaration names.\n"
         "  --subject TEXT      the first certificate whose subject contains TEXT (any case)\n"
-        "  --issuer TEXT       with --serial: the certificate with exactly this issuer text and serial\n"
-        "  --serial HEX          (as 'quillbox certs list' prints them)\n"
+        "  --issuer TEXT       with --serial: the certificate with this issuer and serial number\n"
+        "  --serial HEX          'quillbox certs list' prints both exactly as they are compared; the\n"
+        "                      serial may also be written as other tools print it (0A:1B, 0a 1b, 0x0A1B,\n"
+        "                      with or without a leading 00), the issuer as openssl prints it\n"
+        "                      (\"C = SI, O = X, CN = Y\", \"/C=SI/O=X/CN=Y\" or \"CN=Y,O=X,C=SI\"); an issuer\n"
+        "                      in any other form is compared as given\n"
         "  --pick              choose the certificate in the selection dialog\n"
         "  --advanced          add the signature properties (user name and local time stamp)\n"
         "  --user-name TEXT    the user name property\n"
         "  --timestamp TEXT    the local time stamp property (default with --advanced: the current\n"
         "                      local time, ISO 8601; the component itself reads no clock)\n"
-        "On failure: status 1 and one line on standard error, \"ERR_NAME (number): description\".\n"}},
+        "-o OUT is replaced only by a complete new file: on failure the old one stays as it was.\n"
+        "On failure: status 1 and one line on standard error, \"ERR_NAME (number): what happened\";\n"
+        "a document that does not parse is named with the line and column of the parser's complaint.\n"}},
       {"transform",
        {"quillbox transform --xsl STYLESHEET [IN] [-o OUT]",
         "Applies the XSLT stylesheet to IN (standard input when absent or '-') and writes the result to\n"
@@ -78,6 +84,7 @@ constexpr const char* kGlobalHelp =
     "  --store DB        the NSS database of the personal store (default: QUILLBOX_NSS_DB, else\n"
     "                    sql:$HOME/.pki/nssdb)\n"
     "  --registry FILE   the registry database (default: QUILLBOX_REGISTRY, else the user's)\n"
+    "  --verbose         a failure line also names the library function and file that reported it\n"
     "  --help            this text; 'quillbox COMMAND --help' for a command\n";
 
 }  // namespace

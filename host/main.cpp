@@ -2,6 +2,8 @@
 #include "host/cli.h"
 #include "host/commands.h"
 #include "host/dispatch.h"
+#include "host/failure_text.h"
+#include "host/files.h"
 #include "host/xml_file.h"
 
 #include <qbcrypt.h>
@@ -29,6 +31,11 @@ void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
     std::string value;
     std::size_t used = 1;
     if (name == "--") break;
+    if (name == "--verbose") {  // a flag: where in the libraries a failure was reported
+      SetVerboseFailures(true);
+      arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
     if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
@@ -88,6 +95,7 @@ int main(int argc, char** argv) {
       const std::string topic = arguments.size() > 1 ? arguments[1] : "";
       if (!topic.empty() && !IsCommand(topic)) throw UsageError("unknown command " + topic);
       std::fputs(HelpOf(topic).c_str(), stdout);
+      FlushStandardOutput();
       return 0;
     }
     command = arguments.front();
@@ -98,7 +106,9 @@ int main(int argc, char** argv) {
     }
     arguments.erase(arguments.begin());
     if (command != "run") TakeGlobalOptions(arguments, false);
-    return Dispatch(command, arguments);
+    const int status = Dispatch(command, arguments);
+    FlushStandardOutput();
+    return status;
   } catch (const UsageError& error) {
     std::fprintf(stderr, "quillbox%s%s: %s\n%s", command.empty() ? "" : " ", command.c_str(), error.what(),
                  UsageOf(command).c_str());

@@ -7,6 +7,8 @@
 // feet, so the application-level start and end only make sure the platform's session is there.
 #include "signing/signature_library.h"
 
+#include "signing/error_location.h"
+
 #include <qbcrypt.h>
 
 #include <xmlsec/nss/crypto.h>
@@ -46,12 +48,12 @@ UniqueNssCert NssCertificateFor(PCCERT_CONTEXT certificate) {
 void ReportMissingPrivateKey(CERTCertificate* cert) {
   PK11SlotInfo* slot = cert->slot;
   if (slot != nullptr && PK11_NeedLogin(slot) && !PK11_IsLoggedIn(slot, nullptr)) {
-    xmlSecError(XMLSEC_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+    xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
                 "the private key is on token \"%s\", which needs a password, and none was given",
                 PK11_GetTokenName(slot));
     return;
   }
-  xmlSecError(XMLSEC_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+  xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
               "no private key for the certificate \"%s\"", cert->subjectName != nullptr ? cert->subjectName : "");
 }
 

@@ -43,13 +43,20 @@ Result World::Quillbox(const std::vector<std::string>& arguments, const std::str
   return Run(argv, input, false);
 }
 
+Result World::QuillboxWritingTo(const std::string& standardOutput, const std::vector<std::string>& arguments) const {
+  std::vector<std::string> argv = {std::string(QUILLBOX_BIN_DIR) + "/quillbox"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return Run(argv, "", false, standardOutput);
+}
+
 Result World::Program(const std::string& program, const std::vector<std::string>& arguments) const {
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return Run(argv, "", true);
 }
 
-Result World::Run(std::vector<std::string> argv, const std::string& input, bool searchPath) const {
+Result World::Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
+                  const std::string& standardOutput) const {
   Write(".stdin", input);
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
@@ -70,7 +77,8 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, Path(".stdin").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, Path(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string out = standardOutput.empty() ? Path(".stdout") : standardOutput;
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, Path(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   // A session of its own leaves the command without a controlling terminal, so a dialog that
   // finds no display cannot fall back to prompting the person running the tests.
@@ -88,7 +96,7 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
   }
   Result result;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = Read(".stdout");
+  if (standardOutput.empty()) result.out = Read(".stdout");
   result.err = Read(".stderr");
   return result;
 }

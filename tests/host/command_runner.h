@@ -24,13 +24,16 @@ class World {
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // Runs `quillbox arguments...` with `input` on standard input.
   Result Quillbox(const std::vector<std::string>& arguments, const std::string& input = "") const;
+  // The same with standard output going to `standardOutput` (a device such as /dev/full).
+  Result QuillboxWritingTo(const std::string& standardOutput, const std::vector<std::string>& arguments) const;
   // Runs another program (found on PATH) the same way.
   Result Program(const std::string& program, const std::vector<std::string>& arguments) const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
  private:
-  Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath) const;
+  Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
+             const std::string& standardOutput = "") const;
   std::string dir_;
 };
 

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -131,18 +136,210 @@ TEST_F(QuillboxCommand, SignsByIssuerAndSerialWithAdvancedProperties) {
   EXPECT_EQ(world().Quillbox({"verify", world().Path("advanced.xml")}).status, 0);
 }
 
-TEST_F(QuillboxCommand, FailureIsOneLineWithTheComponentsError) {
+TEST_F(QuillboxCommand, FailureIsOneLineThatSaysWhatHappened) {
   const Result missing = world().Quillbox({"sign", "--subject", "nobody at all"}, "<doc/>");
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "ERR_CERT_NOT_FOUND (31)\n");
+  EXPECT_EQ(missing.err.rfind("ERR_CERT_NOT_FOUND (31): no certificate of the personal store matches the subject "
+                              "text \"nobody at all\"; 'quillbox certs' lists",
+                              0),
+            0u)
+      << missing.err;
   EXPECT_TRUE(missing.out.empty());
-  const Result broken = world().Quillbox({"sign", "--subject", "Host Test"}, "<doc>");
+  // A document that does not parse: where, and what the parser says.
+  world().Write("broken.xml", "<doc>\n  <a>\n</doc>\n");
+  const Result broken = world().Quillbox({"sign", "--subject", "Host Test", world().Path("broken.xml")});
   EXPECT_EQ(broken.status, 1);
-  EXPECT_EQ(broken.err.rfind("ERR_PARSING_XML (13)", 0), 0u) << broken.err;
-  EXPECT_EQ(std::count(broken.err.begin(), broken.err.end(), '\n'), 1);
+  EXPECT_EQ(broken.err, "ERR_PARSING_XML (13): the document is not well-formed XML: " + world().Path("broken.xml") +
+                            ", line 3, column 7: Opening and ending tag mismatch: a line 2 and doc\n");
+  const Result fromInput = world().Quillbox({"sign", "--subject", "Host Test"}, "<doc>");
+  EXPECT_EQ(fromInput.err.rfind("ERR_PARSING_XML (13): the document is not well-formed XML: standard input, line 1, "
+                                "column ",
+                                0),
+            0u)
+      << fromInput.err;
+  EXPECT_EQ(std::count(fromInput.err.begin(), fromInput.err.end(), '\n'), 1);
   // No output file is left behind by a failed signing.
   EXPECT_EQ(world().Quillbox({"sign", "--subject", "nobody", "-o", world().Path("never.xml")}, "<doc/>").status, 1);
   EXPECT_FALSE(std::ifstream(world().Path("never.xml")).good());
+}
+
+// A store that cannot be opened names the database it looked for and how to name another.
+TEST_F(QuillboxCommand, AStoreThatCannotBeOpenedSaysWhichAndWhatToDo) {
+  const std::string database = "sql:" + world().Path("no-such-dir/db");
+  const Result result = world().Quillbox({"--store", database, "sign", "--subject", "Host Test"}, "<doc/>");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("ERR_OPEN_CERT_STORE (30): "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find(database), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("--store"), std::string::npos) << result.err;
+}
+
+// The library's report reaches the line with its message first; where in the code it was made
+// shows only with --verbose, and is never a path of the machine that built the component.
+TEST_F(QuillboxCommand, TheLibrarysReportComesMessageFirstAndWithoutBuildPaths) {
+  const std::string dir = world().Path("locked");
+  world().Write("password", "locked-db-password\n");
+  world().Write("noise", std::string(2048, 'n'));
+  ASSERT_EQ(world().Program("mkdir", {dir}).status, 0);
+  ASSERT_EQ(world().Program("certutil", {"-N", "-d", "sql:" + dir, "-f", world().Path("password")}).status, 0);
+  const Result made = world().Program(
+      "certutil", {"-S", "-d", "sql:" + dir, "-f", world().Path("password"), "-z", world().Path("noise"), "-x", "-n",
+                   "locked", "-s", "CN=Locked Key Signer", "-t", "u,u,u", "-k", "rsa", "-g", "2048", "-v", "1"});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  // No password file, no terminal, no display: the key stays locked and signing fails.
+  const std::vector<std::string> sign = {"sign", "--subject", "Locked Key Signer"};
+  std::vector<std::string> plain = {"--store", "sql:" + dir};
+  plain.insert(plain.end(), sign.begin(), sign.end());
+  std::vector<std::string> verbose = {"--verbose", "--store", "sql:" + dir};
+  verbose.insert(verbose.end(), sign.begin(), sign.end());
+  const Result short_ = world().Quillbox(plain, "<doc/>");
+  const Result long_ = world().Quillbox(verbose, "<doc/>");
+  EXPECT_EQ(short_.status, 1);
+  EXPECT_EQ(long_.status, 1);
+  const std::regex line(R"(ERR_[A-Z0-9_]+ \(\d+\): [^\n]+\n)");
+  EXPECT_TRUE(std::regex_match(short_.err, line)) << short_.err;
+  EXPECT_TRUE(std::regex_match(long_.err, line)) << long_.err;
+  for (const std::string& err : {short_.err, long_.err}) {
+    EXPECT_EQ(err.find(QUILLBOX_SOURCE_DIR), std::string::npos) << err;
+    EXPECT_EQ(err.find(".cpp"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Error in "), std::string::npos) << err;
+    EXPECT_EQ(err.find("Message: "), std::string::npos) << err;
+  }
+  EXPECT_NE(short_.err.find("password"), std::string::npos) << short_.err;  // the library's message
+  EXPECT_EQ(short_.err.find("file quillbox"), std::string::npos) << short_.err;
+  // The verbose line is the plain one with the place added at its end.
+  ASSERT_GT(long_.err.size(), short_.err.size());
+  EXPECT_EQ(long_.err.rfind(short_.err.substr(0, short_.err.size() - 1), 0), 0u) << long_.err;
+  EXPECT_TRUE(std::regex_search(long_.err, std::regex(R"( \[[^\]]*file [^/\]]+\]\n$)"))) << long_.err;
+}
+
+// --serial and --issuer as openssl and other tools print them find the certificate, whose serial's
+// first byte is high enough that DER writes a 00 before it.
+TEST_F(QuillboxCommand, SerialAndIssuerInOtherToolsFormsFindTheCertificate) {
+  const std::string key = world().Path("forms.key"), cert = world().Path("forms.pem"), p12 = world().Path("forms.p12");
+  ASSERT_EQ(world()
+                .Program("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-subj",
+                                     "/C=SI/O=Quillbox Tests/CN=Serial Form Signer", "-days", "10", "-set_serial",
+                                     "0x8A1B2C3D"})
+                .status,
+            0);
+  ASSERT_EQ(world().Program("openssl", {"pkcs12", "-export", "-in", cert, "-inkey", key, "-out", p12, "-passout",
+                                        "pass:forms"}).status,
+            0);
+  world().Write("forms.password", "forms\n");
+  const Result imported = world().Quillbox({"certs", "import", p12, "--password-file", world().Path("forms.password")});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+
+  // What openssl itself prints, without its "name=" prefix left in or taken out by hand.
+  const auto openssl = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"x509", "-in", cert, "-noout"});
+    std::string out = world().Program("openssl", arguments).out;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  };
+  std::smatch decimal;
+  const std::string text = openssl({"-text"});
+  ASSERT_TRUE(std::regex_search(text, decimal, std::regex(R"(Serial Number: (\d+ \(0x[0-9a-f]+\)))"))) << text;
+  const std::vector<std::pair<std::string, std::string>> forms = {
+      {"CN=Serial Form Signer, O=Quillbox Tests, C=SI", "008A1B2C3D"},  // as 'quillbox certs' prints them
+      {openssl({"-issuer"}), openssl({"-serial"})},                     // "issuer=C = SI, ..." and "serial=8A1B2C3D"
+      {openssl({"-issuer", "-nameopt", "compat"}), "8a:1b:2c:3d"},       // "/C=SI/O=.../CN=..."
+      {openssl({"-issuer", "-nameopt", "RFC2253"}), "00 8A 1B 2C 3D"},   // "CN=...,O=...,C=SI"
+      {"C = SI, O = Quillbox Tests, CN = Serial Form Signer", decimal[1]},
+      {"CN=Serial Form Signer, O=Quillbox Tests, C=SI", "0x8a1b2c3d"},
+  };
+  for (const auto& [issuer, serial] : forms) {
+    const Result signed_ = world().Quillbox({"sign", "--issuer", issuer, "--serial", serial}, "<doc/>");
+    EXPECT_EQ(signed_.status, 0) << issuer << " / " << serial << ": " << signed_.err;
+    EXPECT_NE(signed_.out.find("<X509SerialNumber>2317036605</X509SerialNumber>"), std::string::npos)
+        << issuer << " / " << serial;
+  }
+  const Result notHex = world().Quillbox({"sign", "--issuer", "CN=x", "--serial", "12:zz"}, "<doc/>");
+  EXPECT_EQ(notHex.status, 2);
+  EXPECT_NE(notHex.err.find("--serial"), std::string::npos) << notHex.err;
+}
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Entries(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// -o replaces a file only with a complete new one: a failure leaves the old file as it was and
+// no temporary file beside it.
+TEST_F(QuillboxCommand, OutputFileIsReplacedWholeOrNotAtAll) {
+  const std::string dir = world().Path("out");
+  fs::create_directory(dir);
+  const std::string old = dir + "/signed.xml";
+  std::ofstream(old) << "old contents";
+  fs::permissions(old, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::vector<std::string> sign = {"sign", "--subject", "Host Test", "-o"};
+  const auto signTo = [&](const std::string& path) {
+    std::vector<std::string> arguments = sign;
+    arguments.push_back(path);
+    return world().Quillbox(arguments, "<doc/>");
+  };
+
+  // Replaced: the new contents, the old file's permissions.
+  ASSERT_EQ(signTo(old).status, 0);
+  EXPECT_NE(world().Read("out/signed.xml").find("<SignatureValue>"), std::string::npos);
+  EXPECT_EQ(fs::status(old).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"signed.xml"});
+
+  // A new file gets what the umask allows.
+  const mode_t mask = umask(027);
+  const Result created = signTo(dir + "/new.xml");
+  umask(mask);
+  ASSERT_EQ(created.status, 0) << created.err;
+  EXPECT_EQ(fs::status(dir + "/new.xml").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  // The rename fails (a directory is in the way): the directory and its contents stay.
+  fs::create_directory(dir + "/taken");
+  std::ofstream(dir + "/taken/inside") << "kept";
+  const Result renameFails = signTo(dir + "/taken");
+  EXPECT_EQ(renameFails.status, 1);
+  EXPECT_NE(renameFails.err.find("cannot write " + dir + "/taken"), std::string::npos) << renameFails.err;
+  EXPECT_EQ(world().Read("out/taken/inside"), "kept");
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"new.xml", "signed.xml", "taken"}));
+
+  // The old file may not be replaced: it stays as it was. File permissions stop a user, with a
+  // read-only directory; root is stopped only by an immutable file (chattr +i, where the file
+  // system has the attribute).
+  const bool root = geteuid() == 0;
+  const bool blocked = root ? world().Program("chattr", {"+i", old}).status == 0
+                            : (fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec), true);
+  if (blocked) {
+    const std::string before = world().Read("out/signed.xml");
+    const Result refused = signTo(old);
+    if (root) {
+      world().Program("chattr", {"-i", old});
+    } else {
+      fs::permissions(dir, fs::perms::owner_all);
+    }
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("cannot write " + old), std::string::npos) << refused.err;
+    EXPECT_EQ(world().Read("out/signed.xml"), before);
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"new.xml", "signed.xml", "taken"}));
+  }
+}
+
+TEST_F(QuillboxCommand, AFailedWriteToStandardOutputIsAnError) {
+  world().Write("small.xml", "<doc/>");
+  const Result signed_ = world().QuillboxWritingTo("/dev/full", {"sign", "--subject", "Host Test", world().Path("small.xml")});
+  EXPECT_EQ(signed_.status, 1);
+  EXPECT_NE(signed_.err.find("cannot write standard output"), std::string::npos) << signed_.err;
+  // Printed text goes out only at the final flush.
+  const Result listed = world().QuillboxWritingTo("/dev/full", {"certs", "list"});
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_NE(listed.err.find("cannot write standard output"), std::string::npos) << listed.err;
+  EXPECT_EQ(world().QuillboxWritingTo("/dev/full", {"--help"}).status, 1);
+  // A device named with -o is written as it is, and its failure counts too.
+  EXPECT_EQ(world().Quillbox({"sign", "--subject", "Host Test", "-o", "/dev/full"}, "<doc/>").status, 1);
+  EXPECT_EQ(world().Quillbox({"sign", "--subject", "Host Test", "-o", "/dev/null"}, "<doc/>").status, 0);
 }
 
 TEST_F(QuillboxCommand, Windows1250FormComesBackAsWindows1250WithEveryCharacter) {
@@ -176,7 +373,15 @@ TEST_F(QuillboxCommand, TransformsAndReportsStylesheetErrors) {
   world().Write("not-xslt.xsl", "<just-xml/>");
   const Result bad = world().Quillbox({"transform", "--xsl", world().Path("not-xslt.xsl")}, "<doc/>");
   EXPECT_EQ(bad.status, 1);
-  EXPECT_EQ(bad.err, "ERR_PARSING_XSLT_SCHEMA (38)\n");
+  EXPECT_EQ(bad.err, "ERR_PARSING_XSLT_SCHEMA (38): the stylesheet is not a valid XSLT stylesheet\n");
+  world().Write("broken.xsl", "<xsl:stylesheet>\n<a>");
+  const Result broken = world().Quillbox({"transform", "--xsl", world().Path("broken.xsl")}, "<doc/>");
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(broken.err.rfind("ERR_PARSING_SCHEMA_XML (37): the stylesheet is not well-formed XML: " +
+                                 world().Path("broken.xsl") + ", line 2, column ",
+                             0),
+            0u)
+      << broken.err;
 }
 
 TEST_F(QuillboxCommand, ScriptUsesEveryMemberThroughDispatch) {
