@@ -90,8 +90,8 @@ std::string KeyUsageLine(const std::string& keyUsage) {
 
 }  // namespace
 
-std::string OpensslTimeFromNow(std::chrono::days days) {
-  const std::time_t at = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + days);
+std::string OpensslTimeFromNow(std::chrono::seconds offset) {
+  const std::time_t at = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + offset);
   std::tm utc{};
   gmtime_r(&at, &utc);
   char text[32];

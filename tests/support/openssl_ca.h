@@ -13,8 +13,9 @@
 
 namespace quillbox::test {
 
-// A time as `openssl ca -startdate/-enddate` takes it (YYYYMMDDHHMMSSZ, UTC), `days` from now.
-std::string OpensslTimeFromNow(std::chrono::days days);
+// A time as `openssl ca -startdate/-enddate` takes it (YYYYMMDDHHMMSSZ, UTC), `offset` from now
+// (std::chrono::days converts).
+std::string OpensslTimeFromNow(std::chrono::seconds offset);
 
 struct IssueRequest {
   std::string subject;    // as openssl -subj takes it, most general first: "/C=SI/O=Example/CN=Signer"
