@@ -117,8 +117,12 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   certificate.reset(FindCertificate(store.get()));
   if (!certificate) return S_OK;
 
+  // X509Data is written here, not by the library: xmlsec 1.2.37's NSS back end cannot write a
+  // serial number longer than eight bytes (most CA-issued certificates have 16 to 20) and fails
+  // the whole signature over it. KeyInfo lies outside SignedInfo, so who writes it does not change
+  // what is signed.
   context.reset(library.DSigCtxCreate(nullptr));
-  if (!context) {
+  if (!context || library.DSigCtxLeaveKeyInfo(context.get()) < 0) {
     SetError(Error::CreatingSigContext);
     return S_OK;
   }

@@ -2,6 +2,8 @@
 // The crypto back-end calls live in xmlsec_nss_library.cpp.
 #include "signing/signature_library.h"
 
+#include <xmlsec/keyinfo.h>
+#include <xmlsec/list.h>
 #include <xmlsec/templates.h>
 
 namespace quillbox {
@@ -94,6 +96,12 @@ xmlSecDSigCtxPtr XmlSecNssLibrary::DSigCtxCreate(xmlSecKeysMngrPtr keysManager) 
   return xmlSecDSigCtxCreate(keysManager);
 }
 void XmlSecNssLibrary::DSigCtxDestroy(xmlSecDSigCtxPtr context) { xmlSecDSigCtxDestroy(context); }
+int XmlSecNssLibrary::DSigCtxLeaveKeyInfo(xmlSecDSigCtxPtr context) {
+  // A context's own list of enabled key data replaces the library's. KeyName is the one entry:
+  // the template never holds a KeyName, so the writer finds nothing in KeyInfo that it would fill.
+  const void* keyName = xmlSecKeyDataNameId;
+  return xmlSecPtrListAdd(&context->keyInfoWriteCtx.enabledKeyData, const_cast<void*>(keyName));
+}
 int XmlSecNssLibrary::DSigCtxSign(xmlSecDSigCtxPtr context, xmlNodePtr signature) {
   return xmlSecDSigCtxSign(context, signature);
 }

@@ -71,6 +71,8 @@ class SignatureLibrary {
   // Signing.
   virtual xmlSecDSigCtxPtr DSigCtxCreate(xmlSecKeysMngrPtr keysManager) = 0;
   virtual void DSigCtxDestroy(xmlSecDSigCtxPtr context) = 0;
+  // Makes the context write no key data into KeyInfo when it signs, leaving it to the caller.
+  virtual int DSigCtxLeaveKeyInfo(xmlSecDSigCtxPtr context) = 0;
   virtual int DSigCtxSign(xmlSecDSigCtxPtr context, xmlNodePtr signature) = 0;
 
  protected:
@@ -123,6 +125,7 @@ class XmlSecNssLibrary : public SignatureLibrary {
 
   xmlSecDSigCtxPtr DSigCtxCreate(xmlSecKeysMngrPtr keysManager) override;
   void DSigCtxDestroy(xmlSecDSigCtxPtr context) override;
+  int DSigCtxLeaveKeyInfo(xmlSecDSigCtxPtr context) override;
   int DSigCtxSign(xmlSecDSigCtxPtr context, xmlNodePtr signature) override;
 
   virtual ~XmlSecNssLibrary() = default;

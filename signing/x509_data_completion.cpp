@@ -91,8 +91,10 @@ bool FillCertificate(xmlNodePtr node, const CERT_CONTEXT& certificate) {
       xmlSecBase64Encode(certificate.pbCertEncoded, certificate.cbCertEncoded, kBase64LineLength));
   if (!base64) return false;
   ClearBlankText(node);
-  // Line breaks around the Base64 lines, as the library writes them.
-  return AddText(node, "\n" + std::string(reinterpret_cast<const char*>(base64.get())) + "\n");
+  // A line break after the Base64 lines and none before, as xmlsec 1.2.37 writes the element.
+  std::string text(reinterpret_cast<const char*>(base64.get()));
+  text.push_back('\n');
+  return AddText(node, text);
 }
 
 bool FillSubjectName(xmlNodePtr node, const CERT_CONTEXT& certificate) {
@@ -136,7 +138,7 @@ std::string SerialNumberDecimal(const CRYPT_INTEGER_BLOB& serial) {
     decimal.push_back(static_cast<char>('0' + remainder));
     digits256 = std::move(quotient);
   }
-  if (decimal.empty()) decimal = "0";
+  if (decimal.empty()) decimal.push_back('0');
   std::reverse(decimal.begin(), decimal.end());
   return decimal;
 }

@@ -1,10 +1,11 @@
-// Completes the signature's X509Data from the signing certificate where the library left it
-// empty.
+// Writes the signature's X509Data from the signing certificate after signing.
 //
-// xmlsec 1.2.37 (Debian 12) writes only the first empty child of X509Data when it signs; 1.2.38
-// and later fill all of them. The signed document promises the certificate, its subject name and
-// its issuer name with serial number, so what the library left empty is filled here after
-// signing. X509Data lies outside SignedInfo, so this does not touch what the signature covers.
+// The library is told to leave KeyInfo alone (SignatureLibrary::DSigCtxLeaveKeyInfo): xmlsec
+// 1.2.37 (Debian 12) writes only the first empty child of X509Data (1.2.38 and later fill all of
+// them), and its NSS back end cannot write a serial number of more than eight bytes into
+// X509IssuerSerial at all, failing the signature. The component therefore fills every child the
+// template asks for itself, in the form xmlsec writes. X509Data lies outside SignedInfo, so this
+// does not touch what the signature covers.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +23,7 @@ namespace quillbox {
 bool CompleteX509Data(xmlNodePtr signature, PCCERT_CONTEXT certificate);
 
 // The serial number (stored least significant byte first) as an unsigned decimal integer, the
-// form of X509SerialNumber.
+// form of X509SerialNumber; exact for any length.
 std::string SerialNumberDecimal(const CRYPT_INTEGER_BLOB& serial);
 
 }  // namespace quillbox

@@ -15,9 +15,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <compare>
 #include <ctime>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace qb::platform {
 namespace {
@@ -49,7 +51,8 @@ struct Listing {
   bool complete = false;  // NSS answered; a failed listing gives an empty store and is not kept
 };
 
-// Sorted by nickname, then encoding, so the same database always enumerates the same way.
+// Sorted by nickname, then encoding, so the same database always enumerates the same way; the
+// store orders it by validity when it opens (OrderAt).
 Listing ListFromNss() {
   gListings.fetch_add(1);
   std::unique_ptr<CERTCertList, CertListDeleter> list(PK11_ListCerts(PK11CertListUser, nullptr));
@@ -70,6 +73,40 @@ Listing ListFromNss() {
   for (CERTCertificate* cert : certs) listing.certificates.emplace_back(CERT_DupCertificate(cert));
   return listing;
 }
+
+// Where a certificate stands at `now`: the groups in store order, and within a group the key that
+// puts the likeliest choice first.
+struct ValidityRank {
+  int group = 0;  // 0 valid, 1 not yet valid, 2 expired, 3 validity unreadable
+  PRTime key = 0;
+  auto operator<=>(const ValidityRank&) const = default;
+};
+
+ValidityRank RankAt(const CERTCertificate* cert, PRTime now) {
+  PRTime notBefore = 0;
+  PRTime notAfter = 0;
+  if (CERT_GetCertTimes(cert, &notBefore, &notAfter) != SECSuccess) return {3, 0};
+  if (now < notBefore) return {1, notBefore};  // the soonest valid first
+  if (now > notAfter) return {2, -notAfter};   // the most recently expired first
+  return {0, -notBefore};                      // the newest first: a renewal before what it renews
+}
+
+// The listing in the order of the store opened at `now`: certificates valid now first, the
+// newest validity start first, then those not yet valid, then the expired ones. The sort is
+// stable, so ties keep the listing's own order (nickname, then encoding). Done at every store
+// open, also from the remembered listing, since "now" moves while the listing stays the same.
+void OrderAt(std::vector<NssCertificateRef>& certificates, PRTime now) {
+  std::vector<std::pair<ValidityRank, NssCertificateRef>> ranked;
+  ranked.reserve(certificates.size());
+  for (NssCertificateRef& certificate : certificates) {
+    const ValidityRank rank = RankAt(certificate.get(), now);
+    ranked.emplace_back(rank, std::move(certificate));
+  }
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i < ranked.size(); ++i) certificates[i] = std::move(ranked[i].second);
+}
+
+PRTime PrTimeOf(const timespec& t) { return PRTime{t.tv_sec} * PR_USEC_PER_SEC + t.tv_nsec / 1000; }
 
 bool Before(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
@@ -99,7 +136,11 @@ std::optional<std::vector<NssCertificateRef>> PersonalCertificates() {
   {
     std::lock_guard guard(gRemembered.lock);
     // A clock set back could give a later write the time of an earlier one.
-    if (key && gRemembered.key == key && !Before(now, gRemembered.taken)) return Copies(gRemembered.certificates);
+    if (key && gRemembered.key == key && !Before(now, gRemembered.taken)) {
+      std::vector<NssCertificateRef> certificates = Copies(gRemembered.certificates);
+      OrderAt(certificates, PrTimeOf(now));
+      return certificates;
+    }
     // Let go first: NSS then lists from the database, not from certificate objects the old
     // references kept alive with what they knew when they were made.
     gRemembered.key.reset();
@@ -114,6 +155,7 @@ std::optional<std::vector<NssCertificateRef>> PersonalCertificates() {
     gRemembered.taken = now;
     gRemembered.certificates = Copies(listing.certificates);
   }
+  OrderAt(listing.certificates, PrTimeOf(now));
   return std::move(listing.certificates);
 }
 

@@ -1,5 +1,7 @@
-// The personal store "MY": the certificates of the NSS database that have a private key, in a
-// fixed order (nickname, then encoding), so the same database always enumerates the same way.
+// The personal store "MY": the certificates of the NSS database that have a private key, valid
+// ones first (newest first), then those not yet valid, then the expired ones, ties by nickname
+// and encoding, so that "the first that matches" is the certificate a user means
+// (crypt32_listing.cpp).
 #include "crypt32_listing.h"
 #include "crypt32_objects.h"
 #include "nss_session.h"

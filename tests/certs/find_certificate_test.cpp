@@ -165,7 +165,7 @@ TEST_F(CertificateLookup, BySubjectTakesTheFirstTheSearchYields) {
   BySubject(u"Signer");
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
-  EXPECT_EQ(EncodedOf(found.get()), DerOf(fixture::kSecond));  // "second" enumerates before "signer"
+  EXPECT_EQ(EncodedOf(found.get()), DerOf(fixture::kSecond));  // newer than "signer", or as new and first by nickname
 }
 
 TEST_F(CertificateLookup, BySubjectNotFound) {

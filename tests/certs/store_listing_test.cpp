@@ -5,6 +5,7 @@
 // the tests date them back an hour so that it is kept at once, and count NSS listings
 // (QbCertStoreListings) to tell a reused listing from a fresh one.
 #include "support/nss_store.h"
+#include "support/openssl_ca.h"
 
 #include <windows.h>
 #include <qbcrypt.h>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -173,20 +175,70 @@ TEST_F(RememberedListing, CertificateDeletedByAnotherProcessIsGoneFromTheNextSto
   EXPECT_TRUE(Holds(Enumerate(open.get()), second));
 }
 
+// Two certificates valid over the same window, imported under `first` and `second`, and their DER.
+std::pair<Bytes, Bytes> ImportTwins(NssDatabase& database, const std::string& first, const std::string& second) {
+  OpensslCa ca;
+  const std::string from = OpensslTimeFromNow(std::chrono::days(-10));
+  const std::string until = OpensslTimeFromNow(std::chrono::days(300));
+  Bytes der[2];
+  const std::string nicknames[2] = {first, second};
+  for (int i = 0; i < 2; ++i) {
+    ca.ImportInto(database, ca.Issue({"/O=Quillbox Tests/CN=Twin " + nicknames[i], "", from, until, ""}), nicknames[i]);
+    der[i] = DerOf(database, nicknames[i]);
+  }
+  return {der[0], der[1]};
+}
+
+std::ptrdiff_t PlaceOf(const std::vector<Bytes>& listed, const Bytes& certificate) {
+  return std::find(listed.begin(), listed.end(), certificate) - listed.begin();
+}
+
 TEST_F(RememberedListing, RenamedCertificateTakesItsNewPlaceInTheOrder) {
-  const Bytes second = DerOf(*database, fixture::kSecond.nickname);
+  // Equally new certificates go by nickname: a rename moves one past the other.
+  const auto [a, b] = ImportTwins(*database, "twin-a", "twin-b");
+  DateBack(*database);
   const std::vector<Bytes> before = ListedNow();
-  ASSERT_EQ(before.size(), std::size(fixture::kWithKeys));
-  ASSERT_NE(before.back(), second);
+  ASSERT_LT(PlaceOf(before, a), PlaceOf(before, b));
   ExpectReused();
 
-  const CommandResult renamed = RunCommand(
-      {"certutil", "--rename", "-d", database->location(), "-n", fixture::kSecond.nickname, "--new-n", "zz-second"});
+  const CommandResult renamed =
+      RunCommand({"certutil", "--rename", "-d", database->location(), "-n", "twin-a", "--new-n", "zz-twin-a"});
   ASSERT_EQ(renamed.status, 0) << renamed.output;
   DateBack(*database, 1800);
   const std::vector<Bytes> after = ListedNow();
   ASSERT_EQ(after.size(), before.size());
-  EXPECT_EQ(after.back(), second);  // enumeration is in nickname order
+  EXPECT_GT(PlaceOf(after, a), PlaceOf(after, b));
+  EXPECT_LT(PlaceOf(after, b), static_cast<std::ptrdiff_t>(after.size()));
+}
+
+// The order is the store's at the moment it opens: a certificate that expires while the listing
+// is remembered moves behind the valid ones in the next store, without NSS being asked again.
+TEST_F(RememberedListing, CertificateThatExpiresMovesBackAlthoughTheListingIsReused) {
+  OpensslCa ca;
+  const std::time_t expiry = std::time(nullptr) + 3;
+  const IssuedCertificate expiring =
+      ca.Issue({"/O=Quillbox Tests/CN=Expiring Soon", "", OpensslTimeFromNow(std::chrono::days(-1)),
+                OpensslTimeFromNow(std::chrono::seconds(expiry - std::time(nullptr))), ""});
+  const IssuedCertificate staying = ca.Issue(
+      {"/O=Quillbox Tests/CN=Staying Valid", "", OpensslTimeFromNow(std::chrono::days(-2)), "", ""});
+  ca.ImportInto(*database, expiring, "expiring");
+  ca.ImportInto(*database, staying, "staying");
+  const Bytes soon = DerOf(*database, "expiring");
+  const Bytes stays = DerOf(*database, "staying");
+  DateBack(*database);
+
+  const std::vector<Bytes> before = ListedNow();
+  if (std::time(nullptr) >= expiry) GTEST_SKIP() << "the machine was too slow to see the certificate valid";
+  EXPECT_LT(PlaceOf(before, soon), PlaceOf(before, stays));  // valid and the newer of the two
+
+  // Waits for the clock, not for a duration: the assertion depends only on the expiry being past.
+  while (std::time(nullptr) <= expiry) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const LONG listings = QbCertStoreListings();
+  const std::vector<Bytes> after = ListedNow();
+  EXPECT_EQ(QbCertStoreListings(), listings) << "the listing was not reused";
+  EXPECT_EQ(after.size(), before.size());
+  EXPECT_GT(PlaceOf(after, soon), PlaceOf(after, stays));
+  EXPECT_EQ(after.back(), soon);  // the only expired certificate
 }
 
 TEST_F(RememberedListing, ChangeIsSeenWhenTheFileTimesArePutBack) {

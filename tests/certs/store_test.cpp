@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quillbox::test {
@@ -77,17 +78,29 @@ TEST_F(PersonalStore, HoldsExactlyTheCertificatesWithAPrivateKey) {
   EXPECT_EQ(std::count(actual.begin(), actual.end(), publicOnly), 0);
 }
 
-TEST_F(PersonalStore, EnumeratesInNicknameOrderEveryTime) {
+ULONGLONG Ticks(const FILETIME& time) { return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
+
+// Every certificate of the standard store is valid now, so the newest validity start comes first
+// and certificates made within the same second go by nickname.
+TEST_F(PersonalStore, EnumeratesNewestFirstThenByNicknameEveryTime) {
   const std::vector<Bytes> first = Enumerate(store);
   HCERTSTORE again = CertOpenSystemStoreA(0, "my");  // store names ignore letter case
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(Enumerate(again), first);
   CertCloseStore(again, 0);
 
-  std::map<std::string, Bytes> byNickname;
-  for (const FixtureCertificate& c : fixture::kWithKeys) byNickname[c.nickname] = DerOf(c);
+  std::map<Bytes, ULONGLONG> notBefore;
+  PCCERT_CONTEXT current = nullptr;
+  while ((current = CertEnumCertificatesInStore(store, current)) != nullptr)
+    notBefore[EncodedOf(current)] = Ticks(current->pCertInfo->NotBefore);
+  std::vector<std::tuple<ULONGLONG, std::string, Bytes>> expected;
+  for (const FixtureCertificate& c : fixture::kWithKeys) {
+    const Bytes der = DerOf(c);
+    expected.emplace_back(~notBefore[der], c.nickname, der);  // complemented: the newest first
+  }
+  std::sort(expected.begin(), expected.end());
   std::vector<Bytes> sorted;
-  for (const auto& [nickname, der] : byNickname) sorted.push_back(der);
+  for (const auto& [newestFirst, nickname, der] : expected) sorted.push_back(der);
   EXPECT_EQ(first, sorted);
 }
 
@@ -150,7 +163,7 @@ TEST_F(PersonalStore, SubjectSearchTakesTheFirstInEnumerationOrderAndContinuesAf
   const Bytes signer = DerOf(fixture::kSigner);
   PCCERT_CONTEXT found = FindSubject(store, u"Signer");
   ASSERT_NE(found, nullptr);
-  EXPECT_EQ(EncodedOf(found), second);  // "second" comes before "signer"
+  EXPECT_EQ(EncodedOf(found), second);  // made after "signer", or in the same second with a nickname before it
   PCCERT_CONTEXT kept = CertDuplicateCertificateContext(found);
   found = FindSubject(store, u"Signer", found);
   ASSERT_NE(found, nullptr);

@@ -98,6 +98,9 @@ class FaultyLibrary : public XmlSecNssLibrary {
     Counted("DSigCtxDestroy");
     XmlSecNssLibrary::DSigCtxDestroy(context);
   }
+  int DSigCtxLeaveKeyInfo(xmlSecDSigCtxPtr context) override {
+    return Fails("DSigCtxLeaveKeyInfo") ? -1 : XmlSecNssLibrary::DSigCtxLeaveKeyInfo(context);
+  }
   int DSigCtxSign(xmlSecDSigCtxPtr context, xmlNodePtr signature) override {
     return Fails("DSigCtxSign") ? -1 : XmlSecNssLibrary::DSigCtxSign(context, signature);
   }

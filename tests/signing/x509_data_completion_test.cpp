@@ -31,6 +31,22 @@ TEST(SerialNumberDecimal, ReadsTheStoredBytesLeastSignificantFirst) {
   EXPECT_EQ(Decimal(std::vector<BYTE>(20, 0xFF)), "1461501637330902918203684832716283019655932542975");
 }
 
+// Serials as CAs issue them, stored least significant byte first; the ones whose top bit is set
+// carry the 00 that keeps the DER integer positive.
+TEST(SerialNumberDecimal, EveryLengthACertificateAuthorityIssues) {
+  EXPECT_EQ(Decimal({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}), "9223372036854775807");  // 8 bytes
+  EXPECT_EQ(Decimal({0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00}), "9223372036854775808");
+  EXPECT_EQ(Decimal({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "4722366482869645213695");  // 9 bytes
+  std::vector<BYTE> sixteen(16, 0x00);
+  sixteen[15] = 0x01;  // 2^120
+  EXPECT_EQ(Decimal(sixteen), "1329227995784915872903807060280344576");
+  std::vector<BYTE> twentyHigh(20, 0x00);
+  twentyHigh[19] = 0x80;
+  twentyHigh.push_back(0x00);  // 2^159, its leading 00 included
+  EXPECT_EQ(Decimal(twentyHigh), "730750818665451459101842416358141509827966271488");
+  EXPECT_EQ(Decimal(std::vector<BYTE>(21, 0xFF)), "374144419156711147060143317175368453031918731001855");
+}
+
 // The DER of the name "CN=A" and of "CN=B".
 std::vector<BYTE> NameDer(char letter) {
   return {0x30, 0x0C, 0x31, 0x0A, 0x30, 0x08, 0x06, 0x03, 0x55, 0x04, 0x03, 0x0C, 0x01, static_cast<BYTE>(letter)};
@@ -71,7 +87,7 @@ TEST_F(CompleteX509DataTest, FillsEveryEmptyChild) {
   ASSERT_TRUE(CompleteX509Data(signature_, &certificate_));
   const auto children = test::ElementChildren(x509Data_);
   ASSERT_EQ(children.size(), 3u);
-  EXPECT_EQ(test::Content(children[0]), "\ncWJ4\n");
+  EXPECT_EQ(test::Content(children[0]), "cWJ4\n");
   EXPECT_EQ(test::Content(children[1]), "CN=A");
   EXPECT_EQ(test::ElementNames(children[2]), (std::vector<std::string>{"X509IssuerName", "X509SerialNumber"}));
   for (xmlNodePtr part : test::ElementChildren(children[2])) EXPECT_EQ(test::Namespace(part), test::kDsigNs);
