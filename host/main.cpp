@@ -18,12 +18,16 @@ namespace {
 
 using namespace quillbox::host;
 
-// --store and --registry name the databases the platform opens; they must be in the environment
-// before the first call that opens one. Before the command they are global; after it (except for
-// run, whose arguments belong to the script) they are taken out of the command's arguments.
-void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
-  static const std::map<std::string, const char*> kVariables = {{"--store", "QUILLBOX_NSS_DB"},
-                                                                 {"--registry", "QUILLBOX_REGISTRY"}};
+// --store, --registry and --password-file name what the platform opens and how it logs in; they
+// must be in the environment before the first call that opens a database. Before the command they
+// are global; after it (except for run, whose arguments belong to the script) they are taken out of
+// the command's arguments, all but `except`.
+void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly, const std::string& except = {}) {
+  static const std::map<std::string, const char*> kAll = {{"--store", "QUILLBOX_NSS_DB"},
+                                                          {"--registry", "QUILLBOX_REGISTRY"},
+                                                          {"--password-file", "QUILLBOX_NSS_PASSWORD_FILE"}};
+  std::map<std::string, const char*> kVariables = kAll;
+  kVariables.erase(except);
   for (std::size_t i = 0; i < arguments.size();) {
     std::string name = arguments[i];
     std::string value;
@@ -51,8 +55,9 @@ void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
 }
 
 // A database or token that needs a password asks the person at the keyboard through the dialog
-// module (a window, or the terminal), as the browser would. The module stays loaded for the
-// process, so the prompt it hands over stays valid.
+// module (a window, or the terminal), as the browser would; the platform asks the password file
+// instead when one is named. The module stays loaded for the process, so the prompt it hands over
+// stays valid.
 void InstallPasswordPrompt() {
   HMODULE dialogs = LoadLibraryA("cryptdlg.dll");
   if (dialogs == nullptr) return;
@@ -72,9 +77,23 @@ int Dispatch(const std::string& command, const Arguments& arguments) {
   return UnregisterCommand(arguments);
 }
 
+// Ends the NSS session before main returns, with the output written first: shutting NSS down
+// finalises the PKCS#11 modules it loaded, and a module that misbehaves then should find the
+// output already out. (The platform also ends the session at exit; this makes it explicit.)
+struct SessionEnd {
+  SessionEnd() = default;
+  SessionEnd(const SessionEnd&) = delete;
+  SessionEnd& operator=(const SessionEnd&) = delete;
+  ~SessionEnd() {
+    std::fflush(stdout);
+    QbCryptCloseSession();
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const SessionEnd sessionEnd;
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::string command;
   try {
@@ -97,7 +116,8 @@ int main(int argc, char** argv) {
       throw UsageError("unknown command " + unknown);
     }
     arguments.erase(arguments.begin());
-    if (command != "run") TakeGlobalOptions(arguments, false);
+    // After "certs", --password-file is import's own: the PKCS#12 file's password.
+    if (command != "run") TakeGlobalOptions(arguments, false, command == "certs" ? "--password-file" : "");
     return Dispatch(command, arguments);
   } catch (const UsageError& error) {
     std::fprintf(stderr, "quillbox%s%s: %s\n%s", command.empty() ? "" : " ", command.c_str(), error.what(),
