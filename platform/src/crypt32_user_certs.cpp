@@ -8,7 +8,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
 namespace qb::platform {
 namespace {
@@ -56,42 +55,48 @@ std::set<std::string> KeyIds(PK11SlotInfo* slot, TokenAccess access) {
   return ids;
 }
 
-// The identifier NSS gives a key and its certificate when it stores them (a hash of the public
-// key); a certificate read from a token may carry another one of the token's making.
-std::vector<std::string> CandidateIds(PK11SlotInfo* slot, CERTCertificate* certificate) {
-  std::vector<std::string> ids;
-  if (const UniqueItem id{PK11_GetLowLevelKeyIDForCert(slot, certificate, nullptr)}; id && id->len > 0) ids.push_back(Bytes(*id));
+// The identifier NSS gives a key and its certificate when it stores them: a hash of the public key.
+std::optional<std::string> NssKeyId(CERTCertificate* certificate) {
   const std::unique_ptr<SECKEYPublicKey, PublicKeyFree> key(CERT_ExtractPublicKey(certificate));
-  const SECItem* value = nullptr;
-  if (key) {
-    switch (key->keyType) {
-      case rsaKey: value = &key->u.rsa.modulus; break;
-      case ecKey: value = &key->u.ec.publicValue; break;
-      case dsaKey: value = &key->u.dsa.publicValue; break;
-      default: break;
-    }
+  if (!key) return std::nullopt;
+  SECItem* value = nullptr;
+  switch (key->keyType) {
+    case rsaKey: value = &key->u.rsa.modulus; break;
+    case ecKey: value = &key->u.ec.publicValue; break;
+    case dsaKey: value = &key->u.dsa.publicValue; break;
+    default: return std::nullopt;
   }
-  if (value != nullptr) {
-    if (const UniqueItem id{PK11_MakeIDFromPubKey(const_cast<SECItem*>(value))}; id && id->len > 0) ids.push_back(Bytes(*id));
-  }
-  return ids;
+  const UniqueItem id(PK11_MakeIDFromPubKey(value));
+  if (!id || id->len == 0) return std::nullopt;
+  return Bytes(*id);
 }
 
-bool HasKey(PK11SlotInfo* slot, TokenAccess access, const std::vector<std::string>& ids) {
-  if (ids.empty()) return false;
-  if (access == TokenAccess::Open) {
-    for (const std::string& id : ids) {
-      SECItem item{siBuffer, reinterpret_cast<unsigned char*>(const_cast<char*>(id.data())), static_cast<unsigned>(id.size())};
-      // Finds the key object only; with the token open no login is involved.
-      if (std::unique_ptr<SECKEYPrivateKey, PrivateKeyFree> key(PK11_FindKeyByKeyID(slot, &item, nullptr)); key) return true;
-    }
-    return false;
+// The CKA_ID the token gave the certificate's own object there, found by reading: NSS's lookups
+// of a certificate object (PK11_FindCertInSlot, and PK11_ReadRawAttribute through it) log in to
+// the token first.
+std::optional<std::string> TokenCertificateId(PK11SlotInfo* slot, CERTCertificate* certificate) {
+  const std::string der = Bytes(certificate->derCert);
+  const UniqueObjects objects(PK11_FindGenericObjects(slot, CKO_CERTIFICATE));
+  for (PK11GenericObject* object = objects.get(); object != nullptr; object = PK11_GetNextGenericObject(object)) {
+    if (Attribute(object, CKA_VALUE) == der) return Attribute(object, CKA_ID);
+  }
+  return std::nullopt;
+}
+
+bool HasKey(PK11SlotInfo* slot, TokenAccess access, CERTCertificate* certificate) {
+  const std::optional<std::string> nssId = NssKeyId(certificate);
+  if (access == TokenAccess::Open && nssId) {
+    // The usual case, answered by one search; with the token open no login is involved.
+    SECItem item{siBuffer, reinterpret_cast<unsigned char*>(const_cast<char*>(nssId->data())),
+                 static_cast<unsigned>(nssId->size())};
+    if (std::unique_ptr<SECKEYPrivateKey, PrivateKeyFree> key(PK11_FindKeyByKeyID(slot, &item, nullptr)); key) return true;
   }
   const std::set<std::string> keys = KeyIds(slot, access);
-  for (const std::string& id : ids) {
-    if (keys.contains(id)) return true;
-  }
-  return false;
+  if (keys.empty()) return false;
+  if (nssId && keys.contains(*nssId)) return true;
+  // A token that gave its objects identifiers of its own.
+  const std::optional<std::string> tokenId = TokenCertificateId(slot, certificate);
+  return tokenId && keys.contains(*tokenId);
 }
 
 QB_CERT_KEY_STATE StateFor(TokenAccess access) {
@@ -146,7 +151,7 @@ KeyPlace FindKey(CERTCertificate* certificate) {
   for (PK11SlotListElement* element = tokens->head; element != nullptr; element = element->next) {
     PK11SlotInfo* slot = element->slot;
     const TokenAccess access = AccessOf(slot);
-    if (!HasKey(slot, access, CandidateIds(slot, certificate))) continue;
+    if (!HasKey(slot, access, certificate)) continue;
     const QB_CERT_KEY_STATE state = StateFor(access);
     if (place.state == QB_CERT_KEY_NONE || (state == QB_CERT_KEY_READY && place.state != QB_CERT_KEY_READY)) {
       place.state = state;
