@@ -58,7 +58,10 @@ class Secret {
   Secret() { text_.reserve(512); }  // room enough that filling it never leaves a copy behind
   Secret(const Secret&) = delete;
   Secret& operator=(const Secret&) = delete;
-  ~Secret() { explicit_bzero(text_.data(), text_.capacity()); }
+  ~Secret() {
+    text_.resize(text_.capacity());  // within the capacity: the same buffer, all of it wiped
+    explicit_bzero(text_.data(), text_.size());
+  }
   std::string& text() { return text_; }
   char* NssCopy() const { return PORT_Strdup(text_.c_str()); }
 

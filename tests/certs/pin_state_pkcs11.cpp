@@ -1,11 +1,13 @@
 // A PKCS#11 module in front of SoftHSM2 that reports the PIN states SoftHSM2 never reaches on its
 // own: QUILLBOX_TEST_PIN_STATE=final says one more wrong PIN locks the token, =locked that the PIN
 // is locked (and every login fails with CKR_PIN_LOCKED). Everything else goes to SoftHSM2, whose
-// path QUILLBOX_TEST_REAL_PKCS11 gives.
+// path QUILLBOX_TEST_REAL_PKCS11 gives. When QUILLBOX_TEST_FINALIZED names a file, a clean
+// C_Finalize (NSS shutting down with the module intact) writes it.
 #include <nss/pkcs11.h>
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,6 +33,17 @@ CK_RV Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
   return gReal->C_Login(session, user, pin, length);
 }
 
+CK_RV Finalize(CK_VOID_PTR reserved) {
+  const CK_RV rv = gReal->C_Finalize(reserved);
+  if (const char* marker = std::getenv("QUILLBOX_TEST_FINALIZED"); marker != nullptr && rv == CKR_OK) {
+    if (std::FILE* file = std::fopen(marker, "w")) {
+      std::fputs("finalized\n", file);
+      std::fclose(file);
+    }
+  }
+  return rv;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
@@ -44,6 +57,7 @@ extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(CK_FUN
     gFunctions = *gReal;
     gFunctions.C_GetTokenInfo = GetTokenInfo;
     gFunctions.C_Login = Login;
+    gFunctions.C_Finalize = Finalize;
   }
   *list = &gFunctions;
   return CKR_OK;

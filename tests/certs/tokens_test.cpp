@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 
 namespace quillbox::test {
@@ -64,16 +65,6 @@ TEST_F(CardStore, ListingWithTheModuleLoadedExitsCleanlyWithAllItsOutput) {
   EXPECT_NE(listed.out.find("from:    token \"Quillbox Card\"\n"), std::string::npos) << listed.out;
   EXPECT_TRUE(listed.out.ends_with("\n"));
   EXPECT_EQ(listed.err, "");
-}
-
-TEST_F(CardStore, APlatformClientThatNeverClosesTheSessionStillExitsCleanly) {
-  // The probe opens the store with the module loaded and returns from main, leaving the session
-  // to the platform's own exit handling; its buffered output goes to a pipe.
-  setenv("QUILLBOX_NSS_DB", database_->location().c_str(), 1);
-  const CommandResult probe = RunCommand({std::string(QUILLBOX_TEST_DIR) + "/certs_store_exit_probe"});
-  unsetenv("QUILLBOX_NSS_DB");
-  EXPECT_EQ(probe.status, 0) << probe.output;
-  EXPECT_EQ(probe.output, "certificates: 1\n");
 }
 
 TEST_F(CardStore, ListingOnATerminalAsksNothing) {
@@ -140,6 +131,28 @@ class GuardedCard : public CardStore {
     world_->Set("QUILLBOX_TEST_REAL_PKCS11", SoftHsmModule());
   }
 };
+
+TEST_F(GuardedCard, APlatformClientThatNeverClosesTheSessionShutsNssDownAtExit) {
+  // The probe opens the store with the module loaded and returns from main, leaving the session
+  // to the platform's exit handling; its buffered output goes to a pipe. The module reports a
+  // clean C_Finalize: NSS was shut down, and while the module was still intact.
+  setenv("QUILLBOX_NSS_DB", database_->location().c_str(), 1);
+  setenv("QUILLBOX_TEST_FINALIZED", (home_ / "finalized").c_str(), 1);
+  const CommandResult probe = RunCommand({std::string(QUILLBOX_TEST_DIR) + "/certs_store_exit_probe"});
+  unsetenv("QUILLBOX_TEST_FINALIZED");
+  unsetenv("QUILLBOX_NSS_DB");
+  EXPECT_EQ(probe.status, 0) << probe.output;
+  EXPECT_EQ(probe.output, "certificates: 1\n");
+  EXPECT_EQ(ReadFile(home_ / "finalized"), "finalized\n");
+
+  // The quillbox command closes the session itself before main returns.
+  std::remove((home_ / "finalized").c_str());
+  world_->Set("QUILLBOX_TEST_FINALIZED", home_ / "finalized");
+  const QuillboxResult listed = world_->Run({"certs"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("CN=Card Signer"), std::string::npos);
+  EXPECT_EQ(ReadFile(home_ / "finalized"), "finalized\n");
+}
 
 TEST_F(GuardedCard, LockedTokenIsAnErrorAtOnce) {
   world_->Set("QUILLBOX_TEST_PIN_STATE", "locked");
