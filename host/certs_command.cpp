@@ -54,6 +54,7 @@ std::string KeyText(const QB_CERT_KEY_INFO& info) {
 }
 
 std::string SourceText(const QB_CERT_KEY_INFO& info) {
+  if (info.sourceLabel[0] == '\0') return "unknown";
   if (std::string(info.sourceLabel) == "token") return std::string("token \"") + info.source + "\"";
   return std::string(info.sourceLabel) + " (" + info.source + ")";
 }
