@@ -68,6 +68,20 @@ std::string SerialText(const CRYPT_INTEGER_BLOB& serial) {
   return text;
 }
 
+bool AllowsDigitalSignature(const CERT_INFO& info) {
+  for (DWORD i = 0; i < info.cExtension; ++i) {
+    const CERT_EXTENSION& extension = info.rgExtension[i];
+    if (extension.pszObjId == nullptr || std::string_view(extension.pszObjId) != "2.5.29.15") continue;
+    std::string_view der(reinterpret_cast<const char*>(extension.Value.pbData), extension.Value.cbData);
+    const auto bits = Next(der);
+    constexpr unsigned kBitString = 0x03;
+    // The content is the count of unused bits, then the bits; digitalSignature is the first.
+    if (!bits || bits->tag != kBitString || bits->content.size() < 2) return false;
+    return (static_cast<unsigned char>(bits->content[1]) & 0x80) != 0;
+  }
+  return true;
+}
+
 std::optional<CertificateFields> ReadCertificateFields(std::string_view der) {
   auto certificate = Next(der);
   if (!certificate || certificate->tag != kSequence) return std::nullopt;

@@ -18,6 +18,10 @@ std::string NameText(const CERT_NAME_BLOB& name);
 // `serial` holds the bytes least significant first, as CERT_INFO keeps them.
 std::string SerialText(const CRYPT_INTEGER_BLOB& serial);
 
+// False when the certificate has a key usage extension without digitalSignature: it is not meant
+// for signatures. Without the extension, any use is allowed.
+bool AllowsDigitalSignature(const CERT_INFO& info);
+
 // The fields of a DER certificate that the texts need, pointing into the DER bytes.
 struct CertificateFields {
   std::string_view serial;  // the INTEGER's content, most significant byte first

@@ -25,11 +25,15 @@ struct StoreCloser {
 };
 
 // FILETIME counts 100-nanosecond intervals since 1 January 1601 (UTC).
-std::string FileTimeText(const FILETIME& time) {
+std::time_t UnixTime(const FILETIME& time) {
   const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
   constexpr std::uint64_t kTicksPerSecond = 10000000;
   constexpr std::int64_t kUnixEpochSeconds = 11644473600;
-  const std::time_t seconds = static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kUnixEpochSeconds);
+  return static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kUnixEpochSeconds);
+}
+
+std::string FileTimeText(const FILETIME& time) {
+  const std::time_t seconds = UnixTime(time);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char text[32];
@@ -37,28 +41,68 @@ std::string FileTimeText(const FILETIME& time) {
   return text;
 }
 
-std::string KeyLocationText(PCCERT_CONTEXT certificate) {
-  char token[256] = {};
-  BOOL hardware = FALSE;
-  if (!QbCertKeyLocation(certificate, token, sizeof token, &hardware)) return "none (certificate only)";
-  return std::string(hardware ? "hardware token \"" : "software token \"") + token + "\"";
+// Where the key is, learnt without logging in: listing never asks for a password or PIN.
+std::string KeyText(const QB_CERT_KEY_INFO& info) {
+  const std::string token = std::string("\"") + info.tokenName + "\"";
+  const char* secret = info.hardware ? "PIN" : "password";
+  switch (info.state) {
+    case QB_CERT_KEY_READY: return std::string(info.hardware ? "hardware token " : "software token ") + token;
+    case QB_CERT_KEY_LOGIN_NEEDED: return "on token " + token + " (" + secret + " needed)";
+    case QB_CERT_KEY_LOCKED: return "on token " + token + " (locked: its PIN is blocked)";
+    default: return "none (certificate only)";
+  }
+}
+
+std::string SourceText(const QB_CERT_KEY_INFO& info) {
+  if (info.sourceLabel[0] == '\0') return "unknown";
+  if (std::string(info.sourceLabel) == "token") return std::string("token \"") + info.source + "\"";
+  return std::string(info.sourceLabel) + " (" + info.source + ")";
+}
+
+// A validity bound against now: "" while it holds, else what is wrong.
+std::string ValidityMark(const CERT_INFO& info) {
+  const std::time_t now = std::time(nullptr);
+  if (now < UnixTime(info.NotBefore)) return " (not yet valid)";
+  if (now > UnixTime(info.NotAfter)) return " (expired)";
+  return "";
+}
+
+// Says which databases were looked for, and how to name one, when none could be opened.
+std::string NoStoreText() {
+  std::string text = "cannot open the personal store: no certificate database was found. Looked for:";
+  for (DWORD i = 0;; ++i) {
+    QB_CRYPT_STORE_DATABASE database{};
+    database.cbSize = sizeof database;
+    if (!QbCryptStoreDatabase(i, &database)) break;
+    text += std::string("\n  ") + database.label + ": " + database.lookedFor +
+            (database.exists || database.location[0] == '\0' ? "" : " (not found)");
+  }
+  return text +
+         "\nName one with --store chromium, --store firefox or --store sql:DIRECTORY (or QUILLBOX_NSS_DB), or "
+         "make one with 'quillbox certs import' or 'quillbox certs new-self-signed'.";
 }
 
 int ListCertificates() {
   std::unique_ptr<void, StoreCloser> store(CertOpenSystemStoreA(0, "MY"));
-  if (!store) throw CommandError("cannot open the personal store " + StoreDatabase());
+  if (!store) throw CommandError(NoStoreText());
   int count = 0;
   for (PCCERT_CONTEXT certificate = CertEnumCertificatesInStore(store.get(), nullptr); certificate != nullptr;
        certificate = CertEnumCertificatesInStore(store.get(), certificate)) {
     const CERT_INFO& info = *certificate->pCertInfo;
+    QB_CERT_KEY_INFO key{};
+    key.cbSize = sizeof key;
+    QbCertKeyInfo(certificate, &key);
     if (count++ > 0) std::printf("\n");
     std::printf("subject: %s\n", NameText(info.Subject).c_str());
     std::printf("issuer:  %s\n", NameText(info.Issuer).c_str());
     std::printf("serial:  %s\n", SerialText(info.SerialNumber).c_str());
-    std::printf("valid:   %s to %s\n", FileTimeText(info.NotBefore).c_str(), FileTimeText(info.NotAfter).c_str());
-    std::printf("key:     %s\n", KeyLocationText(certificate).c_str());
+    std::printf("valid:   %s to %s%s\n", FileTimeText(info.NotBefore).c_str(), FileTimeText(info.NotAfter).c_str(),
+                ValidityMark(info).c_str());
+    if (!AllowsDigitalSignature(info)) std::printf("usage:   not for signing (its key usage excludes digitalSignature)\n");
+    std::printf("key:     %s\n", KeyText(key).c_str());
+    std::printf("from:    %s\n", SourceText(key).c_str());
   }
-  if (count == 0) std::fprintf(stderr, "the personal store %s holds no certificate\n", StoreDatabase().c_str());
+  if (count == 0) std::fprintf(stderr, "the personal store %s holds no certificate\n", OpenDatabasesText().c_str());
   return 0;
 }
 
@@ -175,9 +219,25 @@ int Import(const ParsedOptions& options) {
 }  // namespace
 
 std::string StoreDatabase() {
-  if (const char* configured = std::getenv("QUILLBOX_NSS_DB"); configured != nullptr && *configured != '\0') return configured;
-  const char* home = std::getenv("HOME");
-  return std::string("sql:") + (home != nullptr ? home : "") + "/.pki/nssdb";
+  QB_CRYPT_STORE_DATABASE database{};
+  database.cbSize = sizeof database;
+  if (!QbCryptStoreDatabase(0, &database)) throw CommandError("no home directory, and no --store given");
+  if (database.location[0] == '\0') {
+    throw CommandError(std::string("no ") + database.label + " database: looked for " + database.lookedFor);
+  }
+  return database.location;
+}
+
+std::string OpenDatabasesText() {
+  std::string text;
+  for (DWORD i = 0;; ++i) {
+    QB_CRYPT_STORE_DATABASE database{};
+    database.cbSize = sizeof database;
+    if (!QbCryptStoreDatabase(i, &database)) break;
+    if (!database.open) continue;
+    text += (text.empty() ? "" : " and ") + std::string(database.location);
+  }
+  return text.empty() ? StoreDatabase() : text;
 }
 
 int CertsCommand(const Arguments& arguments) {

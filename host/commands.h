@@ -22,7 +22,11 @@ std::string UsageOf(const std::string& command);
 std::string HelpOf(const std::string& command);
 bool IsCommand(const std::string& name);
 
-// The NSS database the store commands use: --store, else QUILLBOX_NSS_DB, else the user's.
+// The NSS database that import and new-self-signed write to: the one --store (QUILLBOX_NSS_DB)
+// names ("chromium", "firefox" or a database), else Chromium's.
 std::string StoreDatabase();
+// The databases the open personal store is made of, joined by " and " (StoreDatabase() when none
+// is open).
+std::string OpenDatabasesText();
 
 }  // namespace quillbox::host

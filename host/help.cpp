@@ -57,16 +57,21 @@ const std::map<std::string, CommandText>& Texts() {
         "       quillbox certs import FILE.p12 [--password-file F]\n"
         "       quillbox certs new-self-signed SUBJECT [--days N]",
         "list             the certificates of the personal store: subject, issuer and serial texts\n"
-        "                 exactly as 'sign --issuer/--serial' compares them, validity, and whether\n"
-        "                 the key is on a hardware token.\n"
-        "import           puts the certificate and key of a PKCS#12 file into the store; the file's\n"
-        "                 password is read from F (its first line), or asked for on the terminal.\n"
+        "                 exactly as 'sign --issuer/--serial' compares them, validity (marked when\n"
+        "                 expired or not yet valid), a key usage that excludes signing, where the\n"
+        "                 key is (a token that needs its PIN or password is named, never asked),\n"
+        "                 and which database the certificate comes from.\n"
+        "import           puts the certificate and key of a PKCS#12 file into the store; the PKCS#12\n"
+        "                 file's password is read from F (its first line), or asked for on the\n"
+        "                 terminal. This --password-file, after 'import', is the file's; the\n"
+        "                 database's own password goes in the global one, before 'certs'.\n"
         "new-self-signed  makes an RSA-2048 key and a self-signed certificate with the subject\n"
         "                 SUBJECT (\"CN=Ana Novak, O=Example\"), valid from now for N days (default\n"
         "                 365), rounded up to whole months of 30 days because certutil counts\n"
         "                 validity in months; the database is created when it does not exist yet.\n"
         "import and new-self-signed run Debian's NSS tools (pk12util and certutil, package\n"
-        "libnss3-tools). A database password is read from the file QUILLBOX_NSS_PASSWORD_FILE names.\n"}},
+        "libnss3-tools), on the database --store names (default: Chromium's, created when missing).\n"
+        "A database password is read from the global --password-file (QUILLBOX_NSS_PASSWORD_FILE).\n"}},
       {"register",
        {"quillbox register [MODULE]",
         "Registers the component module (default: libquillbox.so beside this program) by calling\n"
@@ -81,8 +86,14 @@ const std::map<std::string, CommandText>& Texts() {
 
 constexpr const char* kGlobalHelp =
     "Global options (before the command):\n"
-    "  --store DB        the NSS database of the personal store (default: QUILLBOX_NSS_DB, else\n"
-    "                    sql:$HOME/.pki/nssdb)\n"
+    "  --store DB        the personal store: 'chromium' (sql:$HOME/.pki/nssdb, also Chrome's and\n"
+    "                    Evolution's), 'firefox' (the default Firefox profile's database) or an NSS\n"
+    "                    database (sql:DIRECTORY). Default: QUILLBOX_NSS_DB, else both browsers'\n"
+    "                    databases that exist, Chromium's first.\n"
+    "  --password-file F the password or PIN of the databases and tokens, from the first line of F\n"
+    "                    (QUILLBOX_NSS_PASSWORD_FILE); then nothing is asked, so signing runs\n"
+    "                    unattended. Without it a window or the terminal asks, three times at most\n"
+    "                    per token. Not 'certs import --password-file', the PKCS#12 file's password.\n"
     "  --registry FILE   the registry database (default: QUILLBOX_REGISTRY, else the user's)\n"
     "  --verbose         a failure line also names the library function and file that reported it\n"
     "  --help            this text; 'quillbox COMMAND --help' for a command\n";
@@ -93,7 +104,7 @@ bool IsCommand(const std::string& name) { return Texts().contains(name); }
 
 std::string UsageOf(const std::string& command) {
   if (auto it = Texts().find(command); it != Texts().end()) return std::string("usage: ") + it->second.usage + "\n";
-  std::string usage = "usage: quillbox [--store DB] [--registry FILE] COMMAND [ARGS...]\ncommands:";
+  std::string usage = "usage: quillbox [--store DB] [--password-file F] [--registry FILE] COMMAND [ARGS...]\ncommands:";
   for (const auto& [name, text] : Texts()) usage += " " + name;
   return usage + "\n";
 }

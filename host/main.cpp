@@ -20,12 +20,16 @@ namespace {
 
 using namespace quillbox::host;
 
-// --store and --registry name the databases the platform opens; they must be in the environment
-// before the first call that opens one. Before the command they are global; after it (except for
-// run, whose arguments belong to the script) they are taken out of the command's arguments.
-void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
-  static const std::map<std::string, const char*> kVariables = {{"--store", "QUILLBOX_NSS_DB"},
-                                                                 {"--registry", "QUILLBOX_REGISTRY"}};
+// --store, --registry and --password-file name what the platform opens and how it logs in; they
+// must be in the environment before the first call that opens a database. Before the command they
+// are global; after it (except for run, whose arguments belong to the script) they are taken out of
+// the command's arguments, all but `except`.
+void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly, const std::string& except = {}) {
+  static const std::map<std::string, const char*> kAll = {{"--store", "QUILLBOX_NSS_DB"},
+                                                          {"--registry", "QUILLBOX_REGISTRY"},
+                                                          {"--password-file", "QUILLBOX_NSS_PASSWORD_FILE"}};
+  std::map<std::string, const char*> variables = kAll;
+  variables.erase(except);
   for (std::size_t i = 0; i < arguments.size();) {
     std::string name = arguments[i];
     std::string value;
@@ -39,13 +43,13 @@ void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
     if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
-    } else if (kVariables.contains(name)) {
+    } else if (variables.contains(name)) {
       if (i + 1 >= arguments.size()) throw UsageError("the option " + name + " needs a value");
       value = arguments[i + 1];
       used = 2;
     }
-    const auto variable = kVariables.find(name);
-    if (variable == kVariables.end()) {
+    const auto variable = variables.find(name);
+    if (variable == variables.end()) {
       if (leadingOnly) break;
       ++i;
       continue;
@@ -58,8 +62,9 @@ void TakeGlobalOptions(std::vector<std::string>& arguments, bool leadingOnly) {
 }
 
 // A database or token that needs a password asks the person at the keyboard through the dialog
-// module (a window, or the terminal), as the browser would. The module stays loaded for the
-// process, so the prompt it hands over stays valid.
+// module (a window, or the terminal), as the browser would; the platform asks the password file
+// instead when one is named. The module stays loaded for the process, so the prompt it hands over
+// stays valid.
 void InstallPasswordPrompt() {
   HMODULE dialogs = LoadLibraryA("cryptdlg.dll");
   if (dialogs == nullptr) return;
@@ -79,9 +84,23 @@ int Dispatch(const std::string& command, const Arguments& arguments) {
   return UnregisterCommand(arguments);
 }
 
+// Ends the NSS session before main returns, with the output written first: shutting NSS down
+// finalises the PKCS#11 modules it loaded, and a module that misbehaves then should find the
+// output already out. (The platform also ends the session at exit; this makes it explicit.)
+struct SessionEnd {
+  SessionEnd() = default;
+  SessionEnd(const SessionEnd&) = delete;
+  SessionEnd& operator=(const SessionEnd&) = delete;
+  ~SessionEnd() {
+    std::fflush(stdout);
+    QbCryptCloseSession();
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const SessionEnd sessionEnd;
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::string command;
   try {
@@ -105,7 +124,8 @@ int main(int argc, char** argv) {
       throw UsageError("unknown command " + unknown);
     }
     arguments.erase(arguments.begin());
-    if (command != "run") TakeGlobalOptions(arguments, false);
+    // After "certs", --password-file is import's own: the PKCS#12 file's password.
+    if (command != "run") TakeGlobalOptions(arguments, false, command == "certs" ? "--password-file" : "");
     const int status = Dispatch(command, arguments);
     FlushStandardOutput();
     return status;

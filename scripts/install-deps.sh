@@ -8,7 +8,7 @@ apt-get install -y --no-install-recommends \
   libxml2-dev libxslt1-dev libxmlsec1-dev libxmlsec1-nss libnss3-dev libnss3-tools \
   libsqlite3-dev libffi-dev duktape-dev libgtk-3-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev gnuplot-nox \
-  xmlsec1 xsltproc openssl \
+  xmlsec1 xsltproc openssl softhsm2 \
   xvfb xdotool x11-apps imagemagick \
   clang libclang-rt-14-dev llvm valgrind \
   locales

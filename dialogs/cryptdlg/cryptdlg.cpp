@@ -8,6 +8,7 @@
 #include <cryptdlg.h>
 #include <qbcrypt.h>
 
+#include <cstddef>
 #include <type_traits>
 
 #define QB_CRYPTDLG_EXPORT extern "C" __attribute__((visibility("default")))
@@ -58,19 +59,32 @@ QB_CRYPTDLG_EXPORT BOOL WINAPI CertSelectCertificateA(PCERT_SELECT_STRUCT_A requ
   return TRUE;
 }
 
-// The certificate store's password prompt (its QB_CRYPT_PASSWORD_PROMPT shape). `tokenName` and
-// the password are UTF-8. TRUE with the password zero-terminated in `password`; FALSE when the
-// user cancels, enters nothing, enters more than fits, or cannot be asked at all.
-QB_CRYPTDLG_EXPORT BOOL WINAPI QbPromptPasswordA(void* /*context*/, LPCSTR tokenName, BOOL retry, LPSTR password,
+// The certificate store's password prompt (its QB_CRYPT_PASSWORD_PROMPT shape). Texts and the
+// password are UTF-8. TRUE with the password zero-terminated in `password`; FALSE when the user
+// cancels, enters nothing, enters more than fits, or cannot be asked at all.
+QB_CRYPTDLG_EXPORT BOOL WINAPI QbPromptPasswordA(void* /*context*/, PQB_CRYPT_PASSWORD_REQUEST request, LPSTR password,
                                                  DWORD size) {
   if (password == nullptr || size < 2) return FALSE;
   password[0] = '\0';
-  const PasswordRequest request{tokenName != nullptr ? ValidUtf8(tokenName) : std::string(), retry != FALSE};
+  // The fields up to `triesLeft` are the ones every caller has; the token's counters came later.
+  if (request == nullptr || request->cbSize < offsetof(QB_CRYPT_PASSWORD_REQUEST, finalTry)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const bool counters = request->cbSize >= sizeof(QB_CRYPT_PASSWORD_REQUEST);
+  PasswordRequest asked;
+  asked.tokenName = request->tokenName != nullptr ? ValidUtf8(request->tokenName) : std::string();
+  asked.database = request->database != nullptr ? ValidUtf8(request->database) : std::string();
+  asked.pin = request->pin != FALSE;
+  asked.retry = request->retry != FALSE;
+  asked.triesLeft = request->triesLeft;
+  asked.finalTry = counters && request->finalTry != FALSE;
+  asked.countLow = counters && request->countLow != FALSE;
   bool answered = false;
   if (GtkDisplayAvailable()) {
-    answered = AskPasswordInWindow(request, password, size);
+    answered = AskPasswordInWindow(asked, password, size);
   } else if (auto terminal = Terminal::Open()) {
-    answered = AskPasswordOnTerminal(*terminal, request, password, size);
+    answered = AskPasswordOnTerminal(*terminal, asked, password, size);
   }
   if (!answered) SetLastError(ERROR_CANCELLED);
   return answered ? TRUE : FALSE;

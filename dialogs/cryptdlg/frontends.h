@@ -17,8 +17,18 @@ namespace qb::cryptdlg {
 // What the password prompt is asked; texts are UTF-8.
 struct PasswordRequest {
   std::string tokenName;
-  bool retry = false;  // the previous answer was wrong
+  std::string database;    // the database a software token belongs to; empty for a card
+  bool pin = false;        // a card's PIN rather than a database password
+  bool retry = false;      // the previous answer was wrong
+  unsigned triesLeft = 0;  // answers still taken, this one included; 0 when not told
+  bool finalTry = false;   // the token locks after one more wrong PIN
+  bool countLow = false;   // the token has seen a wrong PIN since the last right one
 };
+
+// The texts both prompts show: what went wrong before (empty on a first try, else one or more
+// lines, each ending in a line break) and the question itself ("PIN for Card: " on a terminal).
+std::string PasswordWarning(const PasswordRequest& request);
+std::string PasswordQuestion(const PasswordRequest& request);
 
 // True when a display is named in the environment and GTK can open it. GTK is initialised on the
 // first call that finds a display and stays initialised for the life of the process.

@@ -131,13 +131,12 @@ std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::v
 }
 
 bool AskPasswordInWindow(const PasswordRequest& request, char* buffer, DWORD size) {
-  DialogWindow dialog(NewDialog("Password"));
+  DialogWindow dialog(NewDialog(request.pin ? "PIN" : "Password"));
   GtkWidget* content = gtk_dialog_get_content_area(dialog.get());
   gtk_box_set_spacing(GTK_BOX(content), 6);
 
-  const std::string token = request.tokenName.empty() ? std::string("the certificate database") : request.tokenName;
-  std::string message = request.retry ? "The password was not accepted.\n" : "";
-  message += "Enter the password for " + token + ":";
+  std::string message = PasswordWarning(request) + PasswordQuestion(request);
+  if (!request.database.empty()) message += "\n(" + request.database + ")";
   GtkWidget* label = gtk_label_new(message.c_str());
   gtk_label_set_xalign(GTK_LABEL(label), 0.0F);
   gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, 0);

@@ -9,9 +9,24 @@
 #include <utility>
 
 namespace qb::cryptdlg {
+namespace {
+
+// The signal caught while input was quiet; 0 for none.
+volatile sig_atomic_t gCaught = 0;
+
+void Catch(int signal) { gCaught = signal; }
+
+}  // namespace
 
 Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
   if (tcgetattr(fd_, &saved_) != 0) return;
+  gCaught = 0;
+  // Without SA_RESTART, so that the read waiting for the password returns at once.
+  struct sigaction catching {};
+  catching.sa_handler = Catch;
+  sigemptyset(&catching.sa_mask);
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &catching, &previous_[i]);
+  catching_ = true;
   termios quiet = saved_;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   quiet.c_lflag |= ECHONL;
@@ -21,7 +36,17 @@ Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
 
 Terminal::QuietInput::~QuietInput() {
   if (active_) tcsetattr(fd_, TCSANOW, &saved_);
+  if (!catching_) return;
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+  // Now that echo is back, the signal does what it would have done: end the process, stop it,
+  // or reach the host's own handler (or nothing, when the host ignores it).
+  if (const int caught = gCaught; caught != 0) {
+    gCaught = 0;
+    raise(caught);
+  }
 }
+
+bool Terminal::Interrupted() { return gCaught != 0; }
 
 std::optional<Terminal> Terminal::Open() {
   const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -52,7 +77,11 @@ std::optional<Terminal::Line> Terminal::ReadLine(std::size_t maxBytes, bool secr
   for (;;) {
     char c = 0;
     const ssize_t n = read(fd_, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) {
+      if (!Interrupted()) continue;
+      if (secret) Wipe(line.text);
+      return std::nullopt;
+    }
     if (n <= 0) {
       // End of input (or a hang-up) before anything was typed is a refusal; after some text it
       // ends the line, as a terminal's end-of-file key does mid-line.

@@ -68,9 +68,7 @@ std::optional<std::size_t> ChooseOnTerminal(Terminal& terminal, const std::strin
 }
 
 bool AskPasswordOnTerminal(Terminal& terminal, const PasswordRequest& request, char* buffer, DWORD size) {
-  std::string prompt;
-  if (request.retry) prompt += "The password was not accepted.\n";
-  prompt += "Password for " + (request.tokenName.empty() ? std::string("the certificate database") : request.tokenName) + ": ";
+  const std::string prompt = PasswordWarning(request) + PasswordQuestion(request);
   const Terminal::QuietInput quiet(terminal);
   if (!terminal.Write(Utf8ToAnsi(prompt))) return false;
   // Read a little more than fits, so that a password too long is recognised as such.
@@ -80,7 +78,7 @@ bool AskPasswordOnTerminal(Terminal& terminal, const PasswordRequest& request, c
   Wipe(line->text);
   const bool fits = !line->tooLong && !password.empty() && password.size() < size;
   if (fits) std::memcpy(buffer, password.c_str(), password.size() + 1);
-  if (line->tooLong || password.size() >= size) terminal.Write("The password is too long.\n");
+  if (line->tooLong || password.size() >= size) terminal.Write(request.pin ? "The PIN is too long.\n" : "The password is too long.\n");
   Wipe(password);
   return fits;
 }

@@ -6,6 +6,7 @@
 #include "crypt32_listing.h"
 
 #include "crypt32_listing_key.h"
+#include "crypt32_user_certs.h"
 #include "nss_session.h"
 
 #include <qbcrypt.h>
@@ -23,10 +24,6 @@
 
 namespace qb::platform {
 namespace {
-
-struct CertListDeleter {
-  void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
-};
 
 std::string_view Nickname(const CERTCertificate* cert) {
   return cert->nickname != nullptr ? std::string_view(cert->nickname) : std::string_view();
@@ -55,7 +52,8 @@ struct Listing {
 // store orders it by validity when it opens (OrderAt).
 Listing ListFromNss() {
   gListings.fetch_add(1);
-  std::unique_ptr<CERTCertList, CertListDeleter> list(PK11_ListCerts(PK11CertListUser, nullptr));
+  // Read from every token without logging in to any (crypt32_user_certs.h).
+  const UniqueCertList list = ListUserCertificates();
   if (!list) return {};
   std::vector<CERTCertificate*> certs;
   for (CERTCertListNode* node = CERT_LIST_HEAD(list); !CERT_LIST_END(node, list.get()); node = CERT_LIST_NEXT(node))

@@ -1,37 +1,46 @@
 // The NSS session: opened once per process on first need, read-write so that tools in the same
-// process can import into the database, and shut down at unload. Also the password callback
-// through which NSS asks for token passwords.
+// process can import into the database.
+//
+// Shutting NSS down finalises every PKCS#11 module it loaded (C_Finalize), which runs the module's
+// own code. It must therefore happen while those modules are intact: never from a static
+// destructor of this library, which runs after the statics of libraries loaded later (a module
+// such as SoftHSM2, loaded by NSS while the session opened) are gone. Each open registers an exit
+// handler after NSS has loaded its modules; exit handlers run in the reverse order of their
+// registration, so it runs before the modules' statics are destroyed. glibc ties a handler that a
+// shared library registers to that library, so when the platform library is unloaded instead, the
+// handler runs at its unloading, with the modules (which NSS alone unloads) still there.
 #include "nss_session.h"
 
 #include "crypt32_listing.h"
+#include "nss_passwords.h"
+#include "store_locations.h"
 
 #include <qbcrypt.h>
 
 #include <nss.h>
 #include <pk11pub.h>
 #include <secerr.h>
+#include <secmod.h>
 #include <secport.h>
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
+#include <memory>
+#include <vector>
 
 namespace qb::platform::nss {
 namespace {
 
-// A prompt that keeps answering wrongly is given up after this many answers, so a broken hook
-// cannot hold the thread in NSS's retry loop.
-constexpr int kMaxPasswordAnswers = 3;
+struct SlotFree {
+  void operator()(PK11SlotInfo* slot) const { PK11_FreeSlot(slot); }
+};
+using UniqueSlot = std::unique_ptr<PK11SlotInfo, SlotFree>;
 
-struct PromptHook {
-  QB_CRYPT_PASSWORD_PROMPT prompt = nullptr;
-  void* context = nullptr;
+struct UserDatabase {
+  StoreLocation where;
+  UniqueSlot slot;
 };
 
 struct Session {
@@ -42,51 +51,14 @@ struct Session {
   SessionKind kind = SessionKind::None;
   std::uint64_t generation = 0;
   std::string sqlDirectory;
-  std::mutex hookLock;
-  PromptHook hook;
-
-  ~Session() {
-    // Process exit or platform unload. A leaked reference makes NSS report busy; there is no one
-    // left to tell, so the result is not looked at.
-    if (context == nullptr) return;
-    ForgetPersonalListing();
-    NSS_ShutdownContext(context);
-  }
+  std::optional<StoreLocation> main;  // the database NSS opened as its own
+  std::vector<UserDatabase> extra;    // further user databases
+  // Deliberately no destructor that shuts NSS down: see the top of the file.
 };
 
 Session& TheSession() {
   static Session session;
   return session;
-}
-
-bool IsFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string HomeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-  return {};
-}
-
-// A database exists when its certificate file is there. Opening read-write would otherwise create
-// an empty database in whatever directory the location names.
-bool DatabaseExists(const std::string& location) {
-  std::string path = location;
-  bool sql = true;
-  bool dbm = true;
-  if (path.starts_with("sql:")) {
-    path.erase(0, 4);
-    dbm = false;
-  } else if (path.starts_with("dbm:")) {
-    path.erase(0, 4);
-    sql = false;
-  } else if (const auto colon = path.find(':'); colon != std::string::npos && path.find('/') > colon) {
-    return true;  // another NSS database type ("extern:", "rdb:"): NSS itself decides
-  }
-  if (path.empty()) return false;
-  return (sql && IsFile(path + "/cert9.db")) || (dbm && IsFile(path + "/cert8.db"));
 }
 
 // Where NSS keeps an SQL database for `location`: "sql:DIR", or a bare DIR when NSS's default
@@ -111,43 +83,6 @@ std::string SqlDirectory(const std::string& location) {
   return (working / directory).string();
 }
 
-char* PasswordFromFile(bool retry) {
-  // The file gives the same answer every time: once it has been wrong, asking again is useless.
-  if (retry) return nullptr;
-  const char* file = std::getenv("QUILLBOX_NSS_PASSWORD_FILE");
-  if (file == nullptr || *file == '\0') return nullptr;
-  std::ifstream in(file, std::ios::binary);
-  std::string line;
-  if (!in || !std::getline(in, line)) return nullptr;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  char* answer = PORT_Strdup(line.c_str());
-  explicit_bzero(line.data(), line.size());
-  return answer;
-}
-
-char* PasswordCallback(PK11SlotInfo* slot, PRBool retry, void*) {
-  thread_local int answers = 0;
-  if (!retry) answers = 0;
-  if (++answers > kMaxPasswordAnswers) return nullptr;
-
-  PromptHook hook;
-  {
-    std::lock_guard guard(TheSession().hookLock);
-    hook = TheSession().hook;
-  }
-  if (hook.prompt == nullptr) return PasswordFromFile(retry != PR_FALSE);
-
-  char buffer[512] = {};
-  const char* token = slot != nullptr ? PK11_GetTokenName(slot) : "";
-  char* answer = nullptr;
-  if (hook.prompt(hook.context, token, retry ? TRUE : FALSE, buffer, sizeof buffer)) {
-    buffer[sizeof buffer - 1] = '\0';
-    answer = PORT_Strdup(buffer);
-  }
-  explicit_bzero(buffer, sizeof buffer);
-  return answer;
-}
-
 NSSInitContext* OpenDatabase(const std::string& location) {
   // The browsers' database lists the PKCS#11 modules (smart cards) the user has added; they are
   // loaded with it. The built-in root list is not needed: no chain is built here.
@@ -161,26 +96,44 @@ NSSInitContext* OpenCryptoOnly() {
                              NSS_INIT_NOROOTINIT | NSS_INIT_OPTIMIZESPACE);
 }
 
-}  // namespace
-
-std::string DatabaseLocation() {
-  if (const char* configured = std::getenv("QUILLBOX_NSS_DB"); configured != nullptr && *configured != '\0')
-    return configured;
-  const std::string home = HomeDirectory();
-  if (home.empty()) return {};
-  return "sql:" + home + "/.pki/nssdb";
+// A value in NSS's module parameter syntax, quoted so that any directory name survives.
+std::string Quoted(const std::string& value) {
+  std::string quoted = "\"";
+  for (const char c : value) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
 }
+
+// A further database as an additional software token. Read-only: the store only reads it, and
+// the browser that owns it may be running.
+UniqueSlot OpenUserDatabase(const StoreLocation& where) {
+  const std::string spec = "configdir=" + Quoted(where.location) + " tokenDescription=" + Quoted(where.label) +
+                           " flags=readOnly";
+  std::vector<char> text(spec.begin(), spec.end());
+  text.push_back('\0');
+  return UniqueSlot(SECMOD_OpenUserDB(text.data()));
+}
+
+void CloseAtExit() { QbCryptCloseSession(); }
+
+}  // namespace
 
 SessionKind OpenSession(bool allowCryptoOnly) {
   Session& session = TheSession();
   std::lock_guard guard(session.lock);
   if (session.kind != SessionKind::None) return session.kind;
-  const std::string location = DatabaseLocation();
-  if (!location.empty() && DatabaseExists(location)) {
-    session.context = OpenDatabase(location);
-    if (session.context != nullptr) {
+  for (const StoreLocation& where : StoreLocations()) {
+    if (where.location.empty() || !DatabaseExists(where.location)) continue;
+    if (session.context == nullptr) {
+      session.context = OpenDatabase(where.location);
+      if (session.context == nullptr) continue;
       session.kind = SessionKind::Database;
-      session.sqlDirectory = SqlDirectory(location);
+      session.sqlDirectory = SqlDirectory(where.location);
+      session.main = where;
+    } else if (UniqueSlot slot = OpenUserDatabase(where)) {
+      session.extra.push_back({where, std::move(slot)});
     }
   }
   if (session.kind == SessionKind::None && allowCryptoOnly) {
@@ -190,6 +143,9 @@ SessionKind OpenSession(bool allowCryptoOnly) {
   if (session.kind != SessionKind::None) {
     ++session.generation;
     PK11_SetPasswordFunc(PasswordCallback);
+    // After NSS loaded the modules: see the top of the file. A session reopened later loads them
+    // anew, so each open registers again; the handlers of closed sessions find nothing to do.
+    std::atexit(CloseAtExit);
   }
   return session.kind;
 }
@@ -208,9 +164,37 @@ SessionKind CurrentSession() {
   return session.kind;
 }
 
+std::optional<SlotDatabase> DatabaseOf(PK11SlotInfo* slot) {
+  if (slot == nullptr) return std::nullopt;
+  Session& session = TheSession();
+  std::lock_guard guard(session.lock);
+  if (session.main && PK11_IsInternalKeySlot(slot)) return SlotDatabase{session.main->label, session.main->location};
+  for (const UserDatabase& database : session.extra) {
+    if (PK11_GetModuleID(database.slot.get()) == PK11_GetModuleID(slot) &&
+        PK11_GetSlotID(database.slot.get()) == PK11_GetSlotID(slot))
+      return SlotDatabase{database.where.label, database.where.location};
+  }
+  return std::nullopt;
+}
+
+std::string DatabaseOfSlot(PK11SlotInfo* slot) {
+  const auto database = DatabaseOf(slot);
+  return database ? database->location : std::string();
+}
+
 }  // namespace qb::platform::nss
 
 using namespace qb::platform::nss;
+
+namespace {
+
+void CopyText(char* to, std::size_t size, const std::string& text) {
+  const std::size_t length = std::min(text.size(), size - 1);
+  std::memcpy(to, text.data(), length);
+  to[length] = '\0';
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -228,6 +212,10 @@ BOOL WINAPI QbCryptCloseSession() {
   if (session.context == nullptr) return TRUE;
   // The store's remembered listing holds certificate references; NSS would shut down busy.
   qb::platform::ForgetPersonalListing();
+  for (UserDatabase& database : session.extra) SECMOD_CloseUserDB(database.slot.get());
+  session.extra.clear();
+  session.main.reset();
+  ForgetPasswordTries();
   PORT_SetError(0);
   const SECStatus status = NSS_ShutdownContext(session.context);
   const bool busy = status != SECSuccess && PORT_GetError() == SEC_ERROR_BUSY;
@@ -241,9 +229,30 @@ BOOL WINAPI QbCryptCloseSession() {
 }
 
 void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT prompt, void* context) {
+  SetPasswordPrompt(prompt, context);
+}
+
+BOOL WINAPI QbCryptStoreDatabase(DWORD index, QB_CRYPT_STORE_DATABASE* database) {
+  if (database == nullptr || database->cbSize < sizeof(QB_CRYPT_STORE_DATABASE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::vector<StoreLocation> locations = StoreLocations();
+  if (index >= locations.size()) {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return FALSE;
+  }
+  const StoreLocation& where = locations[index];
+  CopyText(database->label, sizeof database->label, where.label);
+  CopyText(database->location, sizeof database->location, where.location);
+  CopyText(database->lookedFor, sizeof database->lookedFor, where.lookedFor);
+  database->exists = !where.location.empty() && DatabaseExists(where.location) ? TRUE : FALSE;
   Session& session = TheSession();
-  std::lock_guard guard(session.hookLock);
-  session.hook = PromptHook{prompt, context};
+  std::lock_guard guard(session.lock);
+  bool open = session.main && session.main->location == where.location;
+  for (const UserDatabase& extra : session.extra) open = open || extra.where.location == where.location;
+  database->open = open && !where.location.empty() ? TRUE : FALSE;
+  return TRUE;
 }
 
 }  // extern "C"

@@ -5,15 +5,19 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
+
+struct PK11SlotInfoStr;
 
 namespace qb::platform::nss {
 
 enum class SessionKind { None, Database, CryptoOnly };
 
-// Opens the session if none is open: the user's database when it exists, otherwise (only when
-// `allowCryptoOnly`) NSS without a database. Returns the kind that is open afterwards.
+// Opens the session if none is open: the user's databases that exist (the first as NSS's own
+// database, the others added as further user databases), otherwise (only when `allowCryptoOnly`)
+// NSS without a database. Returns the kind that is open afterwards.
 SessionKind OpenSession(bool allowCryptoOnly);
 SessionKind CurrentSession();
 
@@ -25,7 +29,7 @@ class SessionHold {
   SessionKind kind() const { return kind_; }
   // Counts the sessions of the process: a session opened after a close has a higher number.
   std::uint64_t generation() const { return generation_; }
-  // The directory of the SQLite database the session opened; empty for any other kind.
+  // The directory of the SQLite database the session opened first; empty for any other kind.
   const std::string& sqlDirectory() const { return sqlDirectory_; }
 
  private:
@@ -35,8 +39,13 @@ class SessionHold {
   std::string sqlDirectory_;
 };
 
-// The database location as NSS names it ("sql:/home/u/.pki/nssdb"), from QUILLBOX_NSS_DB or the
-// browsers' default.
-std::string DatabaseLocation();
+// The database of the open session that a software token belongs to, or nothing for another
+// token (a card, NSS's crypto-only slot).
+struct SlotDatabase {
+  std::string label;     // "Chromium", "Firefox", "QUILLBOX_NSS_DB"
+  std::string location;  // "sql:/home/u/.pki/nssdb"
+};
+std::optional<SlotDatabase> DatabaseOf(PK11SlotInfoStr* slot);
+std::string DatabaseOfSlot(PK11SlotInfoStr* slot);  // its location, or ""
 
 }  // namespace qb::platform::nss

@@ -40,15 +40,22 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Passwor
 struct PromptLog {
   int calls = 0;
   std::string token;
+  std::string database;
   std::vector<BOOL> retries;
+  std::vector<DWORD> triesLeft;
+  std::vector<BOOL> pins;
   const char* answer = nullptr;  // null: decline
 };
 
-BOOL WINAPI Prompt(void* context, LPCSTR tokenName, BOOL retry, LPSTR password, DWORD size) {
+BOOL WINAPI Prompt(void* context, PQB_CRYPT_PASSWORD_REQUEST request, LPSTR password, DWORD size) {
   auto* log = static_cast<PromptLog*>(context);
   ++log->calls;
-  log->token = tokenName != nullptr ? tokenName : "";
-  log->retries.push_back(retry);
+  EXPECT_EQ(request->cbSize, sizeof(QB_CRYPT_PASSWORD_REQUEST));
+  log->token = request->tokenName != nullptr ? request->tokenName : "";
+  log->database = request->database != nullptr ? request->database : "";
+  log->retries.push_back(request->retry);
+  log->triesLeft.push_back(request->triesLeft);
+  log->pins.push_back(request->pin);
   if (log->answer == nullptr || std::strlen(log->answer) + 1 > size) return FALSE;
   std::strcpy(password, log->answer);
   return TRUE;
@@ -120,8 +127,33 @@ TEST_F(GuardedKey, PromptAnswerUnlocksTheKey) {
   EXPECT_TRUE(BuildKey(true));
   EXPECT_EQ(log.calls, 1);
   EXPECT_EQ(log.retries, std::vector<BOOL>{FALSE});
-  EXPECT_FALSE(log.token.empty());
+  EXPECT_EQ(log.token, "NSS Certificate DB");
+  // A database is asked for its password, and says which database it is.
+  EXPECT_EQ(log.pins, std::vector<BOOL>{FALSE});
+  EXPECT_EQ(log.database, Database()->location());
   EXPECT_EQ(TheErrorState().ErrorNo, 0);
+}
+
+TEST_F(GuardedKey, KeyInfoTellsThePasswordIsNeededWithoutAsking) {
+  UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
+  ASSERT_TRUE(store);
+  UniqueCertContext certificate(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
+                                                           u"Guarded Signer", nullptr));
+  ASSERT_TRUE(certificate);
+  QB_CERT_KEY_INFO info{};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(QbCertKeyInfo(certificate.get(), &info));
+  EXPECT_EQ(info.state, QB_CERT_KEY_LOGIN_NEEDED);
+  EXPECT_FALSE(info.hardware);
+  EXPECT_STREQ(info.tokenName, "NSS Certificate DB");
+  EXPECT_EQ(std::string(info.source), Database()->location());
+  EXPECT_STREQ(info.sourceLabel, "QUILLBOX_NSS_DB");
+  EXPECT_EQ(log.calls, 0);
+
+  log.answer = kPassword;
+  EXPECT_TRUE(BuildKey());
+  ASSERT_TRUE(QbCertKeyInfo(certificate.get(), &info));
+  EXPECT_EQ(info.state, QB_CERT_KEY_READY);
 }
 
 TEST_F(GuardedKey, DecliningPromptFails) {
@@ -131,15 +163,36 @@ TEST_F(GuardedKey, DecliningPromptFails) {
   EXPECT_EQ(TheErrorState().ErrorNo, 6);
 }
 
-TEST_F(GuardedKey, WrongAnswersAreGivenUpAfterThree) {
+TEST_F(GuardedKey, WrongAnswersAreGivenUpAfterThreeWhateverAsks) {
   log.answer = "wrong";
   EXPECT_FALSE(BuildKey());
   EXPECT_EQ(log.calls, 3);
   EXPECT_EQ(log.retries, (std::vector<BOOL>{FALSE, TRUE, TRUE}));
+  EXPECT_EQ(log.triesLeft, (std::vector<DWORD>{3, 2, 1}));
+  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  // A second key lookup in the same session is not a fresh three tries.
+  ClearErrorState();
+  EXPECT_FALSE(BuildKey());
+  EXPECT_EQ(log.calls, 3);
   EXPECT_EQ(TheErrorState().ErrorNo, 6);
 }
 
-TEST_F(GuardedKey, PasswordFileUnlocksTheKeyWhenNoPromptIsSet) {
+// The first answer wrong, the retry right: two answers, and the key is had.
+BOOL WINAPI WrongThenRight(void* context, PQB_CRYPT_PASSWORD_REQUEST request, LPSTR password, DWORD size) {
+  auto* log = static_cast<PromptLog*>(context);
+  log->answer = log->calls == 0 ? "wrong" : kPassword;
+  return Prompt(context, request, password, size);
+}
+
+TEST_F(GuardedKey, RightAnswerAfterAWrongOneUnlocks) {
+  QbCryptSetPasswordPrompt(WrongThenRight, &log);
+  EXPECT_TRUE(BuildKey(true));
+  EXPECT_EQ(log.calls, 2);
+  EXPECT_EQ(log.retries, (std::vector<BOOL>{FALSE, TRUE}));
+  EXPECT_EQ(log.triesLeft, (std::vector<DWORD>{3, 2}));
+}
+
+TEST_F(GuardedKey, PasswordFileUnlocksTheKey) {
   QbCryptSetPasswordPrompt(nullptr, nullptr);
   TempDir dir;
   WriteFile(dir / "password", std::string(kPassword) + "\n");
@@ -147,22 +200,27 @@ TEST_F(GuardedKey, PasswordFileUnlocksTheKeyWhenNoPromptIsSet) {
   EXPECT_TRUE(BuildKey(true));
 }
 
-TEST_F(GuardedKey, WrongPasswordFileIsReadOnce) {
-  QbCryptSetPasswordPrompt(nullptr, nullptr);
-  TempDir dir;
-  WriteFile(dir / "password", "not it\n");
-  setenv("QUILLBOX_NSS_PASSWORD_FILE", (dir / "password").c_str(), 1);
-  EXPECT_FALSE(BuildKey());
-  EXPECT_EQ(TheErrorState().ErrorNo, 6);
-}
-
-TEST_F(GuardedKey, PromptTakesPrecedenceOverTheFile) {
+TEST_F(GuardedKey, WrongPasswordFileIsTriedOnceAndThePromptNever) {
   TempDir dir;
   WriteFile(dir / "password", "not it\n");
   setenv("QUILLBOX_NSS_PASSWORD_FILE", (dir / "password").c_str(), 1);
   log.answer = kPassword;
-  EXPECT_TRUE(BuildKey());
-  EXPECT_EQ(log.calls, 1);
+  EXPECT_FALSE(BuildKey());
+  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  // Nor once the file is put right: the token has had its one answer from the file.
+  WriteFile(dir / "password", std::string(kPassword) + "\n");
+  ClearErrorState();
+  EXPECT_FALSE(BuildKey());
+  EXPECT_EQ(log.calls, 0);
+}
+
+TEST_F(GuardedKey, FileTakesPrecedenceOverThePrompt) {
+  TempDir dir;
+  WriteFile(dir / "password", std::string(kPassword) + "\n");
+  setenv("QUILLBOX_NSS_PASSWORD_FILE", (dir / "password").c_str(), 1);
+  log.answer = "wrong";
+  EXPECT_TRUE(BuildKey(true));
+  EXPECT_EQ(log.calls, 0);
 }
 
 }  // namespace

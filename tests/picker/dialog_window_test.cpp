@@ -179,5 +179,27 @@ TEST_F(WindowPassword, EscapeGivesUp) {
             "result=0 password=");
 }
 
+TEST_F(WindowPassword, CardIsAskedForItsPinInAWindowOfThatName) {
+  DialogWatch watch("PIN");
+  const std::string screenshot = ArtifactPath("pin-dialog.png");
+  Driver driver(watch, "PIN", [&](Driver& d, const SeenWindow&) {
+    d.Run({"import", "-window", "root", screenshot});
+    d.Run({"xdotool", "type", "--delay", "30", "4711"});
+    d.Run({"xdotool", "key", "Return"});
+  });
+  QB_CRYPT_PASSWORD_REQUEST request = CryptdlgModule::PasswordRequest("Quillbox Card", true);
+  request.retry = TRUE;
+  request.triesLeft = 2;
+  request.countLow = TRUE;
+  char pin[16] = "stale";
+  const BOOL result = module.Password(request, pin, sizeof pin);
+  driver.Join();
+  EXPECT_EQ(driver.Problems(), "");
+  EXPECT_FALSE(watch.WatchdogFired());
+  EXPECT_EQ("result=" + std::to_string(result) + " pin=" + pin, "result=1 pin=4711");
+  EXPECT_TRUE(watch.Window().entryHidesText);
+  EXPECT_TRUE(std::filesystem::exists(screenshot));
+}
+
 }  // namespace
 }  // namespace quillbox::test

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <cryptdlg.h>
+#include <qbcrypt.h>
 
 #include <string>
 #include <vector>
@@ -24,12 +25,28 @@ class CryptdlgModule {
 
   bool Loaded() const { return select_ != nullptr && password_ != nullptr; }
   BOOL Select(CERT_SELECT_STRUCT_A* request) const { return select_(request); }
+  // A database's password, as the store asks for it on a first try or a retry.
   BOOL Password(const char* token, BOOL retry, char* buffer, DWORD size) const {
-    return password_(nullptr, token, retry, buffer, size);
+    QB_CRYPT_PASSWORD_REQUEST request = PasswordRequest(token);
+    request.retry = retry;
+    request.triesLeft = retry ? 2 : 3;
+    return password_(nullptr, &request, buffer, size);
+  }
+  BOOL Password(const QB_CRYPT_PASSWORD_REQUEST& request, char* buffer, DWORD size) const {
+    return password_(nullptr, &request, buffer, size);
+  }
+  static QB_CRYPT_PASSWORD_REQUEST PasswordRequest(const char* token, bool pin = false) {
+    QB_CRYPT_PASSWORD_REQUEST request{};
+    request.cbSize = sizeof request;
+    request.tokenName = token;
+    request.database = "";
+    request.pin = pin ? TRUE : FALSE;
+    request.triesLeft = 3;
+    return request;
   }
 
  private:
-  using PasswordPrompt = BOOL(WINAPI*)(void*, LPCSTR, BOOL, LPSTR, DWORD);
+  using PasswordPrompt = QB_CRYPT_PASSWORD_PROMPT;
   HMODULE module_ = nullptr;
   PFNCERTSELECTCERTIFICATEA select_ = nullptr;
   PasswordPrompt password_ = nullptr;

@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace quillbox::test {
@@ -169,6 +175,64 @@ TEST(TerminalPassword, RetrySaysThePreviousAnswerWasWrong) {
       {{"Password for Token: ", "again\n"}});
   EXPECT_EQ(run.reported, "result=1 password=again");
   EXPECT_NE(run.transcript.find("not accepted"), std::string::npos) << run.transcript;
+}
+
+TEST(TerminalPassword, CardIsAskedForItsPinWithWhatItsCountersSay) {
+  const TerminalRun run = RunOnTerminal(
+      [] {
+        CryptdlgModule module;
+        QB_CRYPT_PASSWORD_REQUEST request = CryptdlgModule::PasswordRequest("Quillbox Card", true);
+        request.retry = TRUE;
+        request.triesLeft = 1;
+        request.finalTry = TRUE;
+        char pin[16];
+        const BOOL result = module.Password(request, pin, sizeof pin);
+        return "result=" + std::to_string(result) + " pin=" + std::string(pin);
+      },
+      {{"PIN for Quillbox Card: ", "4711\n"}});
+  EXPECT_EQ(run.reported, "result=1 pin=4711");
+  EXPECT_NE(run.transcript.find("The PIN was not accepted.\r\nThe token locks after one more wrong PIN.\r\n"
+                                "This is the last try.\r\nPIN for Quillbox Card: "),
+            std::string::npos)
+      << run.transcript;
+}
+
+TEST(TerminalPassword, RequestTooShortForItsFieldsIsRefused) {
+  const std::string reported = RunWithoutTerminal([] {
+    CryptdlgModule module;
+    QB_CRYPT_PASSWORD_REQUEST request = CryptdlgModule::PasswordRequest("Token");
+    request.cbSize = sizeof(DWORD);
+    char password[16] = "stale";
+    const BOOL result = module.Password(request, password, sizeof password);
+    return "result=" + std::to_string(result) + " error=" + std::to_string(GetLastError());
+  });
+  EXPECT_EQ(reported, "result=0 error=" + std::to_string(ERROR_INVALID_PARAMETER));
+}
+
+TEST(TerminalPassword, CtrlCEndsTheProcessWithEchoBackOn) {
+  const TerminalRun run = RunOnTerminal(
+      [] {
+        // The prompt runs in a child that Ctrl-C may end; this process waits it out and reports.
+        signal(SIGINT, SIG_IGN);
+        const pid_t child = fork();
+        if (child == 0) {
+          signal(SIGINT, SIG_DFL);
+          CryptdlgModule module;
+          char password[16];
+          module.Password("Token", FALSE, password, sizeof password);
+          _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        termios mode{};
+        const int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
+        const bool echo = tty >= 0 && tcgetattr(tty, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
+        if (tty >= 0) close(tty);
+        return std::string(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT ? "interrupted" : "not interrupted") +
+               (echo ? " echo=on" : " echo=off");
+      },
+      {{"Password for Token: ", "hal\x03"}});
+  EXPECT_EQ(run.reported, "interrupted echo=on") << run.transcript;
 }
 
 TEST(TerminalPassword, EmptyOrEndOfInputGivesUp) {
