@@ -187,7 +187,7 @@ std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::v
   PickerState state;
   state.rows = &rows;
   // GTK's own button texts follow the host's locale, not the user's: the picker brings its own.
-  DialogWindow dialog(NewDialog(title, Tr(QB_N_("_Cancel")).c_str(), Tr(QB_N_("_OK")).c_str()));
+  DialogWindow dialog(NewDialog(PickerTitle(title), Tr(QB_N_("_Cancel")).c_str(), Tr(QB_N_("_OK")).c_str()));
   state.dialog = dialog.widget();
   gtk_window_set_default_size(GTK_WINDOW(dialog.widget()), kDefaultWidth, -1);
   GtkWidget* content = gtk_dialog_get_content_area(dialog.get());

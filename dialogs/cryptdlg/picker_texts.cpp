@@ -23,6 +23,10 @@ std::string DateText(const FILETIME& time) {
   return std::string(text, length);
 }
 
+std::string PickerTitle(const std::string& requested) {
+  return requested.empty() ? Tr(QB_N_("Select a certificate")) : requested;
+}
+
 std::string IssuerText(const CertificateRow& row) { return Tr(QB_N_("issued by %s"), row.issuerName); }
 
 std::string ValidityText(const CertificateRow& row) {

@@ -10,6 +10,9 @@
 
 namespace qb::cryptdlg {
 
+// The request's title as given (the caller's own text, never translated); a title of the
+// picker's own, in the user's language, when the request has none.
+std::string PickerTitle(const std::string& requested);
 // "issued by NAME"
 std::string IssuerText(const CertificateRow& row);
 // "valid until DATE", "expired on DATE" or "not valid before DATE"

@@ -67,11 +67,11 @@ std::string DetailsText(const CertificateRow& row, std::size_t number) {
 std::optional<std::size_t> ChooseOnTerminal(Terminal& terminal, const std::string& title,
                                             const std::vector<CertificateRow>& rows, std::size_t suggested) {
   if (rows.empty()) {
-    terminal.Write(Utf8ToAnsi("\n" + title + "\n\n" + Tr(QB_N_("There are no certificates to choose from.")) + "\n"));
+    terminal.Write(Utf8ToAnsi("\n" + PickerTitle(title) + "\n\n" + Tr(QB_N_("There are no certificates to choose from.")) + "\n"));
     return std::nullopt;
   }
   if (suggested >= rows.size()) suggested = 0;
-  if (!terminal.Write(Utf8ToAnsi(Listing(title, rows, suggested)))) return std::nullopt;
+  if (!terminal.Write(Utf8ToAnsi(Listing(PickerTitle(title), rows, suggested)))) return std::nullopt;
   const std::string count = std::to_string(rows.size());
   // TRANSLATORS: %s is the number of certificates; "?N" is typed as it stands.
   const std::string prompt =

@@ -108,6 +108,12 @@ TEST_F(TerminalPicker, TextsFollowTheUsersLanguage) {
   EXPECT_NE(shown.find("\u0160tevilka certifikata (1-3)"), std::string::npos) << shown;
 }
 
+TEST_F(TerminalPicker, RequestWithoutATitleGetsThePickersOwn) {
+  const TerminalRun run = RunOnTerminal(Pick(nullptr), {{kChoicePrompt, "\n"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+  EXPECT_NE(run.transcript.find("\r\nSelect a certificate\r\n"), std::string::npos) << run.transcript;
+}
+
 TEST_F(TerminalPicker, EmptyInputCancels) {
   const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, "\n"}});
   EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
