@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <libintl.h>
+
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
@@ -90,10 +93,14 @@ TEST_F(TerminalPicker, KeyUsageThatExcludesSigningIsSaidInTheDetails) {
 
 TEST_F(TerminalPicker, TextsFollowTheUsersLanguage) {
   ASSERT_EQ(ProvideLocale("sl_SI", "UTF-8"), "");
-  const TerminalRun run = RunOnTerminal(Pick(kPickerTitle, "sl_SI.UTF-8"),
-                                        {{"prazno za preklic: ", "?2\n"}, {"prazno za preklic: ", "9\n"},
-                                         {"prazno za preklic: ", "3\n"}});
-  EXPECT_EQ(run.reported, "result=1 count=1 chosen=2 outstanding=1");
+  const TerminalRun run = RunOnTerminal(
+      [pick = Pick(kPickerTitle, "sl_SI.UTF-8")] {
+        const std::string outcome = pick();
+        // A guest in the host's process: its locale and text domain are as they were.
+        return outcome + " locale=" + setlocale(LC_ALL, nullptr) + " domain=" + textdomain(nullptr);
+      },
+      {{"prazno za preklic: ", "?2\n"}, {"prazno za preklic: ", "9\n"}, {"prazno za preklic: ", "3\n"}});
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=2 outstanding=1 locale=C domain=messages");
   const std::string& shown = run.transcript;
   const auto lists = [&shown](const std::string& line) {
     EXPECT_NE(shown.find(line + "\r\n"), std::string::npos) << "no line \"" << line << "\" in\n" << shown;
