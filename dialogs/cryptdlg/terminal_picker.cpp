@@ -67,7 +67,8 @@ std::string DetailsText(const CertificateRow& row, std::size_t number) {
 std::optional<std::size_t> ChooseOnTerminal(Terminal& terminal, const std::string& title,
                                             const std::vector<CertificateRow>& rows, std::size_t suggested) {
   if (rows.empty()) {
-    terminal.Write(Utf8ToAnsi("\n" + PickerTitle(title) + "\n\n" + Tr(QB_N_("There are no certificates to choose from.")) + "\n"));
+    const std::string nothing = Tr(QB_N_("There are no certificates to choose from."));
+    terminal.Write(Utf8ToAnsi("\n" + PickerTitle(title) + "\n\n" + nothing + "\n"));
     return std::nullopt;
   }
   if (suggested >= rows.size()) suggested = 0;

@@ -89,7 +89,9 @@ class RealStoreWindow : public RealStorePicker {
   }
 };
 
-// The picker's model columns that hold the full issuer name and the serial.
+// The picker's model columns: where the key is, the marks, the full issuer name and the serial.
+constexpr int kKeyColumn = 3;
+constexpr int kMarksColumn = 4;
 constexpr int kIssuerColumn = 6;
 constexpr int kSerialColumn = 7;
 
@@ -129,6 +131,11 @@ TEST_F(RealStoreWindow, ChoosingInTheWindowRecordsTheTextsTheDialogShowed) {
     EXPECT_GE(RowOf(seen, certificate), 0) << certificate.nickname;
   EXPECT_EQ(seen.rows.size(), StoreSize());
   EXPECT_TRUE(std::filesystem::exists(screenshot));
+  // Where the key is, as the store tells it; a valid certificate without a keyUsage is not marked.
+  const int signer = RowOf(seen, fixture::kSigner);
+  ASSERT_GE(signer, 0);
+  EXPECT_EQ(seen.rows[signer][kKeyColumn], "key in \"NSS Certificate DB\"");
+  EXPECT_EQ(seen.rows[signer][kMarksColumn], "");
 }
 
 TEST_F(RealStoreWindow, EscapeLeavesThePropertiesAndSetsError40) {

@@ -1,6 +1,7 @@
 // The terminal prompts under a single-byte locale: certificate names (ANSI code page) and the
-// Slovenian catalogue's texts reach the terminal in its own encoding, and a password typed in that encoding is handed to the
-// store as UTF-8. The code page is fixed at first use, so this program sets the locale first.
+// Slovenian catalogue's texts reach the terminal in its own encoding, and a password typed in
+// that encoding is handed to the store as UTF-8. The code page is fixed at first use, so this
+// program sets the locale first.
 #include "picker/child_process.h"
 #include "picker/picker_support.h"
 #include "picker/user_locale.h"

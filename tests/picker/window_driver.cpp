@@ -20,7 +20,8 @@ GtkWidget* FindDescendant(GtkWidget* widget, GType type) {
 }
 
 void ReadLabels(GtkWidget* widget, std::vector<std::string>& labels) {
-  if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget)) labels.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+  if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget))
+    labels.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
   if (!GTK_IS_CONTAINER(widget)) return;
   GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
   for (GList* child = children; child != nullptr; child = child->next) ReadLabels(GTK_WIDGET(child->data), labels);
@@ -51,7 +52,8 @@ void ReadList(GtkWindow* window, GtkTreeView* view, int pointAtRow, SeenWindow& 
     gtk_tree_path_free(cursor);
   }
   seen.listHasFocus = gtk_window_get_focus(window) == GTK_WIDGET(view);
-  if (GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view)); parent != nullptr && GTK_IS_SCROLLED_WINDOW(parent)) {
+  GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view));
+  if (parent != nullptr && GTK_IS_SCROLLED_WINDOW(parent)) {
     GtkAdjustment* sideways = gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(parent));
     seen.listWiderThanView = gtk_adjustment_get_upper(sideways) - gtk_adjustment_get_lower(sideways) >
                              gtk_adjustment_get_page_size(sideways) + 0.5;
