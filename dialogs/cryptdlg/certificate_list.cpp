@@ -1,7 +1,5 @@
 #include "certificate_list.h"
 
-#include "display_text.h"
-
 #include <cstring>
 
 namespace qb::cryptdlg {
@@ -14,18 +12,6 @@ bool EnumerationFailed(DWORD error) {
          error == static_cast<DWORD>(E_INVALIDARG) || error == static_cast<DWORD>(E_HANDLE);
 }
 
-CertificateRow RowFor(PCCERT_CONTEXT certificate) {
-  CertificateRow row;
-  const CERT_INFO* info = certificate->pCertInfo;
-  if (info == nullptr) return row;
-  row.subject = NameText(certificate, info->Subject);
-  row.issuer = NameText(certificate, info->Issuer);
-  row.serial = SerialText(info->SerialNumber);
-  row.notBefore = TimeText(info->NotBefore);
-  row.notAfter = TimeText(info->NotAfter);
-  return row;
-}
-
 bool SameCertificate(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
   if (a == b) return true;
   if (a == nullptr || b == nullptr || a->pbCertEncoded == nullptr || b->pbCertEncoded == nullptr) return false;
@@ -36,6 +22,8 @@ bool SameCertificate(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
 
 std::optional<CertificateList> CertificateList::Collect(const CERT_SELECT_STRUCT_A& request) {
   CertificateList list;
+  const FILETIME now = CurrentTime();
+  std::optional<std::size_t> given;
   const PCCERT_CONTEXT preselected =
       request.cCertContext > 0 && request.arrayCertContext != nullptr ? request.arrayCertContext[0] : nullptr;
   for (DWORD s = 0; s < request.cCertStore; ++s) {
@@ -59,12 +47,12 @@ std::optional<CertificateList> CertificateList::Collect(const CERT_SELECT_STRUCT
         CertFreeCertificateContext(current);
         return std::nullopt;
       }
-      if (preselected != nullptr && list.initialRow_ == 0 && SameCertificate(kept.get(), preselected))
-        list.initialRow_ = list.rows_.size();
-      list.rows_.push_back(RowFor(kept.get()));
+      if (preselected != nullptr && !given && SameCertificate(kept.get(), preselected)) given = list.rows_.size();
+      list.rows_.push_back(RowFor(kept.get(), now));
       list.certificates_.push_back(std::move(kept));
     }
   }
+  list.initialRow_ = given ? *given : PreferredRow(list.rows_);
   return list;
 }
 

@@ -2,6 +2,8 @@
 // lifetime, and the texts shown for it.
 #pragma once
 
+#include "picker_rows.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 #include <cryptdlg.h>
@@ -18,14 +20,6 @@ struct CertificateReleaser {
 };
 using CertificateRef = std::unique_ptr<const CERT_CONTEXT, CertificateReleaser>;
 
-struct CertificateRow {
-  std::string subject;    // all UTF-8
-  std::string issuer;
-  std::string serial;
-  std::string notBefore;
-  std::string notAfter;
-};
-
 class CertificateList {
  public:
   // Every certificate of every store in the request, in store order then enumeration order,
@@ -33,7 +27,8 @@ class CertificateList {
   static std::optional<CertificateList> Collect(const CERT_SELECT_STRUCT_A& request);
 
   const std::vector<CertificateRow>& Rows() const { return rows_; }
-  // The row of the certificate the caller asked to have selected at first; 0 when none matches.
+  // The row to select at first: the certificate the caller gave in advance when the stores hold
+  // it, else the one PreferredRow suggests.
   std::size_t InitialRow() const { return initialRow_; }
   // A new reference to the certificate of `row`, which the caller owns.
   PCCERT_CONTEXT Take(std::size_t row) const;

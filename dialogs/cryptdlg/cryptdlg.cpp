@@ -27,7 +27,7 @@ bool RequestIsUsable(const CERT_SELECT_STRUCT_A* request) {
 
 std::optional<std::size_t> AskUser(const std::string& title, const CertificateList& list) {
   if (GtkDisplayAvailable()) return ChooseInWindow(title, list.Rows(), list.InitialRow());
-  if (auto terminal = Terminal::Open()) return ChooseOnTerminal(*terminal, title, list.Rows());
+  if (auto terminal = Terminal::Open()) return ChooseOnTerminal(*terminal, title, list.Rows(), list.InitialRow());
   return std::nullopt;
 }
 

@@ -35,10 +35,11 @@ std::string PasswordQuestion(const PasswordRequest& request);
 bool GtkDisplayAvailable();
 
 // Each returns the chosen row (or the password) or nothing when the user cancels. `title` is UTF-8.
+// The window starts with `initialRow` selected; the terminal marks it as the suggested one.
 std::optional<std::size_t> ChooseInWindow(const std::string& title, const std::vector<CertificateRow>& rows,
                                           std::size_t initialRow);
 std::optional<std::size_t> ChooseOnTerminal(Terminal& terminal, const std::string& title,
-                                            const std::vector<CertificateRow>& rows);
+                                            const std::vector<CertificateRow>& rows, std::size_t suggested);
 
 // The password is written zero-terminated into `buffer` (`size` bytes in all), as UTF-8. A password
 // that does not fit is refused rather than cut short.

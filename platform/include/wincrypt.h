@@ -95,6 +95,17 @@ using PCCERT_CONTEXT = const CERT_CONTEXT*;
 #define CERT_CLOSE_STORE_CHECK_FLAG 0x00000002
 
 #define CRYPT_E_NOT_FOUND QB_HR(0x80092004)
+#define CRYPT_E_ASN1_BADTAG QB_HR(0x8009310B)
+
+#define szOID_KEY_USAGE "2.5.29.15"
+// The first byte of the keyUsage bit string, as CertGetIntendedKeyUsage writes it.
+#define CERT_DIGITAL_SIGNATURE_KEY_USAGE 0x80
+#define CERT_NON_REPUDIATION_KEY_USAGE 0x40
+#define CERT_KEY_ENCIPHERMENT_KEY_USAGE 0x20
+#define CERT_DATA_ENCIPHERMENT_KEY_USAGE 0x10
+#define CERT_KEY_AGREEMENT_KEY_USAGE 0x08
+#define CERT_KEY_CERT_SIGN_KEY_USAGE 0x04
+#define CERT_CRL_SIGN_KEY_USAGE 0x02
 
 extern "C" {
 
@@ -108,5 +119,8 @@ QB_PLATFORM_API DWORD WINAPI CertNameToStrA(DWORD encoding, PCERT_NAME_BLOB name
                                             DWORD size);
 QB_PLATFORM_API PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT certificate);
 QB_PLATFORM_API BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT certificate);
+// The keyUsage extension's bits, first byte first, zero-filled to `size` bytes. FALSE with
+// GetLastError() 0 when the certificate has no keyUsage extension (any use is allowed).
+QB_PLATFORM_API BOOL WINAPI CertGetIntendedKeyUsage(DWORD encoding, PCERT_INFO info, BYTE* usage, DWORD size);
 
 }  // extern "C"

@@ -1,5 +1,8 @@
 #include "picker/fake_store.h"
 
+#include <qbcrypt.h>
+
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -9,6 +12,8 @@ namespace quillbox::test {
 struct FakeCertificate {
   CERT_CONTEXT context{};
   CERT_INFO info{};
+  std::string keyUsageOid = szOID_KEY_USAGE;
+  CERT_EXTENSION keyUsage{};
   FakeCertificateSpec spec;
   std::vector<BYTE> encoded;
   long references = 1;  // the store's own
@@ -56,6 +61,19 @@ FILETIME FileTimeOf(int year, int month, int day, int hour, int minute, int seco
   return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
+FILETIME FileTimeFromNow(int days) {
+  const auto seconds = static_cast<std::uint64_t>(std::time(nullptr) + std::int64_t{days} * 86'400);
+  const std::uint64_t ticks = (seconds + 11'644'473'600ULL) * 10'000'000ULL;
+  return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+std::vector<BYTE> KeyUsageValue(BYTE bits) {
+  // BIT STRING: the count of unused bits in the last byte, then the byte (DER drops trailing zeros).
+  BYTE unused = 0;
+  while (unused < 7 && (bits & (1u << unused)) == 0) ++unused;
+  return {0x03, 0x02, bits == 0 ? BYTE{0} : unused, bits};
+}
+
 FakeStore::FakeStore(const std::vector<FakeCertificateSpec>& certificates) : state_(std::make_unique<State>()) {
   for (const FakeCertificateSpec& spec : certificates) {
     auto certificate = std::make_unique<FakeCertificate>();
@@ -68,6 +86,13 @@ FakeStore::FakeStore(const std::vector<FakeCertificateSpec>& certificates) : sta
                                                         certificate->spec.serial.data()};
     certificate->info.NotBefore = spec.notBefore;
     certificate->info.NotAfter = spec.notAfter;
+    if (!certificate->spec.keyUsage.empty()) {
+      certificate->keyUsage = CERT_EXTENSION{certificate->keyUsageOid.data(), TRUE,
+                                             {static_cast<DWORD>(certificate->spec.keyUsage.size()),
+                                              certificate->spec.keyUsage.data()}};
+      certificate->info.cExtension = 1;
+      certificate->info.rgExtension = &certificate->keyUsage;
+    }
     certificate->context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
     certificate->context.pbCertEncoded = certificate->encoded.data();
     certificate->context.cbCertEncoded = static_cast<DWORD>(certificate->encoded.size());
@@ -173,6 +198,22 @@ DWORD WINAPI CertNameToStrA(DWORD, PCERT_NAME_BLOB name, DWORD strType, LPSTR te
   std::memcpy(text, rendered.data(), copied);
   text[copied] = '\0';
   return copied + 1;
+}
+
+// The platform's answer to where a certificate's key is, as the spec of each certificate says.
+BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR tokenName, DWORD size, BOOL* hardware) {
+  FakeCertificate* fake = quillbox::test::Lookup(certificate);
+  if (fake == nullptr || fake->spec.keyToken.empty()) {
+    SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    return FALSE;
+  }
+  if (tokenName != nullptr && size > 0) {
+    const std::size_t length = std::min<std::size_t>(fake->spec.keyToken.size(), size - 1);
+    std::memcpy(tokenName, fake->spec.keyToken.data(), length);
+    tokenName[length] = '\0';
+  }
+  if (hardware != nullptr) *hardware = fake->spec.keyOnDevice ? TRUE : FALSE;
+  return TRUE;
 }
 
 }  // extern "C"

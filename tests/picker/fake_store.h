@@ -19,10 +19,17 @@ struct FakeCertificateSpec {
   std::vector<BYTE> serial;  // least significant byte first, as the store keeps it
   FILETIME notBefore{};
   FILETIME notAfter{};
+  std::vector<BYTE> keyUsage;  // the keyUsage extension's DER value; empty for no extension
+  std::string keyToken;        // the token that holds the private key; empty for no key
+  bool keyOnDevice = false;    // that token is a card or other device
 };
 
 // A FILETIME for a UTC calendar time.
 FILETIME FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+// A FILETIME `days` days from now (before now when negative), at a whole second.
+FILETIME FileTimeFromNow(int days);
+// The DER value of a keyUsage extension whose first byte of bits is `bits` (CERT_*_KEY_USAGE).
+std::vector<BYTE> KeyUsageValue(BYTE bits);
 
 class FakeStore {
  public:

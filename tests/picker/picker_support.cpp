@@ -1,6 +1,7 @@
 #include "picker/picker_support.h"
 
 #include <cstdlib>
+#include <ctime>
 
 namespace quillbox::test {
 
@@ -30,12 +31,24 @@ SelectRequest::SelectRequest(HCERTSTORE store, const char* title) : stores{store
 std::vector<FakeCertificateSpec> SampleCertificates() {
   return {
       {"CN=Ana Novak, O=Quillbox Test, C=SI", "CN=Test CA, O=Quillbox Test, C=SI", {0x0A, 0xFF, 0x3C, 0x01},
-       FileTimeOf(2024, 1, 15, 8, 30), FileTimeOf(2026, 1, 15, 8, 30)},
+       FileTimeFromNow(-800), FileTimeFromNow(-30), KeyUsageValue(CERT_DIGITAL_SIGNATURE_KEY_USAGE),
+       "NSS Certificate DB"},
       {"CN=Bojan Kralj, O=Quillbox Test, C=SI", "CN=Test CA, O=Quillbox Test, C=SI", {0x42, 0x00},
-       FileTimeOf(2023, 6, 1), FileTimeOf(2025, 6, 1)},
-      {"CN=Cvetka Zupan, O=Druga, C=SI", "CN=Other CA, C=SI", {0x80, 0xFF},
-       FileTimeOf(2022, 12, 31, 23, 59, 59), FileTimeOf(2032, 12, 31, 23, 59, 59)},
+       FileTimeFromNow(-100), FileTimeFromNow(265), KeyUsageValue(CERT_KEY_ENCIPHERMENT_KEY_USAGE),
+       "NSS Certificate DB"},
+      {"CN=Cvetka Zupan, O=Druga, C=SI", "O=Other CA, C=SI", {0x80, 0xFF}, FileTimeFromNow(-10),
+       FileTimeFromNow(720),
+       KeyUsageValue(CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_NON_REPUDIATION_KEY_USAGE), "Cvetka's card", true},
   };
+}
+
+std::string DateOf(const FILETIME& time, const char* format) {
+  const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  const auto seconds = static_cast<std::time_t>(ticks / 10'000'000ULL - 11'644'473'600ULL);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[64];
+  return std::string(text, std::strftime(text, sizeof text, format, &parts));
 }
 
 std::string Outcome(BOOL result, const SelectRequest& request, const FakeStore& store) {

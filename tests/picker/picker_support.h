@@ -64,8 +64,14 @@ struct SelectRequest {
   CERT_SELECT_STRUCT_A request{};
 };
 
-// Three certificates with distinct names, serials (one with a leading zero byte) and validity.
+// Three certificates with distinct names and serials (one with a leading zero byte), in this
+// order: Ana Novak's expired (key in the software database, for signing), Bojan Kralj's valid
+// but for key encipherment only, and Cvetka Zupan's valid for signing with its key on a card,
+// the one the picker suggests.
 std::vector<FakeCertificateSpec> SampleCertificates();
+
+// A date as the picker writes it in the row (`format` is the strftime form of the language).
+std::string DateOf(const FILETIME& time, const char* format = "%Y-%m-%d");
 
 // "result=R count=C chosen=I outstanding=O": the outcome of a call in one comparable text,
 // where I is the index of the chosen certificate in `store` (-1 for none).

@@ -45,6 +45,8 @@ std::size_t StoreSize() {
 class RealStorePicker : public test::ModuleLockAudit {
  protected:
   void SetUp() override {
+    setenv("LC_ALL", "C.UTF-8", 1);  // the English texts
+    unsetenv("LANGUAGE");
     // The shipped module lives in bin/, beside the component module; this test program does not,
     // so it names bin/ as the search path.
     setenv("QUILLBOX_DLL_PATH", QUILLBOX_BIN_DIR, 1);
@@ -87,8 +89,11 @@ class RealStoreWindow : public RealStorePicker {
   }
 };
 
-constexpr int kIssuerColumn = 1;
-constexpr int kSerialColumn = 2;
+// The picker's model columns: where the key is, the marks, the full issuer name and the serial.
+constexpr int kKeyColumn = 3;
+constexpr int kMarksColumn = 4;
+constexpr int kIssuerColumn = 6;
+constexpr int kSerialColumn = 7;
 
 int RowOf(const SeenWindow& seen, const FixtureCertificate& certificate) {
   for (std::size_t i = 0; i < seen.rows.size(); ++i)
@@ -110,7 +115,9 @@ TEST_F(RealStoreWindow, ChoosingInTheWindowRecordsTheTextsTheDialogShowed) {
           driver.Run({"xdotool", "key", "Escape"});
           return;
         }
-        for (int i = 0; i < row; ++i) driver.Run({"xdotool", "key", "Down"});
+        // From the row the picker selected at first, which need not be the first row.
+        for (int i = shown.cursorRow; i < row; ++i) driver.Run({"xdotool", "key", "Down"});
+        for (int i = shown.cursorRow; i > row; --i) driver.Run({"xdotool", "key", "Up"});
         driver.Run({"xdotool", "key", "Return"});
       },
       seen);
@@ -124,6 +131,11 @@ TEST_F(RealStoreWindow, ChoosingInTheWindowRecordsTheTextsTheDialogShowed) {
     EXPECT_GE(RowOf(seen, certificate), 0) << certificate.nickname;
   EXPECT_EQ(seen.rows.size(), StoreSize());
   EXPECT_TRUE(std::filesystem::exists(screenshot));
+  // Where the key is, as the store tells it; a valid certificate without a keyUsage is not marked.
+  const int signer = RowOf(seen, fixture::kSigner);
+  ASSERT_GE(signer, 0);
+  EXPECT_EQ(seen.rows[signer][kKeyColumn], "key in \"NSS Certificate DB\"");
+  EXPECT_EQ(seen.rows[signer][kMarksColumn], "");
 }
 
 TEST_F(RealStoreWindow, EscapeLeavesThePropertiesAndSetsError40) {
@@ -136,11 +148,11 @@ TEST_F(RealStoreWindow, EscapeLeavesThePropertiesAndSetsError40) {
   EXPECT_FALSE(seen.rows.empty());
 }
 
-// The block the terminal listing shows for certificate `number`.
-std::string ListedBlock(const std::string& transcript, int number) {
-  const auto start = transcript.find("  " + std::to_string(number) + ". ");
+// The details the terminal showed for certificate `number` on request.
+std::string DetailsBlock(const std::string& transcript, int number) {
+  const auto start = transcript.find("\r\n" + std::to_string(number) + ". ");
   if (start == std::string::npos) return {};
-  const auto end = transcript.find("  " + std::to_string(number + 1) + ". ", start);
+  const auto end = transcript.find("\r\n\r\n", start + 2);
   return transcript.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
@@ -153,15 +165,15 @@ TEST_F(RealStorePicker, ChoosingOnTheTerminalRecordsTheTextsTheDialogShowed) {
         return "result=" + std::to_string(result) + "\nissuer=" + Property(&Signature::get_CertIssuerName) +
                "\nserial=" + Property(&Signature::get_CertSerial) + "\n";
       },
-      {{"empty to cancel: ", "2\n"}});
+      {{"empty to cancel: ", "?2\n"}, {"empty to cancel: ", "2\n"}});
   ASSERT_EQ(run.reported.rfind("result=-1\n", 0), 0u) << run.reported << run.transcript;
   const auto field = [&run](const std::string& name) {
     const auto start = run.reported.find(name + "=") + name.size() + 1;
     return run.reported.substr(start, run.reported.find('\n', start) - start);
   };
-  const std::string block = ListedBlock(run.transcript, 2);
+  const std::string block = DetailsBlock(run.transcript, 2);
   ASSERT_FALSE(block.empty()) << run.transcript;
-  EXPECT_NE(block.find("Issuer:        " + field("issuer") + "\r\n"), std::string::npos) << block;
+  EXPECT_NE(block.find("Issued by:     " + field("issuer") + "\r\n"), std::string::npos) << block;
   EXPECT_NE(block.find("Serial number: " + field("serial") + "\r\n"), std::string::npos) << block;
 }
 

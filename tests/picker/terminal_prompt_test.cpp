@@ -2,15 +2,19 @@
 // pseudo-terminal), and a cancel when there is no terminal either.
 #include "picker/child_process.h"
 #include "picker/picker_support.h"
+#include "picker/user_locale.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <libintl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 
 namespace quillbox::test {
@@ -22,9 +26,11 @@ class TerminalPicker : public ::testing::Test {
  protected:
   FakeStore store{SampleCertificates()};
 
-  // Calls the dialog over `store` in the child and reports the outcome.
-  ChildBody Pick(const char* title = kPickerTitle) {
-    return [this, title] {
+  // Calls the dialog over `store` in the child, under `locale`, and reports the outcome.
+  ChildBody Pick(const char* title = kPickerTitle, const char* locale = "C.UTF-8") {
+    return [this, title, locale] {
+      setenv("LC_ALL", locale, 1);
+      unsetenv("LANGUAGE");
       CryptdlgModule module;
       if (!module.Loaded()) return std::string("module not loaded");
       SelectRequest request(store.Handle(), title);
@@ -39,18 +45,85 @@ TEST_F(TerminalPicker, ListsEveryCertificateWithItsTextsAndTakesTheNumberTyped) 
   // The chosen certificate is handed over as one further reference; everything else is released.
   EXPECT_EQ(run.reported, "result=1 count=1 chosen=1 outstanding=1");
   const std::string& shown = run.transcript;
-  EXPECT_NE(shown.find("Izberite certifikat"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("1. CN=Ana Novak, O=Quillbox Test, C=SI"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("2. CN=Bojan Kralj, O=Quillbox Test, C=SI"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("3. CN=Cvetka Zupan, O=Druga, C=SI"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Issuer:        CN=Other CA, C=SI"), std::string::npos) << shown;
-  // Serial numbers most significant byte first, leading zero byte kept, bytes read unsigned.
-  EXPECT_NE(shown.find("Serial number: 013CFF0A"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Serial number: 0042"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Serial number: FF80"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Valid from:    2024-01-15 08:30:00 UTC"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Valid to:      2032-12-31 23:59:59 UTC"), std::string::npos) << shown;
+  const auto lists = [&shown](const std::string& line) {
+    EXPECT_NE(shown.find(line + "\r\n"), std::string::npos) << "no line \"" << line << "\" in\n" << shown;
+  };
+  lists("Izberite certifikat");
+  lists("  1. Ana Novak  [Expired]");
+  lists("     issued by Test CA; expired on " + DateOf(store.At(0)->pCertInfo->NotAfter) +
+        "; key in \"NSS Certificate DB\"");
+  lists("  2. Bojan Kralj  [Not for signing]");
+  lists("     issued by Test CA; valid until " + DateOf(store.At(1)->pCertInfo->NotAfter) +
+        "; key in \"NSS Certificate DB\"");
+  // The one usable for signing now is marked as the suggestion.
+  lists("* 3. Cvetka Zupan");
+  lists("     issued by Other CA; valid until " + DateOf(store.At(2)->pCertInfo->NotAfter) +
+        "; key on card \"Cvetka's card\"");
+  lists("* the suggested certificate");
   EXPECT_NE(shown.find("Certificate number (1-3)"), std::string::npos) << shown;
+  // The full names and serial are details, shown on request only.
+  EXPECT_EQ(shown.find("CN=Ana Novak"), std::string::npos) << shown;
+}
+
+TEST_F(TerminalPicker, QuestionMarkShowsTheDetailsAndIsNotAWrongAnswer) {
+  const TerminalRun run = RunOnTerminal(
+      Pick(), {{kChoicePrompt, "?1\n"}, {kChoicePrompt, " ? 3\n"}, {kChoicePrompt, "?\n"}, {kChoicePrompt, "?7\n"},
+               {kChoicePrompt, "?1\n"}, {kChoicePrompt, "1\n"}});
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=0 outstanding=1") << run.transcript;
+  const std::string& shown = run.transcript;
+  const auto lists = [&shown](const std::string& line) {
+    EXPECT_NE(shown.find(line + "\r\n"), std::string::npos) << "no line \"" << line << "\" in\n" << shown;
+  };
+  lists("3. Cvetka Zupan");
+  lists("     Issued to:     CN=Cvetka Zupan, O=Druga, C=SI");
+  lists("     Issued by:     O=Other CA, C=SI");
+  // Serial numbers most significant byte first, leading zero byte kept, bytes read unsigned.
+  lists("     Serial number: FF80");
+  lists("     Serial number: 013CFF0A");
+  lists("     Valid to:      " + DateOf(store.At(2)->pCertInfo->NotAfter, "%Y-%m-%d %H:%M:%S UTC"));
+  lists("     Key usage:     signing allowed");
+  lists("     Private key:   key on card \"Cvetka's card\"");
+  // "?" and "?7" were wrong answers, but three questions did not use up the attempts.
+  EXPECT_NE(shown.find("That is not a number from 1 to 3."), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("No certificate chosen."), std::string::npos) << shown;
+}
+
+TEST_F(TerminalPicker, KeyUsageThatExcludesSigningIsSaidInTheDetails) {
+  const TerminalRun run = RunOnTerminal(Pick(), {{kChoicePrompt, "?2\n"}, {kChoicePrompt, "\n"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+  EXPECT_NE(run.transcript.find("Key usage:     not for signing (the key usage excludes signatures)\r\n"),
+            std::string::npos)
+      << run.transcript;
+}
+
+TEST_F(TerminalPicker, TextsFollowTheUsersLanguage) {
+  ASSERT_EQ(ProvideLocale("sl_SI", "UTF-8"), "");
+  const TerminalRun run = RunOnTerminal(
+      [pick = Pick(kPickerTitle, "sl_SI.UTF-8")] {
+        const std::string outcome = pick();
+        // A guest in the host's process: its locale and text domain are as they were.
+        return outcome + " locale=" + setlocale(LC_ALL, nullptr) + " domain=" + textdomain(nullptr);
+      },
+      {{"prazno za preklic: ", "?2\n"}, {"prazno za preklic: ", "9\n"}, {"prazno za preklic: ", "3\n"}});
+  EXPECT_EQ(run.reported, "result=1 count=1 chosen=2 outstanding=1 locale=C domain=messages");
+  const std::string& shown = run.transcript;
+  const auto lists = [&shown](const std::string& line) {
+    EXPECT_NE(shown.find(line + "\r\n"), std::string::npos) << "no line \"" << line << "\" in\n" << shown;
+  };
+  lists("Izberite certifikat");
+  lists("  1. Ana Novak  [Potekel]");
+  lists("     izdajatelj: Test CA; potekel " + DateOf(store.At(0)->pCertInfo->NotAfter, "%-d. %-m. %Y") +
+        "; klju\u010D v \"NSS Certificate DB\"");
+  lists("  2. Bojan Kralj  [Ni za podpisovanje]");
+  lists("     Uporaba klju\u010Da:    ni za podpisovanje (uporaba klju\u010Da izklju\u010Duje podpise)");
+  lists("To ni \u0161tevilka od 1 do 3.");
+  EXPECT_NE(shown.find("\u0160tevilka certifikata (1-3)"), std::string::npos) << shown;
+}
+
+TEST_F(TerminalPicker, RequestWithoutATitleGetsThePickersOwn) {
+  const TerminalRun run = RunOnTerminal(Pick(nullptr), {{kChoicePrompt, "\n"}});
+  EXPECT_EQ(run.reported, "result=0 count=0 chosen=-1 outstanding=0");
+  EXPECT_NE(run.transcript.find("\r\nSelect a certificate\r\n"), std::string::npos) << run.transcript;
 }
 
 TEST_F(TerminalPicker, EmptyInputCancels) {

@@ -19,12 +19,25 @@ GtkWidget* FindDescendant(GtkWidget* widget, GType type) {
   return found;
 }
 
+void ReadLabels(GtkWidget* widget, std::vector<std::string>& labels) {
+  if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget))
+    labels.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+  if (!GTK_IS_CONTAINER(widget)) return;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  for (GList* child = children; child != nullptr; child = child->next) ReadLabels(GTK_WIDGET(child->data), labels);
+  g_list_free(children);
+}
+
 void ReadList(GtkWindow* window, GtkTreeView* view, int pointAtRow, SeenWindow& seen) {
   GtkTreeModel* model = gtk_tree_view_get_model(view);
   GtkTreeIter iter;
   for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more; more = gtk_tree_model_iter_next(model, &iter)) {
     std::vector<std::string> cells;
     for (int column = 0; column < gtk_tree_model_get_n_columns(model); ++column) {
+      if (gtk_tree_model_get_column_type(model, column) != G_TYPE_STRING) {
+        cells.emplace_back();
+        continue;
+      }
       gchar* text = nullptr;
       gtk_tree_model_get(model, &iter, column, &text, -1);
       cells.emplace_back(text != nullptr ? text : "");
@@ -39,6 +52,12 @@ void ReadList(GtkWindow* window, GtkTreeView* view, int pointAtRow, SeenWindow& 
     gtk_tree_path_free(cursor);
   }
   seen.listHasFocus = gtk_window_get_focus(window) == GTK_WIDGET(view);
+  GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view));
+  if (parent != nullptr && GTK_IS_SCROLLED_WINDOW(parent)) {
+    GtkAdjustment* sideways = gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(parent));
+    seen.listWiderThanView = gtk_adjustment_get_upper(sideways) - gtk_adjustment_get_lower(sideways) >
+                             gtk_adjustment_get_page_size(sideways) + 0.5;
+  }
   if (pointAtRow >= 0) {
     GtkTreePath* path = gtk_tree_path_new_from_indices(pointAtRow, -1);
     GdkRectangle cell{};
@@ -97,6 +116,8 @@ gboolean DialogWatch::Poll(gpointer self) {
     watch->window_.entryHasFocus = gtk_window_get_focus(window) == entry;
     watch->window_.entryHidesText = !gtk_entry_get_visibility(GTK_ENTRY(entry));
   }
+  ReadLabels(GTK_WIDGET(window), watch->window_.labels);
+  gtk_window_get_size(window, &watch->window_.width, &watch->window_.height);
   if (GTK_IS_DIALOG(window)) {
     GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(window), GTK_RESPONSE_OK);
     watch->window_.okSensitive = ok != nullptr && gtk_widget_is_sensitive(ok);

@@ -28,6 +28,9 @@ struct SeenWindow {
   bool entryHidesText = false;
   bool okSensitive = false;
   int rowX = -1, rowY = -1;  // screen position of the middle of the row asked for
+  std::vector<std::string> labels;  // the texts of the window's labels, in widget order
+  int width = 0, height = 0;        // the window's size
+  bool listWiderThanView = false;   // the list would need sideways scrolling
 };
 
 class DialogWatch {

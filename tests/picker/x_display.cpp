@@ -95,7 +95,7 @@ std::unique_ptr<XvfbServer> XvfbServer::Start(std::string& error) {
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp",
-                                         "-screen", "0", "1280x800x24", "-nocursor"};
+                                         "-screen", "0", "1024x768x24", "-nocursor"};
   auto args = Argv(argv);
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, args.data(), environ);
