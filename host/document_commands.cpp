@@ -6,6 +6,7 @@
 #include "host/files.h"
 #include "host/text.h"
 #include "host/xml_file.h"
+#include "host/xslt_output.h"
 
 #include <chrono>
 #include <cstdio>
@@ -113,8 +114,12 @@ int TransformCommand(const Arguments& arguments) {
   if (input == "-" && *stylesheetPath == "-") throw UsageError("the document and the stylesheet cannot both be standard input");
 
   Variant document = DocumentArgument(input);
+  const std::u16string stylesheetText = DecodeXmlBytes(ReadAll(*stylesheetPath));
+  // The result is written in the encoding the stylesheet asks for, as xsltproc writes it; its
+  // text alone does not always say which (method text or html has no XML declaration).
+  const std::string outputEncoding = StylesheetOutputEncoding(stylesheetText);
   std::vector<Variant> stylesheet;
-  stylesheet.push_back(DocumentArgument(*stylesheetPath));
+  stylesheet.push_back(MakeString(stylesheetText));
   Apartment apartment;
   EnsureComponentRegistered();
   ComPtr<IDispatch> object = CreateObject(kSignatureProgId);
@@ -122,7 +127,7 @@ int TransformCommand(const Arguments& arguments) {
   signature.Put(u"XmlDoc", std::move(document));
   const std::u16string result = ToText(signature.Call(u"Transform", std::move(stylesheet)));
   if (ToLong(signature.Get(u"ErrorNo")) != 0) return Fail(ComponentError(signature));
-  WriteAll(output, EncodeXmlText(result));
+  WriteAll(output, EncodeXsltOutput(result, outputEncoding));
   return 0;
 }
 
