@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct OutputCase {
   std::vector<std::string> marks;  // each appears in xsltproc's bytes (and so in ours)
   std::vector<std::string> absent;  // none appears
 };
+
+// gtest would print the case's bytes, padding included.
+void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.name; }
 
 std::vector<OutputCase> Cases() {
   return {
