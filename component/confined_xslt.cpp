@@ -11,9 +11,24 @@ namespace quillbox {
 namespace {
 
 thread_local int refusedAccesses = 0;
+thread_local const Utf8Text* servedStylesheet = nullptr;
 
-xmlDocPtr LoadNothing(const xmlChar* /*uri*/, xmlDictPtr /*dict*/, int /*options*/, void* /*context*/,
-                      xsltLoadType /*type*/) {
+constexpr const char* kStylesheetName = "noname.xsl";
+
+// Only document('') of the stylesheet being applied, which libxslt asks for by the stylesheet's
+// name once the read is permitted (RefuseFileReads).
+xmlDocPtr LoadOwnStylesheetOnly(const xmlChar* uri, xmlDictPtr /*dict*/, int /*options*/, void* context,
+                                xsltLoadType type) noexcept try {
+  if (type != XSLT_LOAD_DOCUMENT || servedStylesheet == nullptr || context == nullptr) return nullptr;
+  const auto* transform = static_cast<xsltTransformContextPtr>(context);
+  if (transform->style == nullptr || transform->style->doc == nullptr ||
+      !xmlStrEqual(uri, transform->style->doc->URL))
+    return nullptr;
+  UniqueXmlDoc doc = ParseUntrustedXml(*servedStylesheet, kXsltprocParseOptions);
+  if (!doc) return nullptr;
+  NameAsStylesheet(doc.get());
+  return doc->URL != nullptr ? doc.release() : nullptr;  // the transform context frees it
+} catch (...) {
   return nullptr;
 }
 
@@ -47,9 +62,22 @@ UniqueSecurityPrefs ForbidEveryAccess() {
 
 }  // namespace
 
-StylesheetLoadBlocker::StylesheetLoadBlocker() : previous_(xsltDocDefaultLoader) { xsltSetLoaderFunc(LoadNothing); }
+StylesheetLoadBlocker::StylesheetLoadBlocker() : previous_(xsltDocDefaultLoader), previousText_(servedStylesheet) {
+  servedStylesheet = nullptr;
+  xsltSetLoaderFunc(LoadOwnStylesheetOnly);
+}
 
-StylesheetLoadBlocker::~StylesheetLoadBlocker() { xsltSetLoaderFunc(previous_); }
+StylesheetLoadBlocker::~StylesheetLoadBlocker() {
+  xsltSetLoaderFunc(previous_);
+  servedStylesheet = previousText_;
+}
+
+void StylesheetLoadBlocker::ServeStylesheet(const Utf8Text& text) { servedStylesheet = &text; }
+
+void NameAsStylesheet(xmlDocPtr stylesheet) {
+  xmlFree(const_cast<xmlChar*>(stylesheet->URL));
+  stylesheet->URL = xmlStrdup(reinterpret_cast<const xmlChar*>(kStylesheetName));
+}
 
 UniqueXmlDoc ApplyConfined(xsltStylesheetPtr style, xmlDocPtr doc) {
   UniqueSecurityPrefs prefs = ForbidEveryAccess();

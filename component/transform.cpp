@@ -9,6 +9,7 @@
 #include "component/signature.h"
 #include "component/xml_text.h"
 #include "component/xslt_handles.h"
+#include "component/xslt_result.h"
 
 #include <libexslt/exslt.h>
 #include <libxslt/xslt.h>
@@ -39,14 +40,6 @@ struct TransformHoldings {
   }
 };
 
-// Both texts are parsed under the one name "noname.xml", and libxslt tells documents apart by
-// name: document('') would find the input document under the stylesheet's name and hand that
-// back. The stylesheet goes by a name of its own; nothing is ever loaded by either name.
-void NameAsStylesheet(xmlDocPtr stylesheet) {
-  xmlFree(const_cast<xmlChar*>(stylesheet->URL));
-  stylesheet->URL = xmlStrdup(reinterpret_cast<const xmlChar*>("noname.xsl"));
-}
-
 bool Fail(Error error) {
   SetError(error);
   return false;
@@ -67,13 +60,17 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   xmlSubstituteEntitiesDefault(1);
 
   held.text = XmlTextOf(xmlDoc);
-  held.input = ParseUntrustedXml(held.text);
+  held.input = ParseUntrustedXml(held.text, kXsltprocParseOptions);
   if (!held.input) return Fail(Error::ParsingXml);
 
   held.text = XmlTextOf(xsl);
-  held.stylesheetDocument = ParseUntrustedXml(held.text);
+  held.stylesheetDocument = ParseUntrustedXml(held.text, kXsltprocParseOptions);
   if (!held.stylesheetDocument) return Fail(Error::ParsingSchemaXml);
+  // Both texts are parsed under the one name "noname.xml", and libxslt tells documents apart by
+  // name: document('') would find the input document under the stylesheet's name and hand that
+  // back. The stylesheet goes by a name of its own; nothing is ever loaded by either name.
   NameAsStylesheet(held.stylesheetDocument.get());
+  noStylesheetLoads.ServeStylesheet(held.text);
 
   // The EXSLT extensions, as xsltproc offers them. libxslt's globals are cleaned up after every
   // call, so they are registered again for each.
@@ -83,15 +80,19 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
   static_cast<void>(held.stylesheetDocument.release());  // the stylesheet frees it from now on
 
   held.result = ApplyConfined(held.stylesheet.get(), held.input.get());
-  if (!held.result || !SerialisesWellFormed(held.result.get())) return Fail(Error::TransformingXml);
+  if (!held.result) return Fail(Error::TransformingXml);
+  // Markup with such a namespace name or attribute default would not parse again; a text result
+  // writes neither.
+  if (!WritesText(held.stylesheet.get()) && !SerialisesWellFormed(held.result.get()))
+    return Fail(Error::TransformingXml);
 
-  // No text at all means the serialiser gave up (an xsl:output encoding it cannot write, memory,
-  // a result longer than the component hands back): that is a failed transformation, not an
-  // empty result.
-  std::optional<SerializedXml> serialised = SerializeXml(held.result.get());
+  // Written as the stylesheet's xsl:output asks, as xsltproc writes it. No text at all means the
+  // serialiser gave up (an xsl:output encoding it cannot write, memory, a result longer than the
+  // component hands back): that is a failed transformation, not an empty result.
+  std::optional<SerializedXml> serialised = SerializeXsltResult(held.result.get(), held.stylesheet.get());
   if (!serialised) return Fail(Error::TransformingXml);
   held.result.reset();
-  // The bytes are in the encoding the result document names (xsl:output), UTF-8 when none.
+  // The bytes are in the stylesheet's output encoding, UTF-8 when it names none.
   BSTR text = SerializedXmlToBstr(*serialised);
   if (text == nullptr) return Fail(Error::TransformingXml);
   out.reset(text);

@@ -58,29 +58,6 @@ struct ParserContextFree {
   void operator()(xmlParserCtxtPtr ctxt) const { xmlFreeParserCtxt(ctxt); }
 };
 
-// Collects what libxml2's writer hands over, up to kLongestSerializedXml bytes; past that, or when
-// memory runs out, the write fails, which stops the writer. (Nothing may be thrown through
-// libxml2's frames.)
-struct BoundedText {
-  std::string bytes;
-  bool failed = false;
-
-  static int Write(void* context, const char* buffer, int length) noexcept {
-    auto* text = static_cast<BoundedText*>(context);
-    if (length < 0 || static_cast<std::size_t>(length) > kLongestSerializedXml - text->bytes.size()) {
-      text->failed = true;
-      return -1;
-    }
-    try {
-      text->bytes.append(buffer, static_cast<std::size_t>(length));
-    } catch (const std::bad_alloc&) {
-      text->failed = true;
-      return -1;
-    }
-    return length;
-  }
-};
-
 // libxml2's converters work on its buffers, whose sizes are ints inside; the bytes go through in
 // pieces of this size so that no buffer comes near that, whatever the length of the text.
 constexpr std::size_t kDecodePiece = std::size_t{1} << 20;
@@ -115,6 +92,21 @@ bool DecodeToUtf8(xmlCharEncodingHandlerPtr handler, std::string_view bytes, std
 
 }  // namespace
 
+int BoundedText::Write(void* context, const char* buffer, int length) noexcept {
+  auto* text = static_cast<BoundedText*>(context);
+  if (length < 0 || static_cast<std::size_t>(length) > kLongestSerializedXml - text->bytes.size()) {
+    text->failed = true;
+    return -1;
+  }
+  try {
+    text->bytes.append(buffer, static_cast<std::size_t>(length));
+  } catch (const std::bad_alloc&) {
+    text->failed = true;
+    return -1;
+  }
+  return length;
+}
+
 ExternalLoadBlocker::ExternalLoadBlocker()
     : previous_(xmlGetExternalEntityLoader()), refusedAtStart_(refusedLoads) {
   xmlSetExternalEntityLoader(RefuseLoad);
@@ -124,7 +116,7 @@ ExternalLoadBlocker::~ExternalLoadBlocker() { xmlSetExternalEntityLoader(previou
 
 int ExternalLoadBlocker::Refused() const { return refusedLoads - refusedAtStart_; }
 
-UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
+UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions) {
   if (!text) return nullptr;
   ExternalLoadBlocker blocker;
   // The length counts the terminating zero byte, which libxml2 takes as the end of the input.
@@ -144,7 +136,8 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text) {
   const std::unique_ptr<xmlParserCtxt, ParserContextFree> ctxt(xmlNewParserCtxt());
   if (!ctxt) return nullptr;
   EntityExpansionBudget budget(ctxt.get(), EntityExpansionBudget::LimitFor(text.view().size()));
-  UniqueXmlDoc doc(xmlCtxtReadMemory(ctxt.get(), text.data(), text.length, "noname.xml", nullptr, kOptions));
+  UniqueXmlDoc doc(
+      xmlCtxtReadMemory(ctxt.get(), text.data(), text.length, "noname.xml", nullptr, kOptions | moreOptions));
   if (!doc || budget.Exceeded() || blocker.Refused() > 0) return nullptr;
 
   // The encoding the document is written back in: the one its declaration names, as spelled

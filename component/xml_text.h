@@ -50,7 +50,9 @@ Utf8Text XmlTextOf(BSTR text);
 //
 // An encoding named in the declaration other than UTF-8 is kept on the document (when libxml2 can
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.
-UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text);
+// `moreOptions` are libxml2 parser options added to the component's own (Transform parses as
+// xsltproc does, with XML_PARSE_DTDATTR and XML_PARSE_NOCDATA).
+UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions = 0);
 
 // Whether libxml2's serialiser writes the document so that it parses again. It writes namespace
 // names, and the default values of the internal subset's attribute declarations, as they are held,
@@ -65,6 +67,15 @@ bool SerialisesWellFormed(xmlDocPtr doc);
 struct SerializedXml {
   std::string bytes;
   std::string encoding;  // the document's encoding when it was written; empty for none
+};
+
+// Collects what a libxml2 writer (xmlSaveToIO, xmlOutputBufferCreateIO) hands over, up to
+// kLongestSerializedXml bytes; past that, or when memory runs out, the write fails, which stops
+// the writer. (Nothing may be thrown through libxml2's frames.)
+struct BoundedText {
+  std::string bytes;
+  bool failed = false;
+  static int Write(void* context, const char* buffer, int length) noexcept;
 };
 
 // Nullopt when libxml2 cannot write the document (an encoding it has no converter for, memory)

@@ -1,10 +1,14 @@
 #include "transform/transform_support.h"
 
 #include "component/bstr.h"
+#include "component/xml_text.h"
 #include "support/bstr_helpers.h"
 
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
+#include <libxslt/imports.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -168,6 +172,34 @@ std::optional<std::string> Xsltproc(const std::string& stylesheet, const std::st
   return output;
 }
 
+namespace {
+
+void Ignore(void* /*context*/, const char* /*message*/, ...) {}
+
+std::string CompiledOutputEncoding(const std::string& stylesheet) {
+  xsltSetGenericErrorFunc(nullptr, Ignore);
+  xmlSetGenericErrorFunc(nullptr, Ignore);
+  xsltStylesheetPtr style = xsltParseStylesheetFile(reinterpret_cast<const xmlChar*>(stylesheet.c_str()));
+  std::string name;
+  if (style != nullptr) {
+    const xmlChar* encoding = nullptr;
+    XSLT_GET_IMPORT_PTR(encoding, style, encoding)
+    if (encoding != nullptr) name = reinterpret_cast<const char*>(encoding);
+    xsltFreeStylesheet(style);
+  }
+  xsltSetGenericErrorFunc(nullptr, nullptr);
+  xmlSetGenericErrorFunc(nullptr, nullptr);
+  return name;
+}
+
+}  // namespace
+
+std::optional<std::u16string> XsltprocText(const std::string& bytes, const std::string& stylesheet) {
+  const std::string encoding = CompiledOutputEncoding(stylesheet);
+  return Take(SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(bytes.data()), static_cast<int>(bytes.size()),
+                                  encoding.empty() ? nullptr : reinterpret_cast<const xmlChar*>(encoding.c_str())));
+}
+
 std::optional<std::string> CanonicalTree(const std::string& bytes, bool ignoreDeclaredEncoding) {
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | (ignoreDeclaredEncoding ? XML_PARSE_IGNORE_ENC : 0);
   xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "compared.xml",
@@ -179,18 +211,6 @@ std::optional<std::string> CanonicalTree(const std::string& bytes, bool ignoreDe
   if (size < 0 || canonical == nullptr) return std::nullopt;
   std::string text(reinterpret_cast<const char*>(canonical), static_cast<std::size_t>(size));
   xmlFree(canonical);
-  return text;
-}
-
-std::optional<std::string> TextContent(const std::string& utf8) {
-  xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), "text.xml", "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (doc == nullptr) return std::nullopt;
-  xmlChar* content = xmlNodeGetContent(xmlDocGetRootElement(doc));
-  std::optional<std::string> text;
-  if (content != nullptr) text = reinterpret_cast<const char*>(content);
-  xmlFree(content);
-  xmlFreeDoc(doc);
   return text;
 }
 

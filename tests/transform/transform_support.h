@@ -91,13 +91,15 @@ class StderrCapture {
 // xsltproc's output bytes for the stylesheet and document files; nullopt when it fails.
 std::optional<std::string> Xsltproc(const std::string& stylesheet, const std::string& document);
 
+// xsltproc's output bytes for `stylesheet` (a file) read as characters: decoded from the output
+// encoding that libxslt compiles from the stylesheet, imports included. Nullopt when they do not
+// decode.
+std::optional<std::u16string> XsltprocText(const std::string& bytes, const std::string& stylesheet);
+
 // Canonical XML (inclusive 1.0, comments kept) of a document, as a comparable text. `bytes` are
 // read in the encoding their declaration names; text that was already decoded into a string is
 // given as UTF-8 with `ignoreDeclaredEncoding`. Nullopt when it does not parse.
 std::optional<std::string> CanonicalTree(const std::string& bytes, bool ignoreDeclaredEncoding);
-
-// The text content of a UTF-8 document's root element; nullopt when it does not parse.
-std::optional<std::string> TextContent(const std::string& utf8);
 
 // The XML declaration at the start of a serialised document, or "" when there is none.
 std::string XmlDeclaration(const std::string& text);

@@ -160,11 +160,41 @@ TEST_F(TransformTest, Utf8ResultIsCountedInUtf16UnitsExactly) {
   EXPECT_EQ(outcome.tml->size(), std::u16string(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r></r>\n").size() + 3);
 }
 
-TEST_F(TransformTest, WithoutAnOutputEncodingNonAsciiComesAsCharacterReferences) {
-  // The serialiser writes a result that names no encoding in ASCII.
+TEST_F(TransformTest, WithoutAnOutputEncodingTheResultIsUtf8) {
+  // libxslt writes a result that names no encoding in UTF-8, characters as they are.
   SetXmlDoc(u"<a>\u010d\U0001F600</a>");
   EXPECT_EQ(RunTransform(object, Stylesheet(u"<xsl:template match='/'><r><xsl:value-of select='a'/></r></xsl:template>")).tml,
-            u"<?xml version=\"1.0\"?>\n<r>&#x10D;&#x1F600;</r>\n");
+            u"<?xml version=\"1.0\"?>\n<r>\u010d\U0001F600</r>\n");
+}
+
+TEST_F(TransformTest, TextOutputIsTheTextAlone) {
+  SetXmlDoc(u"<a>Hello &amp; more &lt;b&gt;</a>");
+  EXPECT_EQ(RunTransform(object, Stylesheet(u"<xsl:output method='text'/><xsl:template match='/'><xsl:value-of select='a'/></xsl:template>")).tml,
+            u"Hello & more <b>");
+}
+
+TEST_F(TransformTest, AnEmptyResultIsAnEmptyStringAndNoError) {
+  // The serialiser writes nothing for a result tree with nothing in it; that is not its failure.
+  SetXmlDoc(u"<a/>");
+  for (const char16_t* method : {u"xml", u"html", u"text"}) {
+    const TransformOutcome outcome =
+        RunTransform(object, Stylesheet(std::u16string(u"<xsl:output method='") + method + u"'/><xsl:template match='/'/>"));
+    EXPECT_EQ(outcome.tml, u"") << test::ToUtf8(method);
+    EXPECT_EQ(outcome.errorNo, 0) << test::ToUtf8(method);
+    EXPECT_EQ(outcome.errorStr, std::nullopt);
+  }
+}
+
+TEST_F(TransformTest, TextsAreReadAsXsltprocReadsThem) {
+  // CDATA sections are text in XSLT's data model: a copy is escaped text, merged with its
+  // neighbours. Attributes the internal subset gives a default value are there.
+  SetXmlDoc(u"<!DOCTYPE a [<!ATTLIST a kind CDATA 'plain'>]><a>x<![CDATA[<&>]]>y</a>");
+  EXPECT_EQ(RunTransform(object, Stylesheet(u"<xsl:template match='/'><r k='{a/@kind}' n='{count(a/node())}'><xsl:copy-of select='a/node()'/></r></xsl:template>")).tml,
+            u"<?xml version=\"1.0\"?>\n<r k=\"plain\" n=\"1\">x&lt;&amp;&gt;y</r>\n");
+  // The same goes for the stylesheet: a CDATA section in a template is literal text.
+  SetXmlDoc(u"<a/>");
+  EXPECT_EQ(RunTransform(object, Stylesheet(u"<xsl:template match='/'><r><![CDATA[<&>]]></r></xsl:template>")).tml,
+            u"<?xml version=\"1.0\"?>\n<r>&lt;&amp;&gt;</r>\n");
 }
 
 TEST_F(TransformTest, DeclaredEncodingOfTheInputDoesNotChangeHowItsTextIsRead) {
@@ -323,6 +353,18 @@ TEST_F(TransformTest, DocumentOfTheStylesheetItselfStillWorks) {
   const TransformOutcome outcome = RunTransform(object, xsl);
   EXPECT_EQ(outcome.tml, u"<?xml version=\"1.0\"?>\n<r>two</r>\n");
   EXPECT_EQ(outcome.errorNo, 0);
+}
+
+TEST_F(TransformTest, DocumentOfTheStylesheetIsTheStylesheetAsWritten) {
+  // As xsltproc reads its stylesheet file again: whitespace and all, not the compiled tree.
+  SetXmlDoc(u"<a/>");
+  const std::u16string xsl =
+      u"<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>\n"
+      u"  <xsl:template match='/'><r><xsl:value-of select=\"count(document('')/*/node())\"/></r></xsl:template>\n"
+      u"</xsl:stylesheet>";
+  for (int call = 0; call < 2; ++call) {
+    EXPECT_EQ(RunTransform(object, xsl).tml, u"<?xml version=\"1.0\"?>\n<r>3</r>\n") << call;
+  }
 }
 
 TEST_F(TransformTest, TwoObjectsShareOneReport) {
