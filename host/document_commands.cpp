@@ -148,6 +148,18 @@ int TransformCommand(const Arguments& arguments) {
   // The result is written in the encoding the stylesheet asks for, as xsltproc writes it; its
   // text alone does not always say which (method text or html has no XML declaration).
   const std::string outputEncoding = StylesheetOutputEncoding(stylesheetText);
+  std::vector<Variant> stylesheet;
+  stylesheet.push_back(MakeString(stylesheetText));
+  Apartment apartment;
+  EnsureComponentRegistered();
+  ComPtr<IDispatch> object = CreateObject(kSignatureProgId);
+  DispatchClient signature(object.get());
+  signature.Put(u"XmlDoc", std::move(document));
+  const std::u16string result = ToText(signature.Call(u"Transform", std::move(stylesheet)));
+  if (ToLong(signature.Get(u"ErrorNo")) != 0) {
+    return Fail(ComponentError(signature, {.document = input, .stylesheet = *stylesheetPath, .stylesheetText = &stylesheetText}));
+  }
+  WriteAll(output, EncodeXsltOutput(result, outputEncoding));
   return 0;
 }
 

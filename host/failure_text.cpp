@@ -76,7 +76,7 @@ const std::map<long, std::string>& Sentences() {
       {36, "the issuer name or the serial number to look for is missing"},
       {37, "the stylesheet is not well-formed XML"},
       {38, "the stylesheet is not a valid XSLT stylesheet"},
-      {39, "applying the stylesheet gave no result"},
+      {39, "the stylesheet could not be applied to the document, or its result could not be written (an output method or encoding the serialiser does not know)"},
       {40, "no certificate was chosen: the selection dialog was cancelled or could not be shown"},
       {41, "signing is not allowed in a browser process that runs in protected mode"},
   };

@@ -149,7 +149,7 @@ TEST_F(XslOutputFailure, PrefixedMethodsFailAsInXsltproc) {
     EXPECT_EQ(outcome.tml, u"");
     const host::test::Result command = world_.Quillbox({"transform", "--xsl", world_.Path("style.xsl"), world_.Path("doc.xml")});
     EXPECT_EQ(command.status, 1);
-    EXPECT_EQ(command.err, "ERR_TRANSFORMING_XML (39)\n");
+    EXPECT_TRUE(command.err.starts_with("ERR_TRANSFORMING_XML (39): ")) << command.err;
   }
 }
 
