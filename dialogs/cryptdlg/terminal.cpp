@@ -3,6 +3,7 @@
 #include "display_text.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,34 @@ volatile sig_atomic_t gCaught = 0;
 
 void Catch(int signal) { gCaught = signal; }
 
+// Holds the prompt signals back on this thread except while it waits for input. A signal that
+// came between a check of the flag and a blocking read would otherwise leave the read waiting for
+// a line that Ctrl-C has just thrown away; ppoll lets them in only while it waits.
+class SignalsOnlyWhileWaiting {
+ public:
+  SignalsOnlyWhileWaiting() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : kPromptSignals) sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &original_);
+    waiting_ = original_;
+    for (const int signal : kPromptSignals) sigdelset(&waiting_, signal);
+  }
+  ~SignalsOnlyWhileWaiting() { pthread_sigmask(SIG_SETMASK, &original_, nullptr); }
+  SignalsOnlyWhileWaiting(const SignalsOnlyWhileWaiting&) = delete;
+  SignalsOnlyWhileWaiting& operator=(const SignalsOnlyWhileWaiting&) = delete;
+
+  // Waits until `fd` can be read or a signal arrives (false, EINTR).
+  bool WaitForInput(int fd) const {
+    pollfd wait{fd, POLLIN, 0};
+    return ppoll(&wait, 1, nullptr, &waiting_) >= 0;
+  }
+
+ private:
+  sigset_t original_{};
+  sigset_t waiting_{};
+};
+
 }  // namespace
 
 Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
@@ -25,7 +54,7 @@ Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
   struct sigaction catching {};
   catching.sa_handler = Catch;
   sigemptyset(&catching.sa_mask);
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &catching, &previous_[i]);
+  for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) sigaction(kPromptSignals[i], &catching, &previous_[i]);
   catching_ = true;
   termios quiet = saved_;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -37,7 +66,7 @@ Terminal::QuietInput::QuietInput(const Terminal& terminal) : fd_(terminal.fd_) {
 Terminal::QuietInput::~QuietInput() {
   if (active_) tcsetattr(fd_, TCSANOW, &saved_);
   if (!catching_) return;
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+  for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) sigaction(kPromptSignals[i], &previous_[i], nullptr);
   // Now that echo is back, the signal does what it would have done: end the process, stop it,
   // or reach the host's own handler (or nothing, when the host ignores it).
   if (const int caught = gCaught; caught != 0) {
@@ -74,9 +103,15 @@ std::optional<Terminal::Line> Terminal::ReadLine(std::size_t maxBytes, bool secr
   Line line;
   line.text.reserve(maxBytes + 1);  // no reallocation, so no stray copies of a secret
   bool readAny = false;
+  const SignalsOnlyWhileWaiting signals;
   for (;;) {
     char c = 0;
-    const ssize_t n = read(fd_, &c, 1);
+    ssize_t n = -1;
+    if (Interrupted()) {
+      errno = EINTR;
+    } else if (signals.WaitForInput(fd_)) {
+      n = read(fd_, &c, 1);
+    }
     if (n < 0 && errno == EINTR) {
       if (!Interrupted()) continue;
       if (secret) Wipe(line.text);

@@ -12,6 +12,9 @@
 
 namespace qb::cryptdlg {
 
+// The signals that end or stop a process at a prompt, which quiet input holds back.
+inline constexpr int kPromptSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGALRM, SIGPIPE};
+
 class Terminal {
  public:
   // The controlling terminal, or nothing when the process has none.
@@ -45,12 +48,11 @@ class Terminal {
     ~QuietInput();
 
    private:
-    static constexpr int kSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGALRM, SIGPIPE};
     int fd_;
     termios saved_{};
     bool active_ = false;
     bool catching_ = false;
-    struct sigaction previous_[std::size(kSignals)]{};
+    struct sigaction previous_[std::size(kPromptSignals)]{};
   };
 
  private:
