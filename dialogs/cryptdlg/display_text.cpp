@@ -76,7 +76,7 @@ std::string SerialText(const CRYPT_INTEGER_BLOB& serial) {
   return text;
 }
 
-std::string TimeText(const FILETIME& time) {
+std::optional<std::tm> UtcParts(const FILETIME& time) {
   // FILETIME counts 100-nanosecond intervals since 1601-01-01 UTC.
   constexpr std::int64_t kTicksPerSecond = 10'000'000;
   constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
@@ -84,9 +84,15 @@ std::string TimeText(const FILETIME& time) {
   const std::time_t seconds =
       static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970);
   std::tm parts{};
-  if (gmtime_r(&seconds, &parts) == nullptr) return {};
+  if (gmtime_r(&seconds, &parts) == nullptr) return std::nullopt;
+  return parts;
+}
+
+std::string TimeText(const FILETIME& time) {
+  const std::optional<std::tm> parts = UtcParts(time);
+  if (!parts) return {};
   char text[40];
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &*parts);
   return std::string(text, length);
 }
 

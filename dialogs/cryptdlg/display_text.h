@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,8 @@ std::string NameText(PCCERT_CONTEXT certificate, const CERT_NAME_BLOB& name);
 // hexadecimal digits each, no separators.
 std::string SerialText(const CRYPT_INTEGER_BLOB& serial);
 // A validity bound as "YYYY-MM-DD HH:MM:SS UTC"; empty for a time that cannot be represented.
+// The calendar date and time of a FILETIME in UTC; nothing for a time gmtime cannot express.
+std::optional<std::tm> UtcParts(const FILETIME& time);
 std::string TimeText(const FILETIME& time);
 
 // Wipes a buffer that held a password, in a way the compiler may not drop.

@@ -8,18 +8,13 @@
 namespace qb::cryptdlg {
 
 std::string DateText(const FILETIME& time) {
-  constexpr std::int64_t kTicksPerSecond = 10'000'000;
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
-  const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-  const std::time_t seconds =
-      static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970);
-  std::tm parts{};
-  if (gmtime_r(&seconds, &parts) == nullptr) return {};
+  const std::optional<std::tm> parts = UtcParts(time);
+  if (!parts) return {};
   // TRANSLATORS: the strftime form of a date (numbers only: month names would follow the host's
   // LC_TIME, not the user's language). Slovenian writes 15. 1. 2026.
   const std::string format = Tr(QB_N_("%Y-%m-%d"));
   char text[64];
-  const std::size_t length = std::strftime(text, sizeof text, format.c_str(), &parts);
+  const std::size_t length = std::strftime(text, sizeof text, format.c_str(), &*parts);
   return std::string(text, length);
 }
 

@@ -3,6 +3,7 @@
 #include "certs/cert_handles.h"
 #include "component/error_report.h"
 #include "component/signature.h"
+#include "store_lookup_fixture.h"
 #include "support/module_lock_audit.h"
 
 #include <gtest/gtest.h>
@@ -10,19 +11,8 @@
 namespace quillbox::test {
 namespace {
 
-class CertificateLookup : public ModuleLockAudit {
+class CertificateLookup : public StoreLookup {
  protected:
-  void SetUp() override {
-    ClearErrorState();
-    store.reset(CertOpenSystemStoreA(0, "MY"));
-    ASSERT_TRUE(store);
-  }
-  void TearDown() override {
-    ClearErrorState();
-    held.Release();
-    ModuleLockAudit::TearDown();
-  }
-
   void ByIssuerSerial(const std::u16string& issuer, const std::u16string& serial) {
     object.put_CertFindOption(FindByIssuerSerial);
     object.put_CertIssuerName(TempBstr(issuer));
@@ -38,10 +28,6 @@ class CertificateLookup : public ModuleLockAudit {
     BSTR text = TheErrorState().ErrorStr;
     return text != nullptr ? std::u16string(text) : std::u16string();
   }
-
-  UniqueCertStore store;
-  HeldSignature held;
-  Signature& object = *held;
 };
 
 TEST_F(CertificateLookup, ByIssuerAndSerial) {

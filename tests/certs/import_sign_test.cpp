@@ -9,6 +9,7 @@
 #include "support/crypto_session.h"
 #include "support/nss_store.h"
 #include "support/sign_document.h"
+#include "store_lookup_fixture.h"
 #include "support/module_lock_audit.h"
 
 #include <qbcrypt.h>
@@ -59,23 +60,7 @@ class ImportedDatabase : public ::testing::Environment {
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ImportedDatabase);
 
-class ImportedCertificate : public ModuleLockAudit {
- protected:
-  void SetUp() override {
-    ClearErrorState();
-    store.reset(CertOpenSystemStoreA(0, "MY"));
-    ASSERT_TRUE(store);
-  }
-  void TearDown() override {
-    ClearErrorState();
-    held.Release();
-    ModuleLockAudit::TearDown();
-  }
-
-  UniqueCertStore store;
-  HeldSignature held;
-  Signature& object = *held;
-};
+using ImportedCertificate = StoreLookup;
 
 TEST_F(ImportedCertificate, FoundByIssuerAndSerial) {
   object.put_CertIssuerName(TempBstr(kIssuerText));

@@ -5,6 +5,7 @@
 #include "certs/cert_handles.h"
 #include "component/error_report.h"
 #include "support/bstr_helpers.h"
+#include "store_lookup_fixture.h"
 #include "support/module_lock_audit.h"
 #include "support/openssl_ca.h"
 
@@ -143,22 +144,7 @@ TEST(ValidityOrder, SubjectSearchTakesTheRenewedCertificate) {
   CertFreeCertificateContext(found);
 }
 
-class ComponentLookup : public ModuleLockAudit {
- protected:
-  void SetUp() override {
-    ClearErrorState();
-    store.reset(CertOpenSystemStoreA(0, "MY"));
-    ASSERT_TRUE(store);
-  }
-  void TearDown() override {
-    ClearErrorState();
-    held.Release();
-    ModuleLockAudit::TearDown();
-  }
-  UniqueCertStore store;
-  HeldSignature held;
-  Signature& object = *held;
-};
+using ComponentLookup = StoreLookup;
 
 TEST_F(ComponentLookup, BySubjectTakesTheRenewedByIssuerAndSerialTheOneNamed) {
   object.put_CertFindOption(FindBySubject);
