@@ -1,8 +1,8 @@
 #include "component/xml_text.h"
 
-#include "component/xml_bounds.h"
-
+#include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
+#include "component/xml_bounds.h"
 
 #include <libxml/encoding.h>
 #include <libxml/xmlsave.h>
@@ -32,15 +32,7 @@ bool IsUtf8(const std::string& name) {
   return upper == "UTF-8" || upper == "UTF8";
 }
 
-struct BufferDeleter {
-  void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
-};
-using UniqueBuffer = std::unique_ptr<xmlBuffer, BufferDeleter>;
 
-struct HandlerCloser {
-  void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
-};
-using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
 
 // libxml2 looks a converter up in its own table, then in iconv, then in ICU. ICU matches names
 // loosely ("windows1250") and its converter, as libxml2 drives it, drops a character the encoding

@@ -1,5 +1,7 @@
 #include "component/xslt_result.h"
 
+#include "common/libxml_owners.h"
+
 #include <libxml/encoding.h>
 #include <libxml/xmlIO.h>
 #include <libxslt/imports.h>
@@ -10,16 +12,7 @@
 namespace quillbox {
 namespace {
 
-struct HandlerCloser {
-  void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
-};
-using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
 
-// Closing the buffer closes its converter with it, and reports whether everything was written.
-struct OutputBufferCloser {
-  void operator()(xmlOutputBufferPtr buffer) const { xmlOutputBufferClose(buffer); }
-};
-using UniqueOutputBuffer = std::unique_ptr<xmlOutputBuffer, OutputBufferCloser>;
 
 const xmlChar* OutputEncoding(xsltStylesheetPtr style) {
   const xmlChar* encoding = nullptr;

@@ -1,5 +1,6 @@
 #include "host/xml_file.h"
 
+#include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
 
 #include "host/text.h"
@@ -26,15 +27,7 @@ bool IsUtf8Name(const std::string& name) {
   return name.empty() || upper == "UTF-8" || upper == "UTF8";
 }
 
-struct BufferDeleter {
-  void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
-};
-using UniqueBuffer = std::unique_ptr<xmlBuffer, BufferDeleter>;
 
-struct HandlerCloser {
-  void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
-};
-using UniqueHandler = std::unique_ptr<xmlCharEncodingHandler, HandlerCloser>;
 
 UniqueHandler HandlerFor(const std::string& name) {
   UniqueHandler handler(xmlFindCharEncodingHandler(name.c_str()));

@@ -1,5 +1,7 @@
 #include "host/xslt_output.h"
 
+#include "common/libxml_owners.h"
+
 #include "host/text.h"
 #include "host/xml_file.h"
 
@@ -21,12 +23,6 @@ struct DocFreer {
 };
 struct CharsFreer {
   void operator()(xmlChar* text) const { xmlFree(text); }
-};
-struct HandlerCloser {
-  void operator()(xmlCharEncodingHandlerPtr handler) const { xmlCharEncCloseFunc(handler); }
-};
-struct OutputBufferCloser {
-  void operator()(xmlOutputBufferPtr buffer) const { xmlOutputBufferClose(buffer); }
 };
 
 bool IsXslt(xmlNodePtr node, const char* name) {
@@ -70,13 +66,13 @@ std::string StylesheetOutputEncoding(std::u16string_view stylesheet) {
 std::string EncodeXsltOutput(std::u16string_view text, const std::string& encoding) {
   const std::string utf8 = Utf16ToUtf8(text);
   if (encoding.empty()) return utf8;
-  std::unique_ptr<xmlCharEncodingHandler, HandlerCloser> converter(xmlFindCharEncodingHandler(encoding.c_str()));
+  UniqueHandler converter(xmlFindCharEncodingHandler(encoding.c_str()));
   if (!converter) throw EncodingError("the encoding '" + encoding + "' is not supported");
   // libxslt writes UTF-8 itself, without a converter.
   if (xmlStrEqual(reinterpret_cast<const xmlChar*>(converter->name), reinterpret_cast<const xmlChar*>("UTF-8"))) return utf8;
 
   Collected collected;
-  std::unique_ptr<xmlOutputBuffer, OutputBufferCloser> buffer(
+  UniqueOutputBuffer buffer(
       xmlOutputBufferCreateIO(Collected::Write, nullptr, &collected, converter.get()));
   if (!buffer) throw std::bad_alloc();
   static_cast<void>(converter.release());  // closed with the buffer
