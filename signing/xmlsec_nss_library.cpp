@@ -48,9 +48,20 @@ UniqueNssCert NssCertificateFor(PCCERT_CONTEXT certificate) {
 void ReportMissingPrivateKey(CERTCertificate* cert) {
   PK11SlotInfo* slot = cert->slot;
   if (slot != nullptr && PK11_NeedLogin(slot) && !PK11_IsLoggedIn(slot, nullptr)) {
+    // A card is unlocked with a PIN, the software database with its password; a locked PIN is
+    // not asked for at all, and wants unlocking rather than another try.
+    const bool card = !PK11_IsInternalKeySlot(slot);
+    CK_TOKEN_INFO info{};
+    if (PK11_GetTokenInfo(slot, &info) == SECSuccess && (info.flags & CKF_USER_PIN_LOCKED) != 0) {
+      xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+                  "the private key is on token \"%s\", whose %s is locked after too many wrong tries; it must be "
+                  "unlocked (with the card's PUK or by its administrator) before it can sign",
+                  PK11_GetTokenName(slot), card ? "PIN" : "password");
+      return;
+    }
     xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
-                "the private key is on token \"%s\", which needs a password, and none was given",
-                PK11_GetTokenName(slot));
+                "the private key is on token \"%s\", which needs a %s, and no right one was given",
+                PK11_GetTokenName(slot), card ? "PIN" : "password");
     return;
   }
   xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,

@@ -100,6 +100,7 @@ TEST_F(CardStore, WrongPinsAreAskedForThreeTimesInAllAndSaidToBeWrong) {
                                                          {"PIN for Quillbox Card: ", "3\n"}});
   EXPECT_TRUE(run.reported.starts_with("status=1 echo=on\n")) << run.reported;
   EXPECT_NE(run.reported.find("ERR_ADOPT_CERT_KEY (6)"), std::string::npos) << run.reported;
+  EXPECT_NE(run.reported.find("which needs a PIN, and no right one was given"), std::string::npos) << run.reported;
   EXPECT_EQ(Count(run.transcript, "PIN for Quillbox Card: "), 3u) << run.transcript;
   EXPECT_EQ(Count(run.transcript, "The PIN was not accepted."), 2u) << run.transcript;
   EXPECT_NE(run.transcript.find("2 tries are left."), std::string::npos) << run.transcript;
@@ -158,6 +159,7 @@ TEST_F(GuardedCard, LockedTokenIsAnErrorAtOnce) {
   world_->Set("QUILLBOX_TEST_PIN_STATE", "locked");
   const TerminalRun run = world_->RunOnTerminal(Sign(), {});
   EXPECT_TRUE(run.reported.starts_with("status=1")) << run.reported;
+  EXPECT_NE(run.reported.find("whose PIN is locked"), std::string::npos) << run.reported;
   EXPECT_EQ(run.transcript.find("PIN for"), std::string::npos) << run.transcript;
   const QuillboxResult listed = world_->Run({"certs"});
   EXPECT_NE(listed.out.find("key:     on token \"Quillbox Card\" (locked"), std::string::npos) << listed.out;
