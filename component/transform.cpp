@@ -1,12 +1,13 @@
 // Transform: applies a stylesheet that a page's script hands over as text to XmlDoc and gives the
 // result back as text. Both texts come from a web page, so neither may make the component read
 // or write anything beyond them, and nothing of the XML libraries' process-wide setup outlives the
-// call except the two parser defaults that the component has always left switched on.
+// call: the parser defaults it switches on are put back with everything else when it returns.
 #include "component/bstr.h"
 #include "component/confined_xslt.h"
 #include "component/error_report.h"
 #include "component/quiet_xml_errors.h"
 #include "component/signature.h"
+#include "component/xml_library_use.h"
 #include "component/xml_text.h"
 #include "component/xslt_handles.h"
 #include "component/xslt_result.h"
@@ -102,6 +103,7 @@ bool RunTransform(BSTR xmlDoc, BSTR xsl, UniqueBstr& out) {
 }  // namespace
 
 HRESULT Signature::Transform(BSTR xsl, BSTR* tml) {
+  const XmlLibraryUse libraries;
   UniqueBstr result(SysAllocStringLen(u"", 0));
   ClearErrorState();
   UniqueBstr transformed;

@@ -3,6 +3,8 @@
 
 #include "component/bstr.h"
 #include "component/error_report.h"
+#include "component/quiet_xml_errors.h"
+#include "component/xml_library_use.h"
 #include "component/xml_text.h"
 #include "server/protected_mode.h"
 #include "signing/crypto_session.h"
@@ -71,6 +73,11 @@ bool Signature::CheckSignInputs() {
 }
 
 HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
+  // First in, last out: the libraries' settings and hooks are put back after the session ends
+  // (xmlsec's end leaves its own entity loader installed), and no other thread's call runs in
+  // between. Canonicalisation's diagnostics are the host's business no more than the parser's.
+  const XmlLibraryUse libraries;
+  const QuietXmlErrors quiet;
   VARIANT_BOOL ignored = VARIANT_FALSE;
   VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
   result = VARIANT_FALSE;

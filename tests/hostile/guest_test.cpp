@@ -1,0 +1,140 @@
+// The component as a guest in its host's process: the host's own libxml2 and libxslt behave the
+// same before and after Signs and Transforms and after the module is unloaded, and objects on
+// several apartment threads sign and transform at the same time.
+#include "hostile/scripted_signature.h"
+#include "hostile/signer_store.h"
+#include "hostile/texts.h"
+#include "support/temp_registry.h"
+
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxslt/documents.h>
+#include <libxslt/security.h>
+#include <libxslt/xslt.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quillbox::test {
+namespace {
+
+// What of the libraries' process-wide state the host relies on.
+struct HostLibraryState {
+  xmlExternalEntityLoader entityLoader = xmlGetExternalEntityLoader();
+  int substituteEntities = xmlSubstituteEntitiesDefaultValue;
+  int loadExtDtd = xmlLoadExtDtdDefaultValue;
+  int indentTreeOutput = xmlIndentTreeOutput;
+  int keepBlanks = xmlKeepBlanksDefaultValue;
+  xmlGenericErrorFunc genericError = xmlGenericError;
+  xmlStructuredErrorFunc structuredError = xmlStructuredError;
+  xsltDocLoaderFunc documentLoader = xsltDocDefaultLoader;
+  xsltSecurityPrefsPtr securityPrefs = xsltGetDefaultSecurityPrefs();
+  int maxDepth = xsltMaxDepth;
+  bool operator==(const HostLibraryState&) const = default;
+};
+
+// The host parses a document of its own that names a local file as an external entity, with
+// the process's defaults, as a host's code does without thinking about them.
+class HostDocument {
+ public:
+  HostDocument() {
+    std::ofstream(directory_.path() / "secret.txt") << "the host's secret";
+    std::ofstream(directory_.path() / "page.xml")
+        << "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://" << (directory_.path() / "secret.txt").string()
+        << "'>]><r>&x;</r>";
+  }
+  std::string Parse() const {
+    xmlDocPtr doc = xmlReadFile((directory_.path() / "page.xml").c_str(), nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc == nullptr) return "<no document>";
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(doc, &text, &size);
+    std::string out(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+    xmlFree(text);
+    xmlFreeDoc(doc);
+    return out;
+  }
+
+ private:
+  TempDirectory directory_;
+};
+
+using Guest = ScriptedSignature;
+
+TEST_F(Guest, TheHostsOwnLibrariesAreAsItLeftThemAfterSignTransformAndUnloading) {
+  const HostLibraryState before;
+  const HostDocument page;
+  const std::string parsedBefore = page.Parse();
+  ASSERT_EQ(parsedBefore.find("the host's secret"), std::string::npos) << parsedBefore;
+
+  ExpectSignedBySigner(SignAdvanced(u"<form><a>1</a></form>"));
+  ASSERT_EQ(PutText(u"XmlDoc", u"<form><a>1</a></form>"), S_OK);
+  EXPECT_FALSE(TransformText(kCopyDocument).empty());
+  EXPECT_EQ(ErrorNo(), 0);
+  EXPECT_TRUE(HostLibraryState() == before) << "a call left a setting or hook of the XML libraries changed";
+  EXPECT_EQ(page.Parse(), parsedBefore);
+
+  object_->Release();
+  object_ = nullptr;
+  ExpectModuleCanUnload(module_);
+  FreeLibrary(module_);
+  module_ = nullptr;
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(ModuleMapped());
+  // Nothing points into the unloaded module: the host's parse runs as it did before.
+  EXPECT_TRUE(HostLibraryState() == before);
+  EXPECT_EQ(page.Parse(), parsedBefore);
+}
+
+TEST_F(Guest, ObjectsOnSeveralThreadsSignAndTransformAtOnce) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 5;
+  std::atomic<int> signedCount = 0;
+  std::atomic<int> transformedCount = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return;
+      IDispatch* object = Create();
+      if (object != nullptr) {
+        Script script(object);
+        const std::u16string document = u"<form thread='" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u"'><a>1</a></form>";
+        for (int round = 0; round < kRounds; ++round) {
+          script.Put(u"CertFindOption", MakeI4(1));
+          script.PutText(u"CertSubject", u"Test Signer");
+          script.PutText(u"XmlDoc", document);
+          VARIANT ok;
+          VariantInit(&ok);
+          if (script.Call(u"Sign", DISPATCH_METHOD, nullptr, 0, &ok) == S_OK && ok.vt == VT_BOOL && ok.boolVal == VARIANT_TRUE &&
+              script.Text(u"XmlDoc").find(u"</Signature></form>") != std::u16string::npos) {
+            ++signedCount;
+          }
+          script.PutText(u"XmlDoc", document);
+          VARIANT xsl;
+          VariantInit(&xsl);
+          xsl.vt = VT_BSTR;
+          xsl.bstrVal = SysAllocStringLen(kCopyDocument.data(), static_cast<UINT>(kCopyDocument.size()));
+          VARIANT result;
+          VariantInit(&result);
+          if (script.Call(u"Transform", DISPATCH_METHOD, &xsl, 1, &result) == S_OK && result.vt == VT_BSTR &&
+              std::u16string(result.bstrVal, SysStringLen(result.bstrVal)).find(u"thread=\"") != std::u16string::npos) {
+            ++transformedCount;
+          }
+          VariantClear(&result);
+          VariantClear(&xsl);
+        }
+        object->Release();
+      }
+      CoUninitialize();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(signedCount, kThreads * kRounds);
+  EXPECT_EQ(transformedCount, kThreads * kRounds);
+}
+
+}  // namespace
+}  // namespace quillbox::test
