@@ -17,7 +17,7 @@ ctest --test-dir build --no-tests=error --output-on-failure -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLBOX_SANITIZE=ON -DQUILLBOX_BUILD_TESTS=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
+  LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
 
 bash scripts/memcheck.sh build
 bash fuzz/run --seed 1 --runs 10000

@@ -76,8 +76,10 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   // First in, last out: the libraries' settings and hooks are put back after the session ends
   // (xmlsec's end leaves its own entity loader installed), and no other thread's call runs in
   // between. Canonicalisation's diagnostics are the host's business no more than the parser's.
-  const XmlLibraryUse libraries;
-  const QuietXmlErrors quiet;
+  // Taken only once the call reaches the libraries: a call that stops at its checks leaves them
+  // untouched, not even initialised.
+  std::optional<XmlLibraryUse> libraries;
+  std::optional<QuietXmlErrors> quiet;
   VARIANT_BOOL ignored = VARIANT_FALSE;
   VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
   result = VARIANT_FALSE;
@@ -99,6 +101,8 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
     return S_OK;
   }
   if (!CheckSignInputs()) return S_OK;
+  libraries.emplace();
+  quiet.emplace();
   if (StartCryptoSession() != 0) return S_OK;
 
   SignatureLibrary& library = ActiveSignatureLibrary();
