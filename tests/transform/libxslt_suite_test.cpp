@@ -173,7 +173,14 @@ class LibxsltSuite : public test::ModuleLockAudit {
     // The command writes xsltproc's bytes.
     const std::string written = world_.Path("out");
     fs::remove(written);
-    const host::test::Result command = world_.Quillbox({"transform", "--xsl", c.stylesheet, "-o", written, c.document});
+    host::test::Result command = world_.Quillbox({"transform", "--xsl", c.stylesheet, "-o", written, c.document});
+    // In the sanitizer build, LeakSanitizer's own tracer now and then crashes while it suspends a
+    // process at exit ("Tracer caught signal 11"), over the hundreds of commands this suite runs.
+    // That is no verdict on the command, so it runs once more; a leak it reports still fails.
+    if (command.status != 0 && command.err.find("LeakSanitizer has encountered a fatal error") != std::string::npos) {
+      fs::remove(written);
+      command = world_.Quillbox({"transform", "--xsl", c.stylesheet, "-o", written, c.document});
+    }
     EXPECT_EQ(command.status, 0) << command.err;
     EXPECT_EQ(world_.Read("out"), reference.out);
     ++tally.compared;
