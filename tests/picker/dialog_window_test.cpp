@@ -136,11 +136,11 @@ TEST_F(WindowPicker, WithNothingUsableTheFirstRowStartsSelectedAndNotYetValidIsM
 TEST_F(WindowPicker, LongNamesFitA1024By768ScreenWithoutSidewaysScrolling) {
   const std::string longName = "CN=" + std::string(40, 'A') + " " + std::string(60, 'B') + " " + std::string(50, 'C') +
                                ", OU=" + std::string(120, 'D') + ", O=Quillbox Test, C=SI";
-  std::vector<FakeCertificateSpec> specs;
+  std::vector<FakeCertificateDescription> descriptions;
   for (int i = 0; i < 12; ++i)
-    specs.push_back({longName, longName, {static_cast<BYTE>(i + 1)}, FileTimeFromNow(-1), FileTimeFromNow(30),
+    descriptions.push_back({longName, longName, {static_cast<BYTE>(i + 1)}, FileTimeFromNow(-1), FileTimeFromNow(30),
                      KeyUsageValue(CERT_KEY_AGREEMENT_KEY_USAGE), std::string(90, 'T'), true});
-  FakeStore crowded(specs);
+  FakeStore crowded(descriptions);
   SeenWindow seen;
   const std::string screenshot = ArtifactPath("picker-long-names.png");
   EXPECT_EQ(Pick(

@@ -14,7 +14,7 @@ struct FakeCertificate {
   CERT_INFO info{};
   std::string keyUsageOid = szOID_KEY_USAGE;
   CERT_EXTENSION keyUsage{};
-  FakeCertificateSpec spec;
+  FakeCertificateDescription description;
   std::vector<BYTE> encoded;
   long references = 1;  // the store's own
   bool overReleased = false;
@@ -74,22 +74,22 @@ std::vector<BYTE> KeyUsageValue(BYTE bits) {
   return {0x03, 0x02, bits == 0 ? BYTE{0} : unused, bits};
 }
 
-FakeStore::FakeStore(const std::vector<FakeCertificateSpec>& certificates) : state_(std::make_unique<State>()) {
-  for (const FakeCertificateSpec& spec : certificates) {
+FakeStore::FakeStore(const std::vector<FakeCertificateDescription>& certificates) : state_(std::make_unique<State>()) {
+  for (const FakeCertificateDescription& description : certificates) {
     auto certificate = std::make_unique<FakeCertificate>();
-    certificate->spec = spec;
-    certificate->encoded.assign(spec.subject.begin(), spec.subject.end());
-    certificate->encoded.insert(certificate->encoded.end(), spec.serial.begin(), spec.serial.end());
-    certificate->info.Subject = BlobOf(certificate->spec.subject);
-    certificate->info.Issuer = BlobOf(certificate->spec.issuer);
-    certificate->info.SerialNumber = CRYPT_INTEGER_BLOB{static_cast<DWORD>(certificate->spec.serial.size()),
-                                                        certificate->spec.serial.data()};
-    certificate->info.NotBefore = spec.notBefore;
-    certificate->info.NotAfter = spec.notAfter;
-    if (!certificate->spec.keyUsage.empty()) {
+    certificate->description = description;
+    certificate->encoded.assign(description.subject.begin(), description.subject.end());
+    certificate->encoded.insert(certificate->encoded.end(), description.serial.begin(), description.serial.end());
+    certificate->info.Subject = BlobOf(certificate->description.subject);
+    certificate->info.Issuer = BlobOf(certificate->description.issuer);
+    certificate->info.SerialNumber = CRYPT_INTEGER_BLOB{static_cast<DWORD>(certificate->description.serial.size()),
+                                                        certificate->description.serial.data()};
+    certificate->info.NotBefore = description.notBefore;
+    certificate->info.NotAfter = description.notAfter;
+    if (!certificate->description.keyUsage.empty()) {
       certificate->keyUsage = CERT_EXTENSION{certificate->keyUsageOid.data(), TRUE,
-                                             {static_cast<DWORD>(certificate->spec.keyUsage.size()),
-                                              certificate->spec.keyUsage.data()}};
+                                             {static_cast<DWORD>(certificate->description.keyUsage.size()),
+                                              certificate->description.keyUsage.data()}};
       certificate->info.cExtension = 1;
       certificate->info.rgExtension = &certificate->keyUsage;
     }
@@ -200,19 +200,19 @@ DWORD WINAPI CertNameToStrA(DWORD, PCERT_NAME_BLOB name, DWORD strType, LPSTR te
   return copied + 1;
 }
 
-// The platform's answer to where a certificate's key is, as the spec of each certificate says.
+// The platform's answer to where a certificate's key is, as each certificate's description says.
 BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR tokenName, DWORD size, BOOL* hardware) {
   FakeCertificate* fake = quillbox::test::Lookup(certificate);
-  if (fake == nullptr || fake->spec.keyToken.empty()) {
+  if (fake == nullptr || fake->description.keyToken.empty()) {
     SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
     return FALSE;
   }
   if (tokenName != nullptr && size > 0) {
-    const std::size_t length = std::min<std::size_t>(fake->spec.keyToken.size(), size - 1);
-    std::memcpy(tokenName, fake->spec.keyToken.data(), length);
+    const std::size_t length = std::min<std::size_t>(fake->description.keyToken.size(), size - 1);
+    std::memcpy(tokenName, fake->description.keyToken.data(), length);
     tokenName[length] = '\0';
   }
-  if (hardware != nullptr) *hardware = fake->spec.keyOnDevice ? TRUE : FALSE;
+  if (hardware != nullptr) *hardware = fake->description.keyOnDevice ? TRUE : FALSE;
   return TRUE;
 }
 

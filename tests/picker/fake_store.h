@@ -13,7 +13,7 @@
 
 namespace quillbox::test {
 
-struct FakeCertificateSpec {
+struct FakeCertificateDescription {
   std::string subject;      // what CertNameToStrA renders, in the ANSI code page
   std::string issuer;
   std::vector<BYTE> serial;  // least significant byte first, as the store keeps it
@@ -33,7 +33,7 @@ std::vector<BYTE> KeyUsageValue(BYTE bits);
 
 class FakeStore {
  public:
-  explicit FakeStore(const std::vector<FakeCertificateSpec>& certificates);
+  explicit FakeStore(const std::vector<FakeCertificateDescription>& certificates);
   FakeStore(const FakeStore&) = delete;
   FakeStore& operator=(const FakeStore&) = delete;
   ~FakeStore();

@@ -23,7 +23,7 @@ FILETIME Plus(FILETIME time, std::int64_t ticks) {
   return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
 }
 
-FakeCertificateSpec Spec(std::string subject, std::vector<BYTE> keyUsage = {}, std::string token = "Soft") {
+FakeCertificateDescription Description(std::string subject, std::vector<BYTE> keyUsage = {}, std::string token = "Soft") {
   return {std::move(subject), "CN=Test CA, O=Quillbox Test, C=SI", {0x01}, FileTimeOf(2024, 1, 1),
           FileTimeOf(2025, 1, 1, 12), std::move(keyUsage), std::move(token)};
 }
@@ -35,26 +35,26 @@ class PickerRows : public ::testing::Test {
     setenv("LC_ALL", "C", 1);
     unsetenv("LANGUAGE");
   }
-  CertificateRow Row(const FakeCertificateSpec& spec, FILETIME now = FileTimeOf(2024, 6, 1)) {
-    FakeStore store({spec});
+  CertificateRow Row(const FakeCertificateDescription& description, FILETIME now = FileTimeOf(2024, 6, 1)) {
+    FakeStore store({description});
     return RowFor(store.At(0), now);
   }
 };
 
 TEST_F(PickerRows, HolderAndIssuerAreTheirCommonNamesOrOrganisations) {
-  const CertificateRow row = Row(Spec("CN=Ana Novak, OU=Sales, O=Quillbox Test, C=SI"));
+  const CertificateRow row = Row(Description("CN=Ana Novak, OU=Sales, O=Quillbox Test, C=SI"));
   EXPECT_EQ(row.holder, "Ana Novak");
   EXPECT_EQ(row.issuerName, "Test CA");
   EXPECT_EQ(row.subject, "CN=Ana Novak, OU=Sales, O=Quillbox Test, C=SI");
   EXPECT_EQ(row.serial, "01");
 
-  FakeCertificateSpec noCommonName = Spec("O=\"Novak, d.o.o.\", C=SI");
+  FakeCertificateDescription noCommonName = Description("O=\"Novak, d.o.o.\", C=SI");
   noCommonName.issuer = "O=Other CA, C=SI";
   const CertificateRow organisation = Row(noCommonName);
   EXPECT_EQ(organisation.holder, "Novak, d.o.o.");
   EXPECT_EQ(organisation.issuerName, "Other CA");
 
-  FakeCertificateSpec bare = Spec("C=SI");
+  FakeCertificateDescription bare = Description("C=SI");
   bare.issuer = "C=SI";
   EXPECT_EQ(Row(bare).holder, "C=SI") << "a name without a person or organisation is shown whole";
 }
@@ -73,29 +73,29 @@ TEST_F(PickerRows, NamePartsUnquoteAndSplitOnlyOutsideQuotes) {
 }
 
 TEST_F(PickerRows, ValidityBoundsAreInclusive) {
-  const FakeCertificateSpec spec = Spec("CN=A");
-  EXPECT_EQ(Row(spec, spec.notBefore).validity, Validity::kValid);
-  EXPECT_EQ(Row(spec, spec.notAfter).validity, Validity::kValid);
-  EXPECT_EQ(Row(spec, Plus(spec.notBefore, -1)).validity, Validity::kNotYetValid);
-  EXPECT_EQ(Row(spec, Plus(spec.notAfter, 1)).validity, Validity::kExpired);
+  const FakeCertificateDescription description = Description("CN=A");
+  EXPECT_EQ(Row(description, description.notBefore).validity, Validity::kValid);
+  EXPECT_EQ(Row(description, description.notAfter).validity, Validity::kValid);
+  EXPECT_EQ(Row(description, Plus(description.notBefore, -1)).validity, Validity::kNotYetValid);
+  EXPECT_EQ(Row(description, Plus(description.notAfter, 1)).validity, Validity::kExpired);
 }
 
 TEST_F(PickerRows, KeyUsageAllowsSigningWithDigitalSignatureOrNonRepudiation) {
-  EXPECT_TRUE(Row(Spec("CN=A")).signingAllowed) << "no keyUsage: any use";
-  EXPECT_TRUE(Row(Spec("CN=A", KeyUsageValue(CERT_DIGITAL_SIGNATURE_KEY_USAGE))).signingAllowed);
-  EXPECT_TRUE(Row(Spec("CN=A", KeyUsageValue(CERT_NON_REPUDIATION_KEY_USAGE))).signingAllowed);
-  EXPECT_FALSE(Row(Spec("CN=A", KeyUsageValue(CERT_KEY_ENCIPHERMENT_KEY_USAGE | CERT_DATA_ENCIPHERMENT_KEY_USAGE)))
+  EXPECT_TRUE(Row(Description("CN=A")).signingAllowed) << "no keyUsage: any use";
+  EXPECT_TRUE(Row(Description("CN=A", KeyUsageValue(CERT_DIGITAL_SIGNATURE_KEY_USAGE))).signingAllowed);
+  EXPECT_TRUE(Row(Description("CN=A", KeyUsageValue(CERT_NON_REPUDIATION_KEY_USAGE))).signingAllowed);
+  EXPECT_FALSE(Row(Description("CN=A", KeyUsageValue(CERT_KEY_ENCIPHERMENT_KEY_USAGE | CERT_DATA_ENCIPHERMENT_KEY_USAGE)))
                    .signingAllowed);
-  EXPECT_FALSE(Row(Spec("CN=A", KeyUsageValue(CERT_KEY_CERT_SIGN_KEY_USAGE | CERT_CRL_SIGN_KEY_USAGE))).signingAllowed);
+  EXPECT_FALSE(Row(Description("CN=A", KeyUsageValue(CERT_KEY_CERT_SIGN_KEY_USAGE | CERT_CRL_SIGN_KEY_USAGE))).signingAllowed);
   // decipherOnly is the ninth bit: a second byte, seven bits unused.
-  EXPECT_FALSE(Row(Spec("CN=A", {0x03, 0x03, 0x07, CERT_KEY_AGREEMENT_KEY_USAGE, 0x80})).signingAllowed);
-  EXPECT_TRUE(Row(Spec("CN=A", {0x04, 0x02, 0x00, 0x00})).signingAllowed) << "unreadable: not refused";
+  EXPECT_FALSE(Row(Description("CN=A", {0x03, 0x03, 0x07, CERT_KEY_AGREEMENT_KEY_USAGE, 0x80})).signingAllowed);
+  EXPECT_TRUE(Row(Description("CN=A", {0x04, 0x02, 0x00, 0x00})).signingAllowed) << "unreadable: not refused";
 }
 
 TEST(IntendedKeyUsage, ReadsTheBitsAndTellsAbsentFromMalformed) {
-  FakeCertificateSpec spec{"CN=A", "CN=B", {0x01}, {}, {}, {0x03, 0x03, 0x07, 0x86, 0x80}, ""};
-  FakeStore store({spec, FakeCertificateSpec{"CN=A", "CN=B", {0x02}, {}, {}, {}, ""},
-                   FakeCertificateSpec{"CN=A", "CN=B", {0x03}, {}, {}, {0x03, 0x05, 0x00, 0x80}, ""}});
+  FakeCertificateDescription description{"CN=A", "CN=B", {0x01}, {}, {}, {0x03, 0x03, 0x07, 0x86, 0x80}, ""};
+  FakeStore store({description, FakeCertificateDescription{"CN=A", "CN=B", {0x02}, {}, {}, {}, ""},
+                   FakeCertificateDescription{"CN=A", "CN=B", {0x03}, {}, {}, {0x03, 0x05, 0x00, 0x80}, ""}});
   BYTE usage[3] = {0xEE, 0xEE, 0xEE};
   ASSERT_TRUE(CertGetIntendedKeyUsage(X509_ASN_ENCODING, store.At(0)->pCertInfo, usage, sizeof usage));
   EXPECT_EQ(usage[0], 0x86);
@@ -109,13 +109,13 @@ TEST(IntendedKeyUsage, ReadsTheBitsAndTellsAbsentFromMalformed) {
 }
 
 TEST_F(PickerRows, KeyPlaceAndTokenComeFromTheStore) {
-  FakeCertificateSpec card = Spec("CN=A", {}, "Ana's card");
+  FakeCertificateDescription card = Description("CN=A", {}, "Ana's card");
   card.keyOnDevice = true;
   const CertificateRow onCard = Row(card);
   EXPECT_EQ(onCard.keyPlace, KeyPlace::kDevice);
   EXPECT_EQ(onCard.tokenName, "Ana's card");
-  EXPECT_EQ(Row(Spec("CN=A", {}, "NSS Certificate DB")).keyPlace, KeyPlace::kSoftware);
-  EXPECT_EQ(Row(Spec("CN=A", {}, "")).keyPlace, KeyPlace::kNone);
+  EXPECT_EQ(Row(Description("CN=A", {}, "NSS Certificate DB")).keyPlace, KeyPlace::kSoftware);
+  EXPECT_EQ(Row(Description("CN=A", {}, "")).keyPlace, KeyPlace::kNone);
 }
 
 TEST_F(PickerRows, SuggestedRowIsTheFirstUsableForSigningNow) {
@@ -140,7 +140,7 @@ TEST_F(PickerRows, SuggestedRowIsTheFirstUsableForSigningNow) {
 
 TEST_F(PickerRows, EnglishTextsSayValidityMarksAndKey) {
   using namespace qb::cryptdlg;
-  FakeCertificateSpec card = Spec("CN=A", KeyUsageValue(CERT_KEY_ENCIPHERMENT_KEY_USAGE), "Card 1");
+  FakeCertificateDescription card = Description("CN=A", KeyUsageValue(CERT_KEY_ENCIPHERMENT_KEY_USAGE), "Card 1");
   card.keyOnDevice = true;
   const CertificateRow valid = Row(card);
   EXPECT_EQ(ValidityText(valid), "valid until 2025-01-01");
@@ -148,12 +148,12 @@ TEST_F(PickerRows, EnglishTextsSayValidityMarksAndKey) {
   EXPECT_EQ(KeyText(valid), "key on card \"Card 1\"");
   EXPECT_EQ(Marks(valid), std::vector<std::string>{"Not for signing"});
 
-  const CertificateRow expired = Row(Spec("CN=A"), FileTimeOf(2025, 1, 2));
+  const CertificateRow expired = Row(Description("CN=A"), FileTimeOf(2025, 1, 2));
   EXPECT_EQ(ValidityText(expired), "expired on 2025-01-01");
   EXPECT_EQ(KeyText(expired), "key in \"Soft\"");
   EXPECT_EQ(Marks(expired), std::vector<std::string>{"Expired"});
 
-  const CertificateRow early = Row(Spec("CN=A", {}, ""), FileTimeOf(2023, 1, 2));
+  const CertificateRow early = Row(Description("CN=A", {}, ""), FileTimeOf(2023, 1, 2));
   EXPECT_EQ(ValidityText(early), "not valid before 2024-01-01");
   EXPECT_EQ(KeyText(early), "no private key");
   EXPECT_EQ(Marks(early), std::vector<std::string>{"Not yet valid"});

@@ -28,7 +28,7 @@ SelectRequest::SelectRequest(HCERTSTORE store, const char* title) : stores{store
   request.szHelpFileName = "";
 }
 
-std::vector<FakeCertificateSpec> SampleCertificates() {
+std::vector<FakeCertificateDescription> SampleCertificates() {
   return {
       {"CN=Ana Novak, O=Quillbox Test, C=SI", "CN=Test CA, O=Quillbox Test, C=SI", {0x0A, 0xFF, 0x3C, 0x01},
        FileTimeFromNow(-800), FileTimeFromNow(-30), KeyUsageValue(CERT_DIGITAL_SIGNATURE_KEY_USAGE),

@@ -68,7 +68,7 @@ struct SelectRequest {
 // order: Ana Novak's expired (key in the software database, for signing), Bojan Kralj's valid
 // but for key encipherment only, and Cvetka Zupan's valid for signing with its key on a card,
 // the one the picker suggests.
-std::vector<FakeCertificateSpec> SampleCertificates();
+std::vector<FakeCertificateDescription> SampleCertificates();
 
 // A date as the picker writes it in the row (`format` is the strftime form of the language).
 std::string DateOf(const FILETIME& time, const char* format = "%Y-%m-%d");
