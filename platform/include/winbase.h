@@ -1,4 +1,4 @@
-// kernel32: modules, resources, interlocked operations, critical sections, last error.
+// kernel32: modules, resources, interlocked operations, critical sections, threads, last error.
 #pragma once
 
 #include "windef.h"
@@ -54,7 +54,35 @@ QB_PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
 
 QB_PLATFORM_API DWORD WINAPI GetCurrentThreadId();
 
+// Threads. A thread handle is waited for once (WaitForSingleObject, INFINITE or 0) and closed
+// once; closing the handle of a thread still running lets it run on to its end.
+using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID parameter);
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+QB_PLATFORM_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                                           LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
+                                           LPDWORD threadId);
+QB_PLATFORM_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+QB_PLATFORM_API BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+QB_PLATFORM_API BOOL WINAPI CloseHandle(HANDLE handle);
+// The pseudo handle that stands for the calling thread wherever a thread handle is taken; it is
+// never closed.
+QB_PLATFORM_API HANDLE WINAPI GetCurrentThread();
+// The calling thread's stack, lowest and one past the highest address.
+QB_PLATFORM_API void WINAPI GetCurrentThreadStackLimits(PULONG_PTR lowLimit, PULONG_PTR highLimit);
+// Only the calling thread's times are known: creation and exit times are zero, kernel and user
+// time are the CPU time the thread has used, in 100-nanosecond units.
+QB_PLATFORM_API BOOL WINAPI GetThreadTimes(HANDLE thread, LPFILETIME creationTime, LPFILETIME exitTime,
+                                           LPFILETIME kernelTime, LPFILETIME userTime);
+
 }  // extern "C"
+
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 0x00000103u
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1

@@ -38,6 +38,7 @@ using UINT = std::uint32_t;
 using LONGLONG = std::int64_t;
 using ULONGLONG = std::uint64_t;
 using ULONG_PTR = std::uintptr_t;
+using PULONG_PTR = ULONG_PTR*;
 using LONG_PTR = std::intptr_t;
 using DWORD_PTR = std::uintptr_t;
 using UINT_PTR = std::uintptr_t;
