@@ -5,8 +5,6 @@
 #include <libxml/xmlstring.h>
 #include <libxslt/xsltutils.h>
 
-#include <climits>
-#include <cstdlib>
 #include <utility>
 
 namespace quillbox {
@@ -81,43 +79,27 @@ void NameAsStylesheet(xmlDocPtr stylesheet) {
   stylesheet->URL = xmlStrdup(reinterpret_cast<const xmlChar*>(kStylesheetName));
 }
 
-namespace {
-
-// Every XPath step the transformation takes counts towards one limit, the stylesheet's whole run
-// together: a few nested loops over a document's elements are billions of steps and would hold the
-// thread for hours. The benchmarks' stylesheet over a 50 MB form takes about 6.4 million; the
-// default, about seven seconds of steps on this class of machine, leaves room for far heavier
-// ones. An embedding host sets another with QUILLBOX_XPATH_OPERATION_LIMIT, read once.
-unsigned long XPathOperationLimit() {
-  static const unsigned long limit = [] {
-    constexpr unsigned long kDefault = 500'000'000;
-    const char* text = std::getenv("QUILLBOX_XPATH_OPERATION_LIMIT");
-    if (text == nullptr || *text == '\0') return kDefault;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    return *end == '\0' && value > 0 && value <= ULONG_MAX ? static_cast<unsigned long>(value) : kDefault;
-  }();
-  return limit;
-}
-
-}  // namespace
-
-UniqueXmlDoc ApplyConfined(xsltStylesheetPtr style, xmlDocPtr doc) {
+UniqueXmlDoc ApplyConfined(xsltStylesheetPtr style, xmlDocPtr doc, CallBudget& budget) {
   UniqueSecurityPrefs prefs = ForbidEveryAccess();
   if (!prefs) return nullptr;
   UniqueTransformContext context(xsltNewTransformContext(style, doc));
   if (!context) return nullptr;
   if (xsltSetCtxtSecurityPrefs(prefs.get(), context.get()) != 0) return nullptr;
   xsltSetTransformErrorFunc(context.get(), nullptr, QuietXmlErrors::Discard);
-  // libxslt hands its own limit to the XPath context it makes only when it makes it.
-  context->opLimit = XPathOperationLimit();
+  // Instructions, and XPath steps, each stop at the limit over the stylesheet's whole run: a few
+  // nested loops over a document's elements are billions of steps. libxslt hands its own limit
+  // to the XPath context it makes only when it makes it.
+  context->opLimit = static_cast<unsigned long>(budget.Limits().transformOperations);
   if (context->xpathCtxt != nullptr) context->xpathCtxt->opLimit = context->opLimit;
+  budget.Watch(context.get());
 
   const int refusedBefore = refusedAccesses;
   const char* noParameters[] = {nullptr};
   UniqueXmlDoc result(xsltApplyStylesheetUser(style, doc, noParameters, nullptr, nullptr, context.get()));
   const bool refused = refusedAccesses != refusedBefore;
-  const bool failed = context->state == XSLT_STATE_ERROR || context->state == XSLT_STATE_STOPPED;
+  const bool failed =
+      context->state == XSLT_STATE_ERROR || context->state == XSLT_STATE_STOPPED || budget.Exceeded();
+  budget.Watch(nullptr);
   if (refused || failed) return nullptr;
   return result;
 }

@@ -2,6 +2,7 @@
 // the documents handed to it.
 #pragma once
 
+#include "component/call_budget.h"
 #include "component/xml_text.h"
 #include "component/xslt_handles.h"
 
@@ -43,7 +44,7 @@ void NameAsStylesheet(xmlDocPtr stylesheet);
 // Applies `style` to `doc` with no parameters, every file and network access forbidden to the
 // stylesheet for this application only and its diagnostics discarded. Null when libxslt yields
 // no result, and also when an access was refused or the transformation stopped in error: a
-// partial tree is not the stylesheet's result.
-UniqueXmlDoc ApplyConfined(xsltStylesheetPtr style, xmlDocPtr doc);
+// partial tree is not the stylesheet's result. The transformation stops once `budget` is spent.
+UniqueXmlDoc ApplyConfined(xsltStylesheetPtr style, xmlDocPtr doc, CallBudget& budget);
 
 }  // namespace quillbox

@@ -2,6 +2,7 @@
 #include "component/signature.h"
 
 #include "component/bstr.h"
+#include "component/call_budget.h"
 #include "component/error_report.h"
 #include "component/quiet_xml_errors.h"
 #include "component/xml_library_use.h"
@@ -80,6 +81,8 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   // untouched, not even initialised.
   std::optional<XmlLibraryUse> libraries;
   std::optional<QuietXmlErrors> quiet;
+  // Whatever a step returned once the call's budget is spent is incomplete: that step failed.
+  std::optional<CallBudget> budget;
   VARIANT_BOOL ignored = VARIANT_FALSE;
   VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
   result = VARIANT_FALSE;
@@ -103,6 +106,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   if (!CheckSignInputs()) return S_OK;
   libraries.emplace();
   quiet.emplace();
+  budget.emplace(SysStringByteLen(XmlDoc_));
   if (StartCryptoSession() != 0) return S_OK;
 
   SignatureLibrary& library = ActiveSignatureLibrary();
@@ -111,7 +115,7 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   documentText = XmlTextOf(XmlDoc_);
   doc = ParseUntrustedXml(documentText);
   documentText = Utf8Text();  // the tree holds the document from here on
-  if (!doc || !SerialisesWellFormed(doc.get())) {
+  if (!doc || budget->Exceeded() || !SerialisesWellFormed(doc.get())) {
     SetError(Error::ParsingXml);
     return S_OK;
   }
@@ -142,18 +146,20 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   if (!key) return S_OK;
 
   context->signKey = key.get();
-  if (library.DSigCtxSign(context.get(), signature) != 0 || !CompleteX509Data(signature, certificate.get())) {
+  if (library.DSigCtxSign(context.get(), signature) != 0 || !CompleteX509Data(signature, certificate.get()) ||
+      budget->Exceeded()) {
     SetError(Error::SigningDoc);
     return S_OK;
   }
 
-  BSTR signedDocument = SerialiseDocument(doc, context);
-  if (signedDocument == nullptr) {
+  UniqueBstr signedDocument(SerialiseDocument(doc, context));
+  if (signedDocument && budget->Exceeded()) signedDocument.reset();
+  if (!signedDocument) {
     // Nothing to hand back: report it rather than empty XmlDoc under a success.
     SetError(Error::SigningDoc);
     return S_OK;
   }
-  AdoptXmlDoc(signedDocument);
+  AdoptXmlDoc(signedDocument.release());
   result = VARIANT_TRUE;
   return S_OK;
 }
