@@ -1,4 +1,5 @@
 // Sign end to end against a throwaway NSS store, each signature checked by xmlsec1.
+#include "component/call_budget.h"
 #include "component/xml_text.h"
 #include "signing/sign_fixture.h"
 #include "signing/verifier.h"
@@ -103,6 +104,26 @@ class Sign : public test::SignFixture {
     return n < signatures.size() ? signatures[n] : nullptr;
   }
 };
+
+// A document whose tree needs more than the call's memory is refused as unparsable, with nothing
+// half-signed handed back; the next call, with the budget the document needs, signs it.
+TEST_F(Sign, ADocumentBeyondTheMemoryBudgetIsRefusedAndSignsWithinIt) {
+  UseSigner();
+  std::u16string text = u"<r>";
+  for (int i = 0; i < 20'000; ++i) text += u"<item n='1'>text</item>";
+  text += u"</r>";
+  const CallLimits saved = CurrentCallLimits();
+  CallLimits tight = saved;
+  tight.memoryBytes = 256u << 10;
+  tight.memoryPerInputByte = 0;
+  SetCallLimits(tight);
+  SetXmlDoc(text);
+  const bool signedTight = RunSign();
+  SetCallLimits(saved);
+  EXPECT_FALSE(signedTight);
+  ExpectFailure(Error::ParsingXml, text);
+  SignOk(text);
+}
 
 TEST_F(Sign, SignsWithTheFoundCertificateAndVerifies) {
   UseSigner();
