@@ -237,18 +237,27 @@ void Database::Execute(const char* sql) {
   if (code != SQLITE_OK) throw StoreError{StatusFromSqlite(code)};
 }
 
-sqlite3_stmt* Database::Prepare(const char* sql) {
+sqlite3_stmt* Database::Prepare(std::string_view sql) {
   RequireOpen();
   auto found = statements_.find(sql);
   if (found != statements_.end()) return found->second;
+  // The key is made before preparing, so a failed allocation cannot leave a prepared statement
+  // that nothing owns.
+  std::string key(sql);
   sqlite3_stmt* statement = nullptr;
-  const int code = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+  const int code = sqlite3_prepare_v3(db_, key.data(), static_cast<int>(key.size()), SQLITE_PREPARE_PERSISTENT,
+                                      &statement, nullptr);
   if (code != SQLITE_OK) throw StoreError{StatusFromSqlite(code)};
-  statements_.emplace(sql, statement);
+  try {
+    statements_.emplace(std::move(key), statement);
+  } catch (...) {
+    sqlite3_finalize(statement);
+    throw;
+  }
   return statement;
 }
 
-Statement::Statement(const char* sql) : statement_(Database::Instance().Prepare(sql)) {}
+Statement::Statement(std::string_view sql) : statement_(Database::Instance().Prepare(sql)) {}
 
 Statement::~Statement() {
   sqlite3_reset(statement_);

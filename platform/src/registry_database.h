@@ -7,8 +7,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace qb::platform::registry {
@@ -31,7 +33,9 @@ class Database {
   // Throws unless a connection is open (for nested transactions).
   void RequireOpen() const;
   void Execute(const char* sql);
-  sqlite3_stmt* Prepare(const char* sql);
+  // The statement for this SQL text, prepared on first use and kept for the connection's life.
+  // Keyed by the text itself, so a text built at run time finds the statement its equal made.
+  sqlite3_stmt* Prepare(std::string_view sql);
   sqlite3* connection() const { return db_; }
 
   int depth = 0;                // transactions currently open, guarded by the lock
@@ -51,14 +55,19 @@ class Database {
   sqlite3* db_ = nullptr;
   std::string path_;
   int pid_ = 0;
-  std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  // Transparent hashing: looking a text up does not copy it.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_map<std::string, sqlite3_stmt*, TextHash, std::equal_to<>> statements_;
 };
 
 // A cached prepared statement, reset when the scope ends. Step() returns true for a row, false
 // when done, and throws StoreError on failure.
 class Statement {
  public:
-  explicit Statement(const char* sql);
+  explicit Statement(std::string_view sql);
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;

@@ -147,13 +147,13 @@ void Transaction::DeleteKey(KeyId key) {
   }
   {
     static const std::string sql = std::string(kSubtree) + "DELETE FROM vals WHERE key IN (SELECT id FROM subtree)";
-    Statement statement(sql.c_str());
+    Statement statement(sql);
     statement.BindInt(1, key);
     statement.Step();
   }
   {
     static const std::string sql = std::string(kSubtree) + "DELETE FROM keys WHERE id IN (SELECT id FROM subtree)";
-    Statement statement(sql.c_str());
+    Statement statement(sql);
     statement.BindInt(1, key);
     statement.Step();
   }
