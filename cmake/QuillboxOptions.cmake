@@ -1,4 +1,7 @@
-option(QUILLBOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+# ON (or address,undefined) builds with AddressSanitizer and UndefinedBehaviorSanitizer, thread with
+# ThreadSanitizer, which cannot share a process with AddressSanitizer.
+set(QUILLBOX_SANITIZE OFF CACHE STRING "Sanitizers to build with: OFF, ON (address,undefined) or thread")
+set_property(CACHE QUILLBOX_SANITIZE PROPERTY STRINGS OFF ON address,undefined thread)
 option(QUILLBOX_BUILD_TESTS "Build the GoogleTest suite" ON)
 option(QUILLBOX_BUILD_BENCH "Build the benchmark programs (bench/compare turns this on)" OFF)
 option(QUILLBOX_FUZZ "Build the fuzz targets as libFuzzer programs (clang only; fuzz/run turns this on)" OFF)
@@ -7,11 +10,16 @@ function(quillbox_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
-if(QUILLBOX_SANITIZE)
+if(QUILLBOX_SANITIZE STREQUAL "thread")
+  set(QUILLBOX_SANITIZER_FLAGS -fsanitize=thread)
+elseif(QUILLBOX_SANITIZE STREQUAL "address,undefined" OR QUILLBOX_SANITIZE)
+  set(QUILLBOX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+endif()
+if(QUILLBOX_SANITIZER_FLAGS)
   # Sanitizer runtime flags apply to every target, third-party test code included, so the whole
   # process is instrumented the same way.
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address,undefined)
+  add_compile_options(${QUILLBOX_SANITIZER_FLAGS} -fno-omit-frame-pointer)
+  add_link_options(${QUILLBOX_SANITIZER_FLAGS})
 endif()
 
 if(QUILLBOX_FUZZ)

@@ -76,15 +76,17 @@ const OLECHAR* ErrorName(LONG number) {
   return kErrorNames[number - 1];
 }
 
-ErrorState& TheErrorState() {
+LockedErrorState TheErrorState() {
+  static std::mutex mutex;
   static ErrorState state;
-  return state;
+  return {mutex, state};
 }
 
 void SetError(LONG number, const OLECHAR* name) {
-  ErrorState& state = TheErrorState();
-  state.ErrorNo = number;
-  Replace(state.ErrorStr, SysAllocString(name));
+  BSTR copy = SysAllocString(name);
+  const LockedErrorState state = TheErrorState();
+  state->ErrorNo = number;
+  Replace(state->ErrorStr, copy);
 }
 
 void SetError(Error error) {
@@ -93,25 +95,25 @@ void SetError(Error error) {
 }
 
 void ClearErrorState() {
-  ErrorState& state = TheErrorState();
-  state.ErrorDescTaken = 0;
-  state.ErrorNo = 0;
-  Replace(state.ErrorStr, nullptr);
-  Replace(state.ErrorDesc, nullptr);
+  const LockedErrorState state = TheErrorState();
+  state->ErrorDescTaken = 0;
+  state->ErrorNo = 0;
+  Replace(state->ErrorStr, nullptr);
+  Replace(state->ErrorDesc, nullptr);
 }
 
 void ClearErrorTexts() {
-  ErrorState& state = TheErrorState();
-  Replace(state.ErrorStr, nullptr);
-  Replace(state.ErrorDesc, nullptr);
+  const LockedErrorState state = TheErrorState();
+  Replace(state->ErrorStr, nullptr);
+  Replace(state->ErrorDesc, nullptr);
 }
 
 void CryptoErrorCallback(const char* file, int /*line*/, const char* func, const char* errorObject,
                          const char* errorSubject, int /*reason*/, const char* msg) {
-  ErrorState& state = TheErrorState();
-  if (state.ErrorDescTaken != 0) return;
-  state.ErrorDescTaken = 1;
-  Replace(state.ErrorDesc, nullptr);
+  const LockedErrorState state = TheErrorState();
+  if (state->ErrorDescTaken != 0) return;
+  state->ErrorDescTaken = 1;
+  Replace(state->ErrorDesc, nullptr);
 
   char buffer[kDescriptionBuffer] = {};
   std::size_t used = 0;
@@ -123,13 +125,13 @@ void CryptoErrorCallback(const char* file, int /*line*/, const char* func, const
 
   // The library's texts are read in the ANSI code page, as the rest of the system reads them.
   if (used == 0) {
-    state.ErrorDesc = SysAllocStringLen(u"", 0);
+    state->ErrorDesc = SysAllocStringLen(u"", 0);
     return;
   }
   const int units = MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(used), nullptr, 0);
   if (units <= 0) return;
-  state.ErrorDesc = SysAllocStringLen(nullptr, static_cast<UINT>(units));
-  if (state.ErrorDesc != nullptr) MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(used), state.ErrorDesc, units);
+  state->ErrorDesc = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  if (state->ErrorDesc != nullptr) MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(used), state->ErrorDesc, units);
 }
 
 }  // namespace quillbox

@@ -1,9 +1,13 @@
 // The process-wide error report that every Signature object reads: the number and name of the
-// last failure and the first crypto-library report of the current operation.
+// last failure and the first crypto-library report of the current operation. Objects on any
+// thread write and read it at once (checks before a call reaches the XML libraries, object
+// creation and the property reads run outside the libraries' lock), so it has a lock of its own.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
+
+#include <mutex>
 
 namespace quillbox {
 
@@ -64,7 +68,19 @@ struct ErrorState {
   BSTR ErrorDesc = nullptr;
   LONG ErrorDescTaken = 0;
 };
-ErrorState& TheErrorState();
+// The report, locked for as long as the returned object lives: to the end of the full expression
+// for a temporary (`TheErrorState()->ErrorNo`). The lock is not recursive, so no other function
+// of this file may be called while one is held.
+class LockedErrorState {
+ public:
+  LockedErrorState(std::mutex& mutex, ErrorState& state) : lock_(mutex), state_(state) {}
+  ErrorState* operator->() const { return &state_; }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+  ErrorState& state_;
+};
+LockedErrorState TheErrorState();
 
 // Records a failure: number and a copy of the name; the description is left alone.
 void SetError(LONG number, const OLECHAR* name);

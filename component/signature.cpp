@@ -150,24 +150,24 @@ HRESULT Signature::get_Version(BSTR* pVal) {
 }
 
 HRESULT Signature::get_ErrorNo(LONG* pVal) {
-  if (pVal != nullptr) *pVal = TheErrorState().ErrorNo;
+  if (pVal != nullptr) *pVal = TheErrorState()->ErrorNo;
   return S_OK;
 }
 HRESULT Signature::get_ErrorStr(BSTR* pVal) {
-  if (pVal != nullptr) *pVal = CopyWhole(TheErrorState().ErrorStr);
+  if (pVal != nullptr) *pVal = CopyWhole(TheErrorState()->ErrorStr);
   return S_OK;
 }
 HRESULT Signature::get_ErrorDesc(BSTR* pVal) {
-  if (pVal != nullptr) *pVal = CopyWhole(TheErrorState().ErrorDesc);
+  if (pVal != nullptr) *pVal = CopyWhole(TheErrorState()->ErrorDesc);
   return S_OK;
 }
 
 HRESULT Signature::Finalize() {
   FreeStrings();
-  ErrorState& state = TheErrorState();
-  Free(state.ErrorStr);
-  Free(state.ErrorDesc);
-  state.ErrorDescTaken = 0;
+  const LockedErrorState state = TheErrorState();
+  Free(state->ErrorStr);
+  Free(state->ErrorDesc);
+  state->ErrorDescTaken = 0;
   return S_OK;
 }
 

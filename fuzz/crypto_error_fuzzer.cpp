@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const int reason = data.ConsumeIntegral<int>();
     CryptoErrorCallback(Pointer(file), line, Pointer(func), Pointer(object), Pointer(subject), reason, Pointer(message));
 
-    const BSTR description = TheErrorState().ErrorDesc;
+    const BSTR description = TheErrorState()->ErrorDesc;
     const std::u16string now = description ? std::u16string(description, SysStringLen(description)) : u"<null>";
     if (i == 0) {
       first = now;
@@ -58,6 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
   }
   ClearErrorState();
-  Expect(TheErrorState().ErrorDesc == nullptr, "clearing the report kept the description");
+  Expect(TheErrorState()->ErrorDesc == nullptr, "clearing the report kept the description");
   return 0;
 }

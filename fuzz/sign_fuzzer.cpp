@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   Expect(object.Sign(&result) == S_OK, "Sign returned a failure status");
   fuzz::Text after;
   object.get_XmlDoc(after.out());
-  const LONG error = TheErrorState().ErrorNo;
+  const LONG error = TheErrorState()->ErrorNo;
   if (fuzz::Verbose()) std::fprintf(stderr, "Sign: %s, error %d\n", result == VARIANT_TRUE ? "signed" : "failed", static_cast<int>(error));
 
   if (result == VARIANT_FALSE) {

@@ -60,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   object.get_XmlDoc(after.out());
 
   if (fuzz::Verbose())
-    std::fprintf(stderr, "Transform: error %d, %zu units\n", static_cast<int>(TheErrorState().ErrorNo), result.view().size());
+    std::fprintf(stderr, "Transform: error %d, %zu units\n", static_cast<int>(TheErrorState()->ErrorNo), result.view().size());
   Expect((before.get() == nullptr) == (after.get() == nullptr) && before.view() == after.view(),
          "Transform changed XmlDoc");
-  if (TheErrorState().ErrorNo != 0) {
+  if (TheErrorState()->ErrorNo != 0) {
     Expect(result.get() != nullptr && result.view().empty(), "a failed Transform returned a result");
   } else {
     Expect(result.get() != nullptr, "a successful Transform returned no string");

@@ -31,7 +31,7 @@ class CertificatePicker : public ModuleLockAudit {
     EXPECT_EQ(object.ShowCertsDlg(&result), S_OK);
     return result;
   }
-  LONG ErrorNo() const { return TheErrorState().ErrorNo; }
+  LONG ErrorNo() const { return TheErrorState()->ErrorNo; }
 
   HeldSignature held;
   Signature& object = *held;
@@ -102,7 +102,7 @@ TEST_F(CertificatePicker, NoChoiceLeavesThePropertiesAndSetsError40) {
     FakeDialog dialog(mode);
     EXPECT_EQ(Show(), VARIANT_FALSE) << mode;
     EXPECT_EQ(ErrorNo(), 40) << mode;
-    EXPECT_EQ(std::u16string(TheErrorState().ErrorStr), u"ERR_NO_CERT_SELECTED") << mode;
+    EXPECT_EQ(std::u16string(TheErrorState()->ErrorStr), u"ERR_NO_CERT_SELECTED") << mode;
     EXPECT_EQ(Property(&Signature::get_CertIssuerName), u"CN=Before") << mode;
     EXPECT_EQ(Property(&Signature::get_CertSerial), u"AB") << mode;
   }

@@ -23,9 +23,9 @@ class CertificateLookup : public StoreLookup {
     object.put_CertSubject(TempBstr(subject));
   }
   UniqueCertContext Find() { return UniqueCertContext(object.FindCertificate(store.get())); }
-  LONG ErrorNo() const { return TheErrorState().ErrorNo; }
+  LONG ErrorNo() const { return TheErrorState()->ErrorNo; }
   std::u16string ErrorStr() const {
-    BSTR text = TheErrorState().ErrorStr;
+    BSTR text = TheErrorState()->ErrorStr;
     return text != nullptr ? std::u16string(text) : std::u16string();
   }
 };

@@ -97,7 +97,8 @@ class GuardedKey : public ModuleLockAudit {
     return true;
   }
   std::u16string ErrorDesc() const {
-    return TheErrorState().ErrorDesc != nullptr ? std::u16string(TheErrorState().ErrorDesc) : u"";
+    const LockedErrorState state = TheErrorState();
+    return state->ErrorDesc != nullptr ? std::u16string(state->ErrorDesc) : u"";
   }
 
   PromptLog log;
@@ -118,7 +119,7 @@ TEST_F(GuardedKey, StoreListsTheCertificateWithoutAskingForThePassword) {
 TEST_F(GuardedKey, NoAnswerFailsWithAClearError) {
   QbCryptSetPasswordPrompt(nullptr, nullptr);
   EXPECT_FALSE(BuildKey());
-  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 6);
   EXPECT_NE(ErrorDesc().find(u"needs a password"), std::u16string::npos) << std::string(ErrorDesc().begin(), ErrorDesc().end());
 }
 
@@ -131,7 +132,7 @@ TEST_F(GuardedKey, PromptAnswerUnlocksTheKey) {
   // A database is asked for its password, and says which database it is.
   EXPECT_EQ(log.pins, std::vector<BOOL>{FALSE});
   EXPECT_EQ(log.database, Database()->location());
-  EXPECT_EQ(TheErrorState().ErrorNo, 0);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 0);
 }
 
 TEST_F(GuardedKey, KeyInfoTellsThePasswordIsNeededWithoutAsking) {
@@ -160,7 +161,7 @@ TEST_F(GuardedKey, DecliningPromptFails) {
   log.answer = nullptr;
   EXPECT_FALSE(BuildKey());
   EXPECT_EQ(log.calls, 1);
-  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 6);
 }
 
 TEST_F(GuardedKey, WrongAnswersAreGivenUpAfterThreeWhateverAsks) {
@@ -169,12 +170,12 @@ TEST_F(GuardedKey, WrongAnswersAreGivenUpAfterThreeWhateverAsks) {
   EXPECT_EQ(log.calls, 3);
   EXPECT_EQ(log.retries, (std::vector<BOOL>{FALSE, TRUE, TRUE}));
   EXPECT_EQ(log.triesLeft, (std::vector<DWORD>{3, 2, 1}));
-  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 6);
   // A second key lookup in the same session is not a fresh three tries.
   ClearErrorState();
   EXPECT_FALSE(BuildKey());
   EXPECT_EQ(log.calls, 3);
-  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 6);
 }
 
 // The first answer wrong, the retry right: two answers, and the key is had.
@@ -206,7 +207,7 @@ TEST_F(GuardedKey, WrongPasswordFileIsTriedOnceAndThePromptNever) {
   setenv("QUILLBOX_NSS_PASSWORD_FILE", (dir / "password").c_str(), 1);
   log.answer = kPassword;
   EXPECT_FALSE(BuildKey());
-  EXPECT_EQ(TheErrorState().ErrorNo, 6);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 6);
   // Nor once the file is put right: the token has had its one answer from the file.
   WriteFile(dir / "password", std::string(kPassword) + "\n");
   ClearErrorState();

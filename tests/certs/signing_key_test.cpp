@@ -101,9 +101,10 @@ class SigningKey : public ModuleLockAudit {
     held.Release();
     ModuleLockAudit::TearDown();
   }
-  LONG ErrorNo() const { return TheErrorState().ErrorNo; }
+  LONG ErrorNo() const { return TheErrorState()->ErrorNo; }
   std::u16string ErrorStr() const {
-    return TheErrorState().ErrorStr != nullptr ? std::u16string(TheErrorState().ErrorStr) : u"";
+    const LockedErrorState state = TheErrorState();
+    return state->ErrorStr != nullptr ? std::u16string(state->ErrorStr) : u"";
   }
 
   CryptoSession session;

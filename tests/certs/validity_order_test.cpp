@@ -159,7 +159,7 @@ TEST_F(ComponentLookup, BySubjectTakesTheRenewedByIssuerAndSerialTheOneNamed) {
   object.put_CertIssuerName(TempBstr(u"CN=Quillbox Validity CA, O=Quillbox Tests, C=SI"));
   object.put_CertSerial(TempBstr(std::u16string(serial.begin(), serial.end())));
   found.reset(object.FindCertificate(store.get()));
-  ASSERT_TRUE(found) << TheErrorState().ErrorNo;
+  ASSERT_TRUE(found) << TheErrorState()->ErrorNo;
   EXPECT_EQ(NicknameOf(EncodedOf(found.get())), "holder-expired");
 }
 

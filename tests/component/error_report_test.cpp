@@ -21,7 +21,7 @@ class ErrorReport : public test::ModuleLockAudit {
     ClearErrorState();
     ModuleLockAudit::TearDown();
   }
-  static std::optional<std::u16string> Desc() { return Take(CopyWhole(TheErrorState().ErrorDesc)); }
+  static std::optional<std::u16string> Desc() { return Take(CopyWhole(TheErrorState()->ErrorDesc)); }
   static BSTR CopyWhole(BSTR b) { return b ? SysAllocStringLen(b, SysStringLen(b)) : nullptr; }
 };
 
@@ -41,12 +41,12 @@ TEST_F(ErrorReport, TableRunsOneToFortyOneWithoutGaps) {
 TEST_F(ErrorReport, SetErrorLeavesTheDescriptionAlone) {
   CryptoErrorCallback(nullptr, 0, nullptr, nullptr, nullptr, 0, "boom");
   SetError(Error::SigningDoc);
-  EXPECT_EQ(TheErrorState().ErrorNo, 33);
-  EXPECT_EQ(Take(CopyWhole(TheErrorState().ErrorStr)), u"ERR_SIGNING_DOC");
+  EXPECT_EQ(TheErrorState()->ErrorNo, 33);
+  EXPECT_EQ(Take(CopyWhole(TheErrorState()->ErrorStr)), u"ERR_SIGNING_DOC");
   EXPECT_EQ(Desc(), u"Message: boom, ");
   SetError(Error::CertNotFound);  // a later site wins
-  EXPECT_EQ(TheErrorState().ErrorNo, 31);
-  EXPECT_EQ(Take(CopyWhole(TheErrorState().ErrorStr)), u"ERR_CERT_NOT_FOUND");
+  EXPECT_EQ(TheErrorState()->ErrorNo, 31);
+  EXPECT_EQ(Take(CopyWhole(TheErrorState()->ErrorStr)), u"ERR_CERT_NOT_FOUND");
 }
 
 TEST_F(ErrorReport, DescriptionJoinsPresentPartsInOrder) {
@@ -64,7 +64,7 @@ TEST_F(ErrorReport, OnlyTheFirstReportIsTaken) {
   CryptoErrorCallback(nullptr, 0, nullptr, nullptr, nullptr, 0, "second");
   CryptoErrorCallback(nullptr, 0, nullptr, nullptr, nullptr, 0, "third");
   EXPECT_EQ(Desc(), u"Message: first, ");
-  EXPECT_EQ(TheErrorState().ErrorDescTaken, 1);
+  EXPECT_EQ(TheErrorState()->ErrorDescTaken, 1);
 }
 
 TEST_F(ErrorReport, AllNullReportGivesEmptyNotNull) {
@@ -85,13 +85,13 @@ TEST_F(ErrorReport, ClearingRules) {
   SetError(Error::ParsingXml);
   CryptoErrorCallback(nullptr, 0, nullptr, nullptr, nullptr, 0, "m");
   ClearErrorTexts();  // object creation
-  EXPECT_EQ(TheErrorState().ErrorNo, 13);
-  EXPECT_EQ(TheErrorState().ErrorStr, nullptr);
-  EXPECT_EQ(TheErrorState().ErrorDesc, nullptr);
-  EXPECT_EQ(TheErrorState().ErrorDescTaken, 1);  // kept: only Sign, Transform and Finalize reset it
+  EXPECT_EQ(TheErrorState()->ErrorNo, 13);
+  EXPECT_EQ(TheErrorState()->ErrorStr, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorDesc, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorDescTaken, 1);  // kept: only Sign, Transform and Finalize reset it
   ClearErrorState();
-  EXPECT_EQ(TheErrorState().ErrorNo, 0);
-  EXPECT_EQ(TheErrorState().ErrorDescTaken, 0);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 0);
+  EXPECT_EQ(TheErrorState()->ErrorDescTaken, 0);
 }
 
 TEST_F(ErrorReport, FreshProcessStateReadsAsNone) {
@@ -128,10 +128,10 @@ TEST_F(ErrorReport, FinalizeEmptiesTextsAndFlagButKeepsNumber) {
   SetError(Error::SigningDoc);
   CryptoErrorCallback(nullptr, 0, nullptr, nullptr, nullptr, 0, "why");
   EXPECT_EQ(object.Finalize(), S_OK);
-  EXPECT_EQ(TheErrorState().ErrorNo, 33);
-  EXPECT_EQ(TheErrorState().ErrorStr, nullptr);
-  EXPECT_EQ(TheErrorState().ErrorDesc, nullptr);
-  EXPECT_EQ(TheErrorState().ErrorDescTaken, 0);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 33);
+  EXPECT_EQ(TheErrorState()->ErrorStr, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorDesc, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorDescTaken, 0);
   EXPECT_EQ(object.Finalize(), S_OK);  // twice is harmless
 }
 

@@ -126,8 +126,8 @@ TEST_F(SignatureProperties, AccessorsNeverTouchTheErrorReport) {
   object.put_XmlDoc(TempBstr(u"x"));
   (void)Read(object, &Signature::get_XmlDoc);
   object.put_CertSerial(TempBstr(u"ab"));
-  EXPECT_EQ(TheErrorState().ErrorNo, 33);
-  ASSERT_NE(TheErrorState().ErrorStr, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 33);
+  ASSERT_NE(TheErrorState()->ErrorStr, nullptr);
 }
 
 TEST_F(SignatureProperties, FinalizeClearsStringsOnly) {

@@ -89,51 +89,68 @@ TEST_F(Guest, TheHostsOwnLibrariesAreAsItLeftThemAfterSignTransformAndUnloading)
   EXPECT_EQ(page.Parse(), parsedBefore);
 }
 
-TEST_F(Guest, ObjectsOnSeveralThreadsSignAndTransformAtOnce) {
-  constexpr int kThreads = 4;
-  constexpr int kRounds = 5;
+// What the objects of one thread got right.
+struct RoundCounts {
   std::atomic<int> signedCount = 0;
   std::atomic<int> transformedCount = 0;
+};
+
+// One round on an object of this thread's apartment: the signer signs the thread's own document,
+// which a Transform then copies. Each step that gives the right result is counted.
+void SignAndTransform(IDispatch* object, int thread, RoundCounts& counts) {
+  Script script(object);
+  const std::u16string document = u"<form thread='" + std::u16string(1, static_cast<char16_t>(u'0' + thread)) + u"'><a>1</a></form>";
+  script.Put(u"CertFindOption", MakeI4(1));
+  script.PutText(u"CertSubject", u"Test Signer");
+  script.PutText(u"XmlDoc", document);
+  VARIANT ok;
+  VariantInit(&ok);
+  if (script.Call(u"Sign", DISPATCH_METHOD, nullptr, 0, &ok) == S_OK && ok.vt == VT_BOOL && ok.boolVal == VARIANT_TRUE &&
+      script.Text(u"XmlDoc").find(u"</Signature></form>") != std::u16string::npos) {
+    ++counts.signedCount;
+  }
+  script.PutText(u"XmlDoc", document);
+  VARIANT xsl;
+  VariantInit(&xsl);
+  xsl.vt = VT_BSTR;
+  xsl.bstrVal = SysAllocStringLen(kCopyDocument.data(), static_cast<UINT>(kCopyDocument.size()));
+  VARIANT result;
+  VariantInit(&result);
+  if (script.Call(u"Transform", DISPATCH_METHOD, &xsl, 1, &result) == S_OK && result.vt == VT_BSTR &&
+      std::u16string(result.bstrVal, SysStringLen(result.bstrVal)).find(u"thread=\"") != std::u16string::npos) {
+    ++counts.transformedCount;
+  }
+  VariantClear(&result);
+  VariantClear(&xsl);
+}
+
+constexpr int kThreads = 4;
+constexpr int kRounds = 5;
+
+// Runs `body(t)` on kThreads apartment threads at once and waits for them all.
+template <typename Body>
+void OnApartmentThreads(Body body) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
+    threads.emplace_back([&body, t] {
       if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return;
-      IDispatch* object = Create();
-      if (object != nullptr) {
-        Script script(object);
-        const std::u16string document = u"<form thread='" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u"'><a>1</a></form>";
-        for (int round = 0; round < kRounds; ++round) {
-          script.Put(u"CertFindOption", MakeI4(1));
-          script.PutText(u"CertSubject", u"Test Signer");
-          script.PutText(u"XmlDoc", document);
-          VARIANT ok;
-          VariantInit(&ok);
-          if (script.Call(u"Sign", DISPATCH_METHOD, nullptr, 0, &ok) == S_OK && ok.vt == VT_BOOL && ok.boolVal == VARIANT_TRUE &&
-              script.Text(u"XmlDoc").find(u"</Signature></form>") != std::u16string::npos) {
-            ++signedCount;
-          }
-          script.PutText(u"XmlDoc", document);
-          VARIANT xsl;
-          VariantInit(&xsl);
-          xsl.vt = VT_BSTR;
-          xsl.bstrVal = SysAllocStringLen(kCopyDocument.data(), static_cast<UINT>(kCopyDocument.size()));
-          VARIANT result;
-          VariantInit(&result);
-          if (script.Call(u"Transform", DISPATCH_METHOD, &xsl, 1, &result) == S_OK && result.vt == VT_BSTR &&
-              std::u16string(result.bstrVal, SysStringLen(result.bstrVal)).find(u"thread=\"") != std::u16string::npos) {
-            ++transformedCount;
-          }
-          VariantClear(&result);
-          VariantClear(&xsl);
-        }
-        object->Release();
-      }
+      body(t);
       CoUninitialize();
     });
   }
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(signedCount, kThreads * kRounds);
-  EXPECT_EQ(transformedCount, kThreads * kRounds);
+}
+
+TEST_F(Guest, ObjectsOnSeveralThreadsSignAndTransformAtOnce) {
+  RoundCounts counts;
+  OnApartmentThreads([&](int t) {
+    IDispatch* object = Create();
+    if (object == nullptr) return;
+    for (int round = 0; round < kRounds; ++round) SignAndTransform(object, t, counts);
+    object->Release();
+  });
+  EXPECT_EQ(counts.signedCount, kThreads * kRounds);
+  EXPECT_EQ(counts.transformedCount, kThreads * kRounds);
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ TEST_F(RealStoreWindow, ChoosingInTheWindowRecordsTheTextsTheDialogShowed) {
   EXPECT_EQ(result, VARIANT_TRUE);
   EXPECT_EQ(Property(&Signature::get_CertIssuerName), fixture::kSigner.issuerText);
   EXPECT_EQ(Property(&Signature::get_CertSerial), "013CFF0A");
-  EXPECT_EQ(TheErrorState().ErrorNo, 0);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 0);
 
   // Every certificate of the store is offered, non-ASCII names included, and nothing else.
   for (const FixtureCertificate& certificate : fixture::kWithKeys)
@@ -143,7 +143,7 @@ TEST_F(RealStoreWindow, EscapeLeavesThePropertiesAndSetsError40) {
   SeenWindow seen;
   EXPECT_EQ(Show([](Driver& driver, const SeenWindow&) { driver.Run({"xdotool", "key", "Escape"}); }, seen),
             VARIANT_FALSE);
-  EXPECT_EQ(TheErrorState().ErrorNo, 40);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 40);
   EXPECT_EQ(Property(&Signature::get_CertSerial), "01");
   EXPECT_FALSE(seen.rows.empty());
 }

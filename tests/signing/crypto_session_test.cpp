@@ -20,7 +20,7 @@ class CryptoSession : public ::testing::Test {
 
   // A whole session on the real libraries, to show that what came before left them usable.
   static void ExpectFullSession() {
-    ASSERT_EQ(StartCryptoSession(), 0) << "error " << TheErrorState().ErrorNo;
+    ASSERT_EQ(StartCryptoSession(), 0) << "error " << TheErrorState()->ErrorNo;
     EndCryptoSession();
   }
 };
@@ -33,7 +33,7 @@ TEST_F(CryptoSession, StartsWithTheXmlLibrarySettingsAndEnds) {
   EXPECT_EQ(xmlIndentTreeOutput, 1);
   // xmlSubstituteEntitiesDefault returns the previous value: the session left it at 1.
   EXPECT_EQ(xmlSubstituteEntitiesDefault(1), 1);
-  EXPECT_EQ(TheErrorState().ErrorNo, 0);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 0);
   EndCryptoSession();
   ExpectFullSession();
 }
@@ -55,8 +55,8 @@ TEST_P(CryptoSessionStartFailure, RecordsItsErrorStopsAndStillEndsCleanly) {
   {
     ScopedSignatureLibrary scoped(library);
     EXPECT_EQ(StartCryptoSession(), -1);
-    EXPECT_EQ(TheErrorState().ErrorNo, static_cast<LONG>(failure.error));
-    EXPECT_EQ(test::Take(CopyWhole(TheErrorState().ErrorStr)), std::u16string(ErrorName(static_cast<LONG>(failure.error))));
+    EXPECT_EQ(TheErrorState()->ErrorNo, static_cast<LONG>(failure.error));
+    EXPECT_EQ(test::Take(CopyWhole(TheErrorState()->ErrorStr)), std::u16string(ErrorName(static_cast<LONG>(failure.error))));
     if (failure.firstSkipped != nullptr) {
       EXPECT_EQ(library.Calls(failure.firstSkipped), 0);
     }
@@ -67,7 +67,7 @@ TEST_P(CryptoSessionStartFailure, RecordsItsErrorStopsAndStillEndsCleanly) {
   EXPECT_EQ(library.Calls("Shutdown"), 1);
   ClearErrorState();
   ExpectFullSession();
-  EXPECT_EQ(TheErrorState().ErrorDesc, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorDesc, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, CryptoSessionStartFailure,
@@ -91,10 +91,10 @@ TEST_F(CryptoSession, EndingASessionThatNeverStartedIsHarmless) {
   ClearErrorState();
   EndCryptoSession();
   EndCryptoSession();
-  EXPECT_EQ(TheErrorState().ErrorDesc, nullptr);
-  EXPECT_EQ(TheErrorState().ErrorNo, 0);
+  EXPECT_EQ(TheErrorState()->ErrorDesc, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 0);
   ExpectFullSession();
-  EXPECT_EQ(TheErrorState().ErrorDesc, nullptr);
+  EXPECT_EQ(TheErrorState()->ErrorDesc, nullptr);
 }
 
 TEST_F(CryptoSession, RepeatedSessionsInOneProcess) {

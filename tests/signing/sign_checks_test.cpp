@@ -32,7 +32,7 @@ TEST_F(SignChecks, ANullResultPointerIsTolerated) {
 
 TEST_F(SignChecks, StartClearsTheEarlierError) {
   SetError(Error::SigningDoc);
-  TheErrorState().ErrorDescTaken = 1;
+  TheErrorState()->ErrorDescTaken = 1;
   SetXmlDoc(u"<a>");
   SetIssuerAndSerial();
   EXPECT_FALSE(RunSign());

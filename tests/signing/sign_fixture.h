@@ -35,9 +35,9 @@ class SignFixture : public ModuleLockAudit {
     object_.get_XmlDoc(&value);
     return Take(value).value_or(u"<null>");
   }
-  static LONG ErrorNo() { return TheErrorState().ErrorNo; }
-  static std::optional<std::u16string> ErrorStr() { return Take(CopyWhole(TheErrorState().ErrorStr)); }
-  static std::optional<std::u16string> ErrorDesc() { return Take(CopyWhole(TheErrorState().ErrorDesc)); }
+  static LONG ErrorNo() { return TheErrorState()->ErrorNo; }
+  static std::optional<std::u16string> ErrorStr() { return Take(CopyWhole(TheErrorState()->ErrorStr)); }
+  static std::optional<std::u16string> ErrorDesc() { return Take(CopyWhole(TheErrorState()->ErrorDesc)); }
 
   // Runs Sign through `library_`; true for VARIANT_TRUE, and the status must be S_OK.
   bool RunSign() {

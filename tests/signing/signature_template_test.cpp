@@ -70,7 +70,7 @@ TEST_F(SignatureTemplate, AdvancedLayoutNodeByNode) {
   ASSERT_TRUE(doc);
   xmlNodePtr signature = Build(doc.get(), VARIANT_TRUE, u"Ana", u"2024-05-01T10:00:00");
   ASSERT_NE(signature, nullptr);
-  EXPECT_EQ(TheErrorState().ErrorNo, 0);
+  EXPECT_EQ(TheErrorState()->ErrorNo, 0);
 
   xmlNodePtr root = xmlDocGetRootElement(doc.get());
   EXPECT_EQ(ElementNames(root), (Names{"child", "Signature"}));
@@ -201,7 +201,7 @@ TEST_F(SignatureTemplate, APropertyWithACharacterXmlCannotHoldIsRefused) {
     ASSERT_TRUE(doc);
     ClearErrorState();
     EXPECT_EQ(Build(doc.get(), VARIANT_TRUE, user, time), nullptr);
-    EXPECT_EQ(TheErrorState().ErrorNo, static_cast<LONG>(Error::AddingKvCustomNode));
+    EXPECT_EQ(TheErrorState()->ErrorNo, static_cast<LONG>(Error::AddingKvCustomNode));
   }
 }
 
@@ -245,8 +245,8 @@ TEST_P(SignatureTemplateFailure, RecordsTheStepsErrorAndStops) {
   library.FailAt(failure.call, failure.occurrence);
   ScopedSignatureLibrary scoped(library);
   EXPECT_EQ(Build(doc.get(), VARIANT_TRUE, u"Ana", u"now"), nullptr);
-  EXPECT_EQ(TheErrorState().ErrorNo, static_cast<LONG>(failure.error));
-  EXPECT_EQ(test::Take(CopyWhole(TheErrorState().ErrorStr)), std::u16string(ErrorName(static_cast<LONG>(failure.error))));
+  EXPECT_EQ(TheErrorState()->ErrorNo, static_cast<LONG>(failure.error));
+  EXPECT_EQ(test::Take(CopyWhole(TheErrorState()->ErrorStr)), std::u16string(ErrorName(static_cast<LONG>(failure.error))));
   if (failure.error != Error::AddingX509IssuerNode) {
     EXPECT_EQ(library.Calls("TmplX509DataAddIssuerSerial"), 0) << "a later step ran";
   }
