@@ -34,6 +34,17 @@ bool IsUtf8(const std::string& name) {
 
 
 
+// The converter a declared encoding is written with. Shift_JIS is written as Windows writes it, as
+// code page 932: iconv's SHIFT_JIS reads 0x5C and 0x7E as the yen sign and the overline, so a
+// signed document's backslashes and tildes came back as other characters than those signed.
+std::string ConverterFor(const std::string& declared) {
+  std::string upper;
+  for (char c : declared) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* name : {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "MS_KANJI", "CSSHIFTJIS", "X-SJIS"})
+    if (upper == name) return "CP932";
+  return declared;
+}
+
 // libxml2 looks a converter up in its own table, then in iconv, then in ICU. ICU matches names
 // loosely ("windows1250") and its converter, as libxml2 drives it, drops a character the encoding
 // lacks, or breaks the markup after it, where the others write a character reference: a document
@@ -136,7 +147,8 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions) {
   // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write
   // is not one the component could give back, and does not parse.
   const std::string declared = DeclaredXmlEncoding(text.view());
-  if (!declared.empty() && !IsUtf8(declared) && !WritesWhole(UniqueHandler{xmlFindCharEncodingHandler(declared.c_str())}))
+  if (!declared.empty() && !IsUtf8(declared) &&
+      !WritesWhole(UniqueHandler{xmlFindCharEncodingHandler(ConverterFor(declared).c_str())}))
     return nullptr;
   xmlFree(const_cast<xmlChar*>(doc->encoding));
   doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.empty() ? "UTF-8" : declared.c_str()));
@@ -178,16 +190,30 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
   if (doc == nullptr) return std::nullopt;
   SerializedXml xml;
   if (doc->encoding != nullptr) xml.encoding = reinterpret_cast<const char*>(doc->encoding);
+  const std::string converter = ConverterFor(xml.encoding);
+  if (converter != xml.encoding) xml.converter = converter;
   BoundedText text;
   // XML_SAVE_AS_XML: an HTML result document (xsl:output method="html") is written as XML too,
   // as xmlDocDumpFormatMemory writes it.
-  xmlSaveCtxtPtr save = xmlSaveToIO(BoundedText::Write, nullptr, &text,
-                                    xml.encoding.empty() ? nullptr : xml.encoding.c_str(), XML_SAVE_AS_XML);
+  xmlSaveCtxtPtr save =
+      xmlSaveToIO(BoundedText::Write, nullptr, &text, converter.empty() ? nullptr : converter.c_str(), XML_SAVE_AS_XML);
   if (save == nullptr) return std::nullopt;
   const long saved = xmlSaveDoc(save, doc);
   const int closed = xmlSaveClose(save);
   if (saved < 0 || closed < 0 || text.failed) return std::nullopt;
   xml.bytes = std::move(text.bytes);
+  if (!xml.converter.empty()) {
+    // The declaration names the converter it was written with; it goes back to the document's
+    // own name for its encoding. Both are ASCII, as the declaration is in every such encoding.
+    const std::string written = " encoding=\"" + converter + "\"";
+    const std::size_t at = xml.bytes.find(written);
+    const std::size_t lineEnd = xml.bytes.find('\n');
+    if (at != std::string::npos && at < lineEnd) {
+      xml.bytes.replace(at, written.size(), " encoding=\"" + xml.encoding + "\"");
+    } else if (xml.bytes.find(" encoding=\"" + xml.encoding + "\"") >= lineEnd) {
+      return std::nullopt;
+    }
+  }
   return xml;
 } catch (const std::bad_alloc&) {
   return std::nullopt;
@@ -195,8 +221,9 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
 
 BSTR SerializedXmlToBstr(const SerializedXml& xml) {
   if (xml.bytes.size() > kLongestSerializedXml) return nullptr;
+  const std::string& converter = xml.converter.empty() ? xml.encoding : xml.converter;
   return SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(xml.bytes.data()), static_cast<int>(xml.bytes.size()),
-                             xml.encoding.empty() ? nullptr : reinterpret_cast<const xmlChar*>(xml.encoding.c_str()));
+                             converter.empty() ? nullptr : reinterpret_cast<const xmlChar*>(converter.c_str()));
 }
 
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) try {

@@ -67,6 +67,8 @@ bool SerialisesWellFormed(xmlDocPtr doc);
 struct SerializedXml {
   std::string bytes;
   std::string encoding;  // the document's encoding when it was written; empty for none
+  // The converter the bytes were written with, where it is not the one `encoding` names.
+  std::string converter;
 };
 
 // Collects what a libxml2 writer (xmlSaveToIO, xmlOutputBufferCreateIO) hands over, up to

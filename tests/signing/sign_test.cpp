@@ -14,6 +14,7 @@
 
 #include <libxml/parser.h>
 
+#include <cstring>
 #include <memory>
 #include <regex>
 #include <stdexcept>
@@ -277,6 +278,28 @@ TEST_F(Sign, SingleByteEncodingsKeepEveryCharacterAndTheirDeclaration) {
     EXPECT_NE(signedText.find(Utf8(u"<UserName>\u0158\u00ed\u0161a</UserName>")), std::string::npos);
     ExpectVerifies(signedText, encoding);
   }
+}
+
+// Shift_JIS as Windows has it (code page 932), where 0x5C is the backslash and 0x7E the tilde:
+// iconv's SHIFT_JIS turned them into the yen sign and the overline on the way back, and the
+// returned document no longer held what was signed.
+TEST_F(Sign, ShiftJisGivesBackTheBackslashesAndTildesItSigned) {
+  UseSigner();
+  const std::u16string characters = u"C:\\forms\\a~b \u65e5\u672c\u8a9e \u30d5\u30a9\u30fc\u30e0";
+  const std::string signedText =
+      SignOk(u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><doc a=\"~\\\">" + characters + u"</doc>");
+  EXPECT_NE(signedText.find("encoding=\"Shift_JIS\""), std::string::npos) << signedText;
+  EXPECT_NE(signedText.find(Utf8(characters)), std::string::npos) << signedText;
+  EXPECT_NE(signedText.find("a=\"~\\\""), std::string::npos) << signedText;
+  EXPECT_EQ(signedText.find(Utf8(u"\u00a5")), std::string::npos);
+  EXPECT_EQ(signedText.find(Utf8(u"\u203e")), std::string::npos);
+  // xmlsec1 reads a Shift_JIS declaration through iconv's table, so it is handed the same bytes
+  // under the name of the table they were written with; the declaration is not signed.
+  std::string asCp932 = signedText;
+  const std::size_t declaration = asCp932.find("encoding=\"Shift_JIS\"");
+  ASSERT_NE(declaration, std::string::npos);
+  asCp932.replace(declaration, std::strlen("encoding=\"Shift_JIS\""), "encoding=\"CP932\"");
+  ExpectVerifies(asCp932, "CP932");
 }
 
 TEST_F(Sign, UnicodeDocumentAndCertificateVerify) {
