@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quillbox {
 namespace {
@@ -217,6 +218,74 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
   return xml;
 } catch (const std::bad_alloc&) {
   return std::nullopt;
+}
+
+std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc) {
+  if (doc == nullptr) return std::nullopt;
+  const xmlChar* declared = doc->encoding;
+  doc->encoding = reinterpret_cast<const xmlChar*>("UTF-8");
+  std::optional<SerializedXml> xml = SerializeXml(doc);
+  doc->encoding = declared;
+  return xml;
+}
+
+namespace {
+
+std::u16string_view AfterDeclaration(std::u16string_view text) {
+  if (!text.starts_with(u"<?xml")) return text;
+  const std::size_t end = text.find(u"?>");
+  return end == std::u16string_view::npos ? text : text.substr(end + 2);
+}
+
+// The character a reference at the start of `text` ("&#233;", "&#xE9;") names, and its length;
+// nothing when `text` does not start with one.
+std::optional<std::pair<char32_t, std::size_t>> CharacterReference(std::u16string_view text) {
+  if (!text.starts_with(u"&#")) return std::nullopt;
+  std::size_t at = 2;
+  const bool hex = at < text.size() && (text[at] == u'x' || text[at] == u'X');
+  if (hex) ++at;
+  char32_t value = 0;
+  const std::size_t digits = at;
+  for (; at < text.size() && text[at] != u';'; ++at) {
+    const char16_t c = text[at];
+    int digit = -1;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    if (digit < 0 || value > 0x10FFFF) return std::nullopt;
+    value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+  }
+  if (at == digits || at >= text.size() || value > 0x10FFFF) return std::nullopt;
+  return std::make_pair(value, at + 1);
+}
+
+}  // namespace
+
+bool SameDocumentText(std::u16string_view written, std::u16string_view reference) {
+  written = AfterDeclaration(written);
+  reference = AfterDeclaration(reference);
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < written.size() && j < reference.size()) {
+    if (written[i] == reference[j]) {
+      ++i, ++j;
+      continue;
+    }
+    const auto named = CharacterReference(written.substr(i));
+    if (!named) return false;
+    const char32_t c = named->first;
+    if (c >= 0x10000) {
+      if (j + 1 >= reference.size() || reference[j] != static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)) ||
+          reference[j + 1] != static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)))
+        return false;
+      j += 2;
+    } else {
+      if (reference[j] != static_cast<char16_t>(c)) return false;
+      ++j;
+    }
+    i += named->second;
+  }
+  return i == written.size() && j == reference.size();
 }
 
 BSTR SerializedXmlToBstr(const SerializedXml& xml) {

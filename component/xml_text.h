@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quillbox {
 
@@ -83,6 +84,8 @@ struct BoundedText {
 // Nullopt when libxml2 cannot write the document (an encoding it has no converter for, memory)
 // or the text would be longer than kLongestSerializedXml.
 std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
+// The same in UTF-8 whatever the document names.
+std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc);
 
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
 // decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
@@ -90,6 +93,13 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
 // memory runs out.
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding);
 BSTR SerializedXmlToBstr(const SerializedXml& xml);
+
+// Whether `written`, a document read back from the bytes of an encoding, holds the same text as
+// `reference`, the same document written in UTF-8 and read back: character for character after
+// their XML declarations, a character reference in `written` standing for the character it names
+// (the encoding's writer uses one for each character the encoding lacks). A converter whose way
+// back is not its way there (one byte read as another character than was written) fails it.
+bool SameDocumentText(std::u16string_view written, std::u16string_view reference);
 
 // Keeps libxml2 from loading any external resource while it lives (process-wide, restored on
 // destruction); counts the loads it refused on this thread.

@@ -47,12 +47,29 @@ using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
 // The whole document as the XML library writes it, read back into a new BSTR; null on failure.
 // The tree goes (after the context that still points into it) as soon as it is written out, so a
 // large document is never held as tree, serialised bytes and BSTR at once.
+//
+// In an encoding other than UTF-8 and UTF-16 the text read back is checked against the document
+// written in UTF-8: a converter that reads a byte back as another character than it wrote would
+// otherwise hand back a document other than the one signed, one that no longer verifies.
 BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
   const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
   if (!serialised) return nullptr;
+  const bool unicode = serialised->encoding.empty() || serialised->encoding.starts_with("UTF") ||
+                       serialised->encoding.starts_with("utf");
+  std::optional<SerializedXml> reference;
+  if (!unicode) {
+    reference = SerializeXmlAsUtf8(doc.get());
+    if (!reference) return nullptr;
+  }
   context.reset();
   doc.reset();
-  return SerializedXmlToBstr(*serialised);
+  UniqueBstr text(SerializedXmlToBstr(*serialised));
+  if (!text || unicode) return text.release();
+  const UniqueBstr expected(SerializedXmlToBstr(*reference));
+  if (!expected) return nullptr;
+  const std::u16string_view written(text.get(), SysStringLen(text.get()));
+  if (!SameDocumentText(written, std::u16string_view(expected.get(), SysStringLen(expected.get())))) return nullptr;
+  return text.release();
 }
 
 }  // namespace

@@ -194,5 +194,21 @@ TEST(XmlText, SerialisationMatchesTheDumpOfTheDocument) {
 
 TEST(XmlText, NoBytesGiveEmptyString) { EXPECT_EQ(test::Take(SerializedXmlToBstr(nullptr, 0, nullptr)), u""); }
 
+// The check Sign makes before it hands back a document in a legacy encoding.
+TEST(XmlText, DocumentTextComparesCharacterReferencesAsTheCharactersTheyName) {
+  const std::u16string_view reference = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<d a=\"\u65e5&#10;\">\U0001F600 x\\</d>";
+  // Another declaration, the characters the encoding lacks as references, decimal or hex.
+  EXPECT_TRUE(SameDocumentText(u"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>\n<d a=\"&#26085;&#10;\">&#x1F600; x\\</d>",
+                               reference));
+  EXPECT_TRUE(SameDocumentText(reference, reference));
+  // A character read back as another (iconv's SHIFT_JIS: the backslash as the yen sign).
+  EXPECT_FALSE(SameDocumentText(u"<?xml version=\"1.0\"?>\n<d a=\"&#26085;&#10;\">&#x1F600; x\u00a5</d>", reference));
+  // A reference to another character, a reference cut off, text lost or added at the end.
+  EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26086;&#10;\">&#x1F600; x\\</d>", std::u16string_view(u"<d a=\"\u65e5&#10;\">\U0001F600 x\\</d>")));
+  EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26085\"", u"<d a=\"\u65e5\""));
+  EXPECT_FALSE(SameDocumentText(u"<d/>", u"<d/>x"));
+  EXPECT_FALSE(SameDocumentText(u"<d/>x", u"<d/>"));
+}
+
 }  // namespace
 }  // namespace quillbox
