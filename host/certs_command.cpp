@@ -49,6 +49,9 @@ std::string KeyText(const QB_CERT_KEY_INFO& info) {
     case QB_CERT_KEY_READY: return std::string(info.hardware ? "hardware token " : "software token ") + token;
     case QB_CERT_KEY_LOGIN_NEEDED: return "on token " + token + " (" + secret + " needed)";
     case QB_CERT_KEY_LOCKED: return "on token " + token + " (locked: its PIN is blocked)";
+    case QB_CERT_KEY_UNINITIALISED:
+      return info.hardware ? "none: token " + token + " has no PIN set, so it holds no private key"
+                           : "none: token " + token + " has no key database (its key4.db is missing or empty)";
     default: return "none (certificate only)";
   }
 }

@@ -47,6 +47,16 @@ UniqueNssCert NssCertificateFor(PCCERT_CONTEXT certificate) {
 // reaches ErrorDesc like every other failure inside the library.
 void ReportMissingPrivateKey(CERTCertificate* cert) {
   PK11SlotInfo* slot = cert->slot;
+  if (slot != nullptr && PK11_NeedUserInit(slot)) {
+    // NSS asks for a login here too, but no password could help: the keys are not there.
+    xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+                PK11_IsInternalKeySlot(slot)
+                    ? "the certificate's database \"%s\" has no private keys: its key database (key4.db) is "
+                      "missing or empty"
+                    : "the certificate's token \"%s\" has no PIN set, so it holds no private key",
+                PK11_GetTokenName(slot));
+    return;
+  }
   if (slot != nullptr && PK11_NeedLogin(slot) && !PK11_IsLoggedIn(slot, nullptr)) {
     // A card is unlocked with a PIN, the software database with its password; a locked PIN is
     // not asked for at all, and wants unlocking rather than another try.

@@ -32,6 +32,9 @@ enum QB_CERT_KEY_STATE : DWORD {
   QB_CERT_KEY_READY = 1,         // the key can be used now (no login needed, or logged in)
   QB_CERT_KEY_LOGIN_NEEDED = 2,  // the key is there; using it needs the token's password or PIN
   QB_CERT_KEY_LOCKED = 3,        // the key is there, but the token has locked its PIN
+  // The token was never given a password or PIN, so no private key can be on it: an NSS database
+  // whose key4.db is missing or empty (NSS makes a new, empty one in its place) or a blank card.
+  QB_CERT_KEY_UNINITIALISED = 4,
 };
 
 struct QB_CERT_KEY_INFO {

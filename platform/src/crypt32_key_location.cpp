@@ -39,7 +39,7 @@ extern "C" BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR token
     return FALSE;
   }
   const KeyPlace place = FindKey(nss);
-  if (place.state == QB_CERT_KEY_NONE) {
+  if (place.state == QB_CERT_KEY_NONE || place.state == QB_CERT_KEY_UNINITIALISED) {
     SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
     return FALSE;
   }

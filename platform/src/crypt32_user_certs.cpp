@@ -104,6 +104,7 @@ QB_CERT_KEY_STATE StateFor(TokenAccess access) {
     case TokenAccess::Open: return QB_CERT_KEY_READY;
     case TokenAccess::LoginNeeded: return QB_CERT_KEY_LOGIN_NEEDED;
     case TokenAccess::Locked: return QB_CERT_KEY_LOCKED;
+    case TokenAccess::Uninitialised: return QB_CERT_KEY_UNINITIALISED;
   }
   return QB_CERT_KEY_NONE;
 }
@@ -114,6 +115,9 @@ void CertListFree::operator()(CERTCertList* list) const { CERT_DestroyCertList(l
 void SlotRelease::operator()(PK11SlotInfo* slot) const { PK11_FreeSlot(slot); }
 
 TokenAccess AccessOf(PK11SlotInfo* slot) {
+  // Before the login question: a database whose key file went missing needs a login too, and
+  // asking for a password there only hides that its keys are gone.
+  if (PK11_NeedUserInit(slot)) return TokenAccess::Uninitialised;
   if (!PK11_NeedLogin(slot) || PK11_IsLoggedIn(slot, nullptr)) return TokenAccess::Open;
   CK_TOKEN_INFO info{};
   if (PK11_GetTokenInfo(slot, &info) == SECSuccess && (info.flags & CKF_USER_PIN_LOCKED) != 0) return TokenAccess::Locked;

@@ -31,7 +31,7 @@ struct SlotRelease {
 };
 using SlotRef = std::unique_ptr<PK11SlotInfoStr, SlotRelease>;
 
-enum class TokenAccess { Open, LoginNeeded, Locked };
+enum class TokenAccess { Open, LoginNeeded, Locked, Uninitialised };
 TokenAccess AccessOf(PK11SlotInfoStr* slot);
 
 // The token holding the certificate's private key and how it can be used; a token whose key is

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 namespace quillbox::test {
@@ -222,6 +224,44 @@ TEST_F(GuardedKey, FileTakesPrecedenceOverThePrompt) {
   log.answer = "wrong";
   EXPECT_TRUE(BuildKey(true));
   EXPECT_EQ(log.calls, 0);
+}
+
+
+// A database whose key file is gone (NSS makes a new, empty one in its place) or emptied keeps its
+// certificates, and its token asks for a login; no password could bring the keys back, so none is
+// asked for and both the listing and Sign say what is wrong.
+TEST_F(GuardedKey, AMissingOrEmptyKeyDatabaseIsToldAsSuchAndNoPasswordIsAsked) {
+  for (const bool remove : {true, false}) {
+    NssDatabase copy = NssDatabase::CopyOf(Database()->directory(), kPassword);
+    const std::string keys = copy.directory() + "/key4.db";
+    if (remove) {
+      ASSERT_EQ(std::remove(keys.c_str()), 0);
+    } else {
+      std::ofstream(keys, std::ios::trunc).close();
+    }
+    setenv("QUILLBOX_NSS_DB", copy.location().c_str(), 1);
+    {
+      UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
+      ASSERT_TRUE(store);
+      UniqueCertContext certificate(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                               CERT_FIND_SUBJECT_STR_W, u"Guarded Signer", nullptr));
+      ASSERT_TRUE(certificate) << (remove ? "missing" : "empty");
+      QB_CERT_KEY_INFO info{};
+      info.cbSize = sizeof info;
+      ASSERT_TRUE(QbCertKeyInfo(certificate.get(), &info));
+      EXPECT_EQ(info.state, QB_CERT_KEY_UNINITIALISED);
+      log.answer = kPassword;
+      EXPECT_FALSE(BuildKey());
+      EXPECT_EQ(TheErrorState()->ErrorNo, 6);
+      const std::u16string description = ErrorDesc();
+      EXPECT_NE(description.find(u"key4.db"), std::u16string::npos) << std::string(description.begin(), description.end());
+      EXPECT_EQ(description.find(u"password"), std::u16string::npos);
+      EXPECT_EQ(log.calls, 0);
+    }
+    ClearErrorState();
+    EXPECT_TRUE(QbCryptCloseSession());
+    setenv("QUILLBOX_NSS_DB", Database()->location().c_str(), 1);
+  }
 }
 
 }  // namespace
