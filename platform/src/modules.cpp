@@ -34,6 +34,15 @@ ModuleTable& Table() {
   return *table;
 }
 
+// Held across every load and unload, with the module's DllMain inside it, as Windows holds its
+// loader lock: a module's attach on one thread and its detach on another are ordered by our own
+// lock, not only by the C library's, which a race detector does not see. Recursive, since a
+// DllMain may load another library.
+std::recursive_mutex& LoaderLock() {
+  static auto* lock = new std::recursive_mutex;  // never destroyed, as the table
+  return *lock;
+}
+
 std::string RealPath(const char* path) {
   char resolved[PATH_MAX];
   if (path != nullptr && realpath(path, resolved) != nullptr) return resolved;
@@ -87,6 +96,7 @@ std::vector<std::string> SearchDirectories(const void* caller) {
 }
 
 HMODULE Load(const std::string& path) {
+  const std::lock_guard loading(LoaderLock());
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -191,6 +201,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  const std::lock_guard unloading(qb::platform::LoaderLock());
   void* library = nullptr;
   {
     std::lock_guard guard(qb::platform::Table().lock);

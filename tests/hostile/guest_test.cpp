@@ -153,5 +153,22 @@ TEST_F(Guest, ObjectsOnSeveralThreadsSignAndTransformAtOnce) {
   EXPECT_EQ(counts.transformedCount, kThreads * kRounds);
 }
 
+// Every round creates its object afresh and asks for unused modules to be unloaded once it has
+// released it: the module is unloaded by one thread while another loads it again or signs.
+TEST_F(Guest, ObjectsComeAndGoOnSeveralThreadsWhileTheModuleUnloads) {
+  RoundCounts counts;
+  OnApartmentThreads([&](int t) {
+    for (int round = 0; round < kRounds; ++round) {
+      IDispatch* object = Create();
+      if (object == nullptr) continue;
+      SignAndTransform(object, t, counts);
+      object->Release();
+      CoFreeUnusedLibraries();
+    }
+  });
+  EXPECT_EQ(counts.signedCount, kThreads * kRounds);
+  EXPECT_EQ(counts.transformedCount, kThreads * kRounds);
+}
+
 }  // namespace
 }  // namespace quillbox::test
