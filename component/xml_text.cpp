@@ -261,17 +261,79 @@ std::optional<std::pair<char32_t, std::size_t>> CharacterReference(std::u16strin
 
 }  // namespace
 
+namespace {
+
+// Where a character of the UTF-8-written document stands, as far as a character reference can
+// stand for it there: in text and in attribute values a reference is the character it names;
+// in a name, a CDATA section, a comment, a processing instruction or the document type
+// declaration it would be literal text.
+class MarkupPlace {
+ public:
+  bool TakesReferences() const { return place_ == Place::Text || place_ == Place::Value; }
+
+  // Moves past `text[at]`.
+  void Pass(std::u16string_view text, std::size_t at) {
+    const char16_t c = text[at];
+    const auto endsWith = [&](std::u16string_view tail) {
+      return at + 1 >= tail.size() && text.substr(at + 1 - tail.size(), tail.size()) == tail;
+    };
+    switch (place_) {
+      case Place::Text:
+        if (c != u'<') return;
+        if (text.substr(at).starts_with(u"<![CDATA[")) place_ = Place::Cdata;
+        else if (text.substr(at).starts_with(u"<!--")) place_ = Place::Comment;
+        else if (text.substr(at).starts_with(u"<?")) place_ = Place::Instruction;
+        else if (text.substr(at).starts_with(u"<!")) place_ = Place::Declaration, depth_ = 0;
+        else place_ = Place::Tag;
+        opened_ = at;
+        return;
+      case Place::Tag:
+        if (c == u'"' || c == u'\'') place_ = Place::Value, quote_ = c;
+        else if (c == u'>') place_ = Place::Text;
+        return;
+      case Place::Value:
+        if (c == quote_) place_ = Place::Tag;
+        return;
+      case Place::Cdata:
+        if (c == u'>' && at >= opened_ + 11 && endsWith(u"]]>")) place_ = Place::Text;
+        return;
+      case Place::Comment:
+        if (c == u'>' && at >= opened_ + 6 && endsWith(u"-->")) place_ = Place::Text;
+        return;
+      case Place::Instruction:
+        if (c == u'>' && at >= opened_ + 3 && endsWith(u"?>")) place_ = Place::Text;
+        return;
+      case Place::Declaration:
+        if (c == u'[') ++depth_;
+        else if (c == u']' && depth_ > 0) --depth_;
+        else if (c == u'>' && depth_ == 0) place_ = Place::Text;
+        return;
+    }
+  }
+
+ private:
+  enum class Place { Text, Tag, Value, Cdata, Comment, Instruction, Declaration };
+  Place place_ = Place::Text;
+  char16_t quote_ = 0;
+  std::size_t opened_ = 0;
+  int depth_ = 0;
+};
+
+}  // namespace
+
 bool SameDocumentText(std::u16string_view written, std::u16string_view reference) {
   written = AfterDeclaration(written);
   reference = AfterDeclaration(reference);
+  MarkupPlace place;
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < written.size() && j < reference.size()) {
     if (written[i] == reference[j]) {
+      place.Pass(reference, j);
       ++i, ++j;
       continue;
     }
-    const auto named = CharacterReference(written.substr(i));
+    const auto named = place.TakesReferences() ? CharacterReference(written.substr(i)) : std::nullopt;
     if (!named) return false;
     const char32_t c = named->first;
     if (c >= 0x10000) {
@@ -280,7 +342,7 @@ bool SameDocumentText(std::u16string_view written, std::u16string_view reference
         return false;
       j += 2;
     } else {
-      if (reference[j] != static_cast<char16_t>(c)) return false;
+      if (reference[j] != static_cast<char16_t>(c) || c == u'<' || c == u'&' || c == u'"' || c == u'\'') return false;
       ++j;
     }
     i += named->second;

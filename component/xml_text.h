@@ -96,8 +96,9 @@ BSTR SerializedXmlToBstr(const SerializedXml& xml);
 
 // Whether `written`, a document read back from the bytes of an encoding, holds the same text as
 // `reference`, the same document written in UTF-8 and read back: character for character after
-// their XML declarations, a character reference in `written` standing for the character it names
-// (the encoding's writer uses one for each character the encoding lacks). A converter whose way
+// their XML declarations, a character reference in `written`'s text or attribute values standing
+// for the character it names (the encoding's writer uses one for each character the encoding
+// lacks). Elsewhere (a name, a CDATA section, a comment) a reference would be read as itself. A converter whose way
 // back is not its way there (one byte read as another character than was written) fails it.
 bool SameDocumentText(std::u16string_view written, std::u16string_view reference);
 

@@ -206,6 +206,17 @@ TEST(XmlText, DocumentTextComparesCharacterReferencesAsTheCharactersTheyName) {
   // A reference to another character, a reference cut off, text lost or added at the end.
   EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26086;&#10;\">&#x1F600; x\\</d>", std::u16string_view(u"<d a=\"\u65e5&#10;\">\U0001F600 x\\</d>")));
   EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26085\"", u"<d a=\"\u65e5\""));
+  // Where a reference is not one: a CDATA section, a comment, a processing instruction, a name.
+  EXPECT_FALSE(SameDocumentText(u"<d><![CDATA[&#26085;]]></d>", u"<d><![CDATA[\u65e5]]></d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d><!-- &#26085; --></d>", u"<d><!-- \u65e5 --></d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d><?p &#26085;?></d>", u"<d><?p \u65e5?></d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d&#26085;/>", u"<d\u65e5/>"));
+  EXPECT_FALSE(SameDocumentText(u"<!DOCTYPE d [<!ENTITY e '&#26085;'>]><d/>", u"<!DOCTYPE d [<!ENTITY e '\u65e5'>]><d/>"));
+  // After each of them, text takes references again.
+  EXPECT_TRUE(SameDocumentText(u"<!DOCTYPE d [<!ENTITY e 'x'>]><d a='&#26085;'><![CDATA[x]]><!--y--><?p z?>&#26085;</d>",
+                               u"<!DOCTYPE d [<!ENTITY e 'x'>]><d a='\u65e5'><![CDATA[x]]><!--y--><?p z?>\u65e5</d>"));
+  // A reference to markup's own characters is never the character itself.
+  EXPECT_FALSE(SameDocumentText(u"<d>&#60;</d>", u"<d><</d>"));
   EXPECT_FALSE(SameDocumentText(u"<d/>", u"<d/>x"));
   EXPECT_FALSE(SameDocumentText(u"<d/>x", u"<d/>"));
 }

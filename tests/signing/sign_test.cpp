@@ -302,6 +302,26 @@ TEST_F(Sign, ShiftJisGivesBackTheBackslashesAndTildesItSigned) {
   ExpectVerifies(asCp932, "CP932");
 }
 
+// A character its encoding lacks is written as a reference, which is the character again only in
+// text and attribute values: in a CDATA section or a comment it would read back as other text
+// than was signed, so Sign refuses the document rather than hand that back.
+TEST_F(Sign, ACharacterTheEncodingLacksIsKeptInTextAndRefusedInACdataSection) {
+  UseSigner();
+  const std::u16string declaration = u"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>";
+  const std::string kept = SignOk(declaration + u"<d a=\"\u65e5\">\u65e5 \u010d</d>");
+  EXPECT_NE(kept.find(Utf8(u"<d a=\"&#26085;\">&#26085; \u010d")), std::string::npos) << kept;
+  ExpectVerifies(kept, "ISO-8859-2");
+
+  for (const std::u16string body : {u"<d><![CDATA[\u65e5]]></d>", u"<d><!--\u65e5--></d>"}) {
+    const std::u16string text = declaration + body;
+    SetXmlDoc(text);
+    EXPECT_FALSE(RunSign());
+    EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::SigningDoc));
+    EXPECT_EQ(XmlDoc(), text);
+    ClearErrorState();
+  }
+}
+
 TEST_F(Sign, UnicodeDocumentAndCertificateVerify) {
   object_.put_CertFindOption(FindBySubject);
   object_.put_CertSubject(test::TempBstr(u"\u010cebelar"));
