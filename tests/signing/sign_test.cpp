@@ -300,6 +300,14 @@ TEST_F(Sign, ShiftJisGivesBackTheBackslashesAndTildesItSigned) {
   ASSERT_NE(declaration, std::string::npos);
   asCp932.replace(declaration, std::strlen("encoding=\"Shift_JIS\""), "encoding=\"CP932\"");
   ExpectVerifies(asCp932, "CP932");
+
+  // The yen sign has no code of its own there: iconv writes it as the backslash's byte, which
+  // reads back as the backslash, so the document is refused rather than handed back changed.
+  const std::u16string yen = u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><doc>\u00a5100</doc>";
+  SetXmlDoc(yen);
+  EXPECT_FALSE(RunSign());
+  EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::SigningDoc));
+  EXPECT_EQ(XmlDoc(), yen);
 }
 
 // A character its encoding lacks is written as a reference, which is the character again only in
