@@ -115,7 +115,7 @@ TEST_F(Sign, ADocumentBeyondTheMemoryBudgetIsRefusedAndSignsWithinIt) {
   text += u"</r>";
   const CallLimits saved = CurrentCallLimits();
   CallLimits tight = saved;
-  tight.memoryBytes = 256u << 10;
+  tight.memoryBytes = 2u << 20;
   tight.memoryPerInputByte = 0;
   SetCallLimits(tight);
   SetXmlDoc(text);
