@@ -27,20 +27,23 @@ xmlParserInputPtr RefuseLoad(const char* /*url*/, const char* /*id*/, xmlParserC
   return nullptr;
 }
 
-bool IsUtf8(const std::string& name) {
+// Encoding names compare without regard to ASCII case.
+std::string UpperCase(std::string_view name) {
   std::string upper;
   for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper == "UTF-8" || upper == "UTF8";
+  return upper;
 }
 
-
+bool IsUtf8(const std::string& name) {
+  const std::string upper = UpperCase(name);
+  return upper == "UTF-8" || upper == "UTF8";
+}
 
 // The converter a declared encoding is written with. Shift_JIS is written as Windows writes it, as
 // code page 932: iconv's SHIFT_JIS reads 0x5C and 0x7E as the yen sign and the overline, so a
 // signed document's backslashes and tildes came back as other characters than those signed.
 std::string ConverterFor(const std::string& declared) {
-  std::string upper;
-  for (char c : declared) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = UpperCase(declared);
   for (const char* name : {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "MS_KANJI", "CSSHIFTJIS", "X-SJIS"})
     if (upper == name) return "CP932";
   return declared;
@@ -218,6 +221,10 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
   return xml;
 } catch (const std::bad_alloc&) {
   return std::nullopt;
+}
+
+bool WrittenInUnicode(const SerializedXml& xml) {
+  return xml.encoding.empty() || UpperCase(xml.encoding).starts_with("UTF");
 }
 
 std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc) {

@@ -84,6 +84,8 @@ struct BoundedText {
 // Nullopt when libxml2 cannot write the document (an encoding it has no converter for, memory)
 // or the text would be longer than kLongestSerializedXml.
 std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
+// Whether `xml` is in UTF-8 or UTF-16 (or names no encoding), whose converters are exact.
+bool WrittenInUnicode(const SerializedXml& xml);
 // The same in UTF-8 whatever the document names.
 std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc);
 

@@ -54,8 +54,7 @@ using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
 BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
   const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
   if (!serialised) return nullptr;
-  const bool unicode = serialised->encoding.empty() || serialised->encoding.starts_with("UTF") ||
-                       serialised->encoding.starts_with("utf");
+  const bool unicode = WrittenInUnicode(*serialised);
   std::optional<SerializedXml> reference;
   if (!unicode) {
     reference = SerializeXmlAsUtf8(doc.get());
