@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -143,20 +144,24 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 HANDLE WINAPI GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 
 void WINAPI GetCurrentThreadStackLimits(PULONG_PTR lowLimit, PULONG_PTR highLimit) {
-  ULONG_PTR low = 0;
-  ULONG_PTR high = 0;
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-    void* address = nullptr;
-    size_t size = 0;
-    if (pthread_attr_getstack(&attributes, &address, &size) == 0) {
-      low = reinterpret_cast<ULONG_PTR>(address);
-      high = low + size;
+  // Learnt once per thread: for the main thread glibc reads the whole of /proc/self/maps to
+  // answer, and every Sign asks.
+  thread_local const std::pair<ULONG_PTR, ULONG_PTR> limits = [] {
+    std::pair<ULONG_PTR, ULONG_PTR> found{0, 0};
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      void* address = nullptr;
+      size_t size = 0;
+      if (pthread_attr_getstack(&attributes, &address, &size) == 0) {
+        found.first = reinterpret_cast<ULONG_PTR>(address);
+        found.second = found.first + size;
+      }
+      pthread_attr_destroy(&attributes);
     }
-    pthread_attr_destroy(&attributes);
-  }
-  if (lowLimit != nullptr) *lowLimit = low;
-  if (highLimit != nullptr) *highLimit = high;
+    return found;
+  }();
+  if (lowLimit != nullptr) *lowLimit = limits.first;
+  if (highLimit != nullptr) *highLimit = limits.second;
 }
 
 BOOL WINAPI GetThreadTimes(HANDLE thread, LPFILETIME creationTime, LPFILETIME exitTime, LPFILETIME kernelTime,
