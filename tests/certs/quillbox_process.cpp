@@ -80,15 +80,7 @@ QuillboxResult QuillboxWorld::Run(const std::vector<std::string>& arguments) con
 TerminalRun QuillboxWorld::RunOnTerminal(const std::vector<std::string>& arguments,
                                          const std::vector<Exchange>& script) const {
   const std::string directory = directory_;
-  std::vector<std::string> environment = Environment();
-  // In the sanitizer build, LeakSanitizer's tracer now and then crashes while it suspends a
-  // command at exit ("Tracer caught signal 11"), most often here, where a token's module is
-  // loaded and the command runs on a terminal. These runs test the terminal's dialogue, which a
-  // rerun could not replay the same (a token counts wrong PINs); the command's leaks are checked
-  // by the runs without a terminal.
-  for (std::string& entry : environment) {
-    if (entry.starts_with("ASAN_OPTIONS=")) entry += ":detect_leaks=0";
-  }
+  const std::vector<std::string> environment = Environment();
   return quillbox::test::RunOnTerminal(
       [&] {
         // Ctrl-C reaches the whole foreground group: this process waits it out and reports.
