@@ -7,8 +7,10 @@
 // the first is the remembered listing turned into certificate contexts, and the walk. The lookup
 // after a change pays NSS's listing again, as the first lookup in a process does.
 #include "bench/bench_support.h"
+#include "certs/cert_handles.h"
+#include "certs/certificate_query.h"
 #include "certs/text_forms.h"
-#include "component/signature.h"
+#include "common/bstr.h"
 
 #include <wincrypt.h>
 
@@ -27,16 +29,10 @@
 namespace quillbox::bench {
 namespace {
 
-struct StoreCloser {
-  void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using UniqueStore = std::unique_ptr<void, StoreCloser>;
-struct CertificateFreer {
-  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
-};
-using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+using UniqueStore = UniqueCertStore;
+using UniqueCertificate = UniqueCertContext;
 
-// A Signature whose issuer and serial properties name the store's last certificate.
+// A lookup by issuer and serial texts that name the store's last certificate.
 class LastCertificateSearch {
  public:
   LastCertificateSearch() {
@@ -50,12 +46,11 @@ class LastCertificateSearch {
       ++count_;
     }
     if (last == nullptr) throw std::runtime_error("the store is empty");
-    BSTR issuer = IssuerNameText(last);
-    BSTR serial = SerialNumberText(last);
-    object_.put_CertIssuerName(issuer);
-    object_.put_CertSerial(serial);
-    SysFreeString(issuer);
-    SysFreeString(serial);
+    issuer_.reset(IssuerNameText(last));
+    serial_.reset(SerialNumberText(last));
+    query_.findOption = FindByIssuerSerial;
+    query_.issuerName = issuer_.get();
+    query_.serial = serial_.get();
     expected_.reset(last);
   }
 
@@ -66,14 +61,18 @@ class LastCertificateSearch {
   }
   // Only the walk over an open store, building the issuer (and on a match the serial) texts.
   bool FindsItIn(HCERTSTORE store) {
-    const UniqueCertificate found(object_.FindCertificate(store));
-    return found && found->cbCertEncoded == expected_->cbCertEncoded &&
+    Result<UniqueCertificate> result = FindCertificate(store, query_);
+    if (!result) return false;
+    const UniqueCertificate found = std::move(result).value();
+    return found->cbCertEncoded == expected_->cbCertEncoded &&
            std::equal(found->pbCertEncoded, found->pbCertEncoded + found->cbCertEncoded, expected_->pbCertEncoded);
   }
   int count() const { return count_; }
 
  private:
-  Signature object_;
+  UniqueBstr issuer_;
+  UniqueBstr serial_;
+  CertificateQuery query_;
   UniqueCertificate expected_;
   int count_ = 0;
 };

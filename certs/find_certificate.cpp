@@ -1,8 +1,7 @@
-// Signature::FindCertificate: which certificate of the open personal store Sign signs with.
-#include "component/bstr.h"
-#include "component/error_report.h"
-#include "component/signature.h"
-#include "certs/cert_handles.h"
+// FindCertificate: which certificate of the open personal store Sign signs with.
+#include "certs/certificate_query.h"
+
+#include "common/bstr.h"
 #include "certs/text_forms.h"
 
 #include <string_view>
@@ -32,27 +31,23 @@ PCCERT_CONTEXT FindByIssuerAndSerial(HCERTSTORE store, BSTR issuerName, BSTR ser
 
 }  // namespace
 
-PCCERT_CONTEXT Signature::FindCertificate(HCERTSTORE store) {
-  PCCERT_CONTEXT found = nullptr;
-  switch (CertFindOption_) {
+Result<UniqueCertContext> FindCertificate(HCERTSTORE store, const CertificateQuery& query) {
+  UniqueCertContext found;
+  switch (query.findOption) {
     case FindByIssuerSerial:
-      found = FindByIssuerAndSerial(store, CertIssuerName_, CertSerial_);
+      found.reset(FindByIssuerAndSerial(store, query.issuerName, query.serial));
       break;
     case FindBySubject:
-      found = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
-                                         CertSubject_ != nullptr ? CertSubject_ : u"", nullptr);
+      found.reset(CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                             CERT_FIND_SUBJECT_STR_W,
+                                             query.subject != nullptr ? query.subject : u"", nullptr));
       break;
     case FindByPicker:
-      found = PickCertificate(store);
-      if (found == nullptr) {
-        SetError(Error::NoCertSelected);
-        return nullptr;
-      }
-      break;
+      return PickCertificate(store);
     default:
       break;  // no certificate for an unknown option; nothing is looked up
   }
-  if (found == nullptr) SetError(Error::CertNotFound);
+  if (!found) return Error::CertNotFound;
   return found;
 }
 

@@ -1,9 +1,9 @@
 // The Signature object's state: construction, destruction, the property accessors and Finalize.
 #include "component/signature.h"
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 #include "component/error_report.h"
-#include "server/server_module.h"
+#include "component/module_host.h"
 
 #include <string>
 
@@ -49,13 +49,13 @@ BSTR UpperCasedThroughAnsi(BSTR copy) {
 }  // namespace
 
 Signature::Signature() {
-  LockModule();
+  TheModuleHost().Lock();
   ClearErrorTexts();
 }
 
 Signature::~Signature() {
   FreeStrings();
-  UnlockModule();
+  TheModuleHost().Unlock();
 }
 
 HRESULT Signature::InternalQueryInterface(REFIID riid, void** object) {

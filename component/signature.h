@@ -9,18 +9,11 @@
 
 #include "quillbox_h.h"
 
-#include <xmlsec/xmlsec.h>
-
-#include <xmlsec/keys.h>
+#include "certs/certificate_query.h"
 
 namespace quillbox {
 
-// How Sign finds its certificate (CertFindOption).
-enum CertFindOptionValue : SHORT {
-  FindByIssuerSerial = 0,
-  FindBySubject = 1,
-  FindByPicker = 2,
-};
+struct SignRequest;
 
 inline constexpr const OLECHAR* kComponentVersion = u"1.0.1.0";
 
@@ -84,11 +77,9 @@ class Signature : public ISignature, public IObjectSafety {
                                                       DWORD* enabledOptions) override;
   HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD optionSetMask, DWORD enabledOptions) override;
 
-  // Internal operations of Sign and ShowCertsDlg. Each sets the error report when it returns none.
-  bool CheckSignInputs();
-  PCCERT_CONTEXT FindCertificate(HCERTSTORE store);
-  PCCERT_CONTEXT PickCertificate(HCERTSTORE store);
-  xmlSecKeyPtr CreateSigningKey(PCCERT_CONTEXT certificate);
+  // What Sign hands the signing engine: the properties as they stand, still the object's.
+  CertificateQuery certificateQuery() const;
+  SignRequest signRequest() const;
 
   // Direct field access for the operations of this object that live in other files.
   BSTR xmlDoc() const { return XmlDoc_; }

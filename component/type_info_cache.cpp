@@ -1,7 +1,7 @@
 #include "component/type_info_cache.h"
 
 #include "quillbox_h.h"
-#include "server/server_module.h"
+#include "component/module_host.h"
 
 #include <oleauto.h>
 
@@ -77,7 +77,8 @@ UINT UnitLength(LPCOLESTR text) {
 HRESULT EnsureTypeInfo(LCID lcid) {
   if (PublishedTypeInfo().load(std::memory_order_acquire) != nullptr) return S_OK;
   HRESULT hr = S_OK;
-  EnterCriticalSection(&ServerModule.typeInfoLock);
+  ModuleHost& host = TheModuleHost();
+  EnterCriticalSection(host.TypeInfoLock());
   if (PublishedTypeInfo().load(std::memory_order_relaxed) == nullptr) {
     ITypeLib* library = nullptr;
     hr = LoadRegTypeLib(*cache.libid, cache.major, cache.minor, lcid, &library);
@@ -96,8 +97,8 @@ HRESULT EnsureTypeInfo(LCID lcid) {
       library->Release();
     }
   }
-  LeaveCriticalSection(&ServerModule.typeInfoLock);
-  AddTermFunc(ReleaseCache, 0);
+  LeaveCriticalSection(host.TypeInfoLock());
+  host.AddTermFunc(ReleaseCache, 0);
   return hr;
 }
 

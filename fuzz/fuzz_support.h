@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -2,10 +2,10 @@
 // fuzzer controls the document and every property a script can set before Sign. Whatever it
 // sends, Sign returns S_OK with a clear outcome; a failure leaves XmlDoc exactly as it was, and a
 // success leaves a document that parses and carries the signature.
-#include "component/bstr.h"
+#include "common/bstr.h"
 #include "component/error_report.h"
 #include "component/signature.h"
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_environment.h"
 

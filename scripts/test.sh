@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/test.sh [PHASE...]: installs the dependencies and runs the test command's phases, by
 # default all of them in this order:
-#   plain     builds Quillbox (build/) and runs the whole test suite;
+#   plain     checks that every include points down the rooms (scripts/check-includes), builds
+#             Quillbox (build/) and runs the whole test suite;
 #   asan      the same with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/);
 #   tsan      the tests that start threads (label "threads"), with ThreadSanitizer (build-tsan/),
 #             which builds only those test programs and what they load;
@@ -42,6 +43,7 @@ run_tests() {
 }
 
 plain() {
+  python3 scripts/check-includes
   build build RelWithDebInfo OFF
   run_tests build
 }

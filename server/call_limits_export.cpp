@@ -1,6 +1,6 @@
 #include "server/call_limits_export.h"
 
-#include "component/call_budget.h"
+#include "xml/call_budget.h"
 
 STDAPI QuillboxGetCallLimits(QUILLBOX_CALL_LIMITS* limits) __attribute__((visibility("default")));
 STDAPI QuillboxSetCallLimits(const QUILLBOX_CALL_LIMITS* limits) __attribute__((visibility("default")));

@@ -8,9 +8,9 @@
 #include <windows.h>
 #include <objbase.h>
 
-namespace quillbox {
+#include "component/module_host.h"
 
-using TermFunc = void (*)(DWORD_PTR argument);
+namespace quillbox {
 
 struct TermEntry {
   TermFunc function;

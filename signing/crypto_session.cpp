@@ -1,6 +1,5 @@
 #include "signing/crypto_session.h"
 
-#include "component/error_report.h"
 #include "signing/signature_library.h"
 
 #include <libxml/globals.h>
@@ -16,30 +15,18 @@ constexpr int kBuiltAgainstLibxml = 20630;
 
 }  // namespace
 
-int StartCryptoSession() {
+Error StartCryptoSession() {
   xmlCheckVersion(kBuiltAgainstLibxml);
   xmlLoadExtDtdDefaultValue = XML_DETECT_IDS | XML_COMPLETE_ATTRS;
   xmlSubstituteEntitiesDefault(1);
   xmlIndentTreeOutput = 1;
 
   SignatureLibrary& library = ActiveSignatureLibrary();
-  if (library.Init() < 0) {
-    SetError(Error::InitXmlSec);
-    return -1;
-  }
-  if (library.CheckVersionExt(1, 2, 11, xmlSecCheckVersionABICompatible) != 1) {
-    SetError(Error::XmlSecVersion);
-    return -1;
-  }
-  if (library.CryptoAppInit(nullptr) < 0) {
-    SetError(Error::InitCrypto);
-    return -1;
-  }
-  if (library.CryptoInit() < 0) {
-    SetError(Error::InitXmlSecCrypto);
-    return -1;
-  }
-  return 0;
+  if (library.Init() < 0) return Error::InitXmlSec;
+  if (library.CheckVersionExt(1, 2, 11, xmlSecCheckVersionABICompatible) != 1) return Error::XmlSecVersion;
+  if (library.CryptoAppInit(nullptr) < 0) return Error::InitCrypto;
+  if (library.CryptoInit() < 0) return Error::InitXmlSecCrypto;
+  return Error::None;
 }
 
 void EndCryptoSession() {

@@ -2,12 +2,14 @@
 // between calls.
 #pragma once
 
+#include "common/error.h"
+
 namespace quillbox {
 
 // Checks the library versions, makes the XML library's process-wide settings and starts xmlsec
-// and its crypto back end. 0 when the session is up; -1 after recording the failing step's error.
+// and its crypto back end. Error::None when the session is up, else the failing step's error.
 // A failed start undoes nothing: EndCryptoSession ends whatever part of it began.
-int StartCryptoSession();
+Error StartCryptoSession();
 
 // Ends the back end and xmlsec. Safe whether the session started fully, partly or not at all.
 void EndCryptoSession();

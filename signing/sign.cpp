@@ -1,48 +1,22 @@
-// Sign: from the input checks to the signed document in XmlDoc, with one clean-up on every path.
-#include "component/signature.h"
+// The Sign road, with one clean-up on every path.
+#include "signing/sign.h"
 
-#include "component/bstr.h"
-#include "component/call_budget.h"
-#include "component/error_report.h"
-#include "component/quiet_xml_errors.h"
-#include "component/xml_library_use.h"
-#include "component/xml_text.h"
-#include "server/protected_mode.h"
+#include "certs/cert_handles.h"
 #include "signing/crypto_session.h"
 #include "signing/signature_library.h"
 #include "signing/signature_template.h"
+#include "signing/signing_key.h"
 #include "signing/x509_data_completion.h"
+#include "signing/xmlsec_handles.h"
+#include "xml/call_budget.h"
+#include "xml/quiet_xml_errors.h"
+#include "xml/xml_library_use.h"
+#include "xml/xml_text.h"
 
-#include <memory>
 #include <optional>
 
 namespace quillbox {
 namespace {
-
-struct StoreCloser {
-  void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using UniqueStore = std::unique_ptr<void, StoreCloser>;
-
-struct CertificateFreer {
-  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
-};
-using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
-
-struct KeyDestroyer {
-  void operator()(xmlSecKeyPtr key) const { ActiveSignatureLibrary().KeyDestroy(key); }
-};
-using UniqueKey = std::unique_ptr<xmlSecKey, KeyDestroyer>;
-
-// The context never owns the key: it is taken out before the context goes, so destroying the
-// context leaves the key to its own owner.
-struct ContextDestroyer {
-  void operator()(xmlSecDSigCtxPtr context) const {
-    context->signKey = nullptr;
-    ActiveSignatureLibrary().DSigCtxDestroy(context);
-  }
-};
-using UniqueContext = std::unique_ptr<xmlSecDSigCtx, ContextDestroyer>;
 
 // The whole document as the XML library writes it, read back into a new BSTR; null on failure.
 // The tree goes (after the context that still points into it) as soon as it is written out, so a
@@ -73,23 +47,16 @@ BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
 
 }  // namespace
 
-bool Signature::CheckSignInputs() {
-  if (XmlDoc_ == nullptr) {
-    SetError(Error::XmlDocEmpty);
-    return false;
-  }
-  if (CertFindOption_ == FindByIssuerSerial && (CertSerial_ == nullptr || CertIssuerName_ == nullptr)) {
-    SetError(Error::CertUniqueIdEmpty);
-    return false;
-  }
-  if (CertFindOption_ == FindBySubject && CertSubject_ == nullptr) {
-    SetError(Error::CertSubjectEmpty);
-    return false;
-  }
-  return true;
+Error CheckSignRequest(const SignRequest& request) {
+  if (request.xmlDoc == nullptr) return Error::XmlDocEmpty;
+  const CertificateQuery& certificate = request.certificate;
+  if (certificate.findOption == FindByIssuerSerial && (certificate.serial == nullptr || certificate.issuerName == nullptr))
+    return Error::CertUniqueIdEmpty;
+  if (certificate.findOption == FindBySubject && certificate.subject == nullptr) return Error::CertSubjectEmpty;
+  return Error::None;
 }
 
-HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
+Result<UniqueBstr> SignDocument(const SignRequest& request) {
   // First in, last out: the libraries' settings and hooks are put back after the session ends
   // (xmlsec's end leaves its own entity loader installed), and no other thread's call runs in
   // between. Canonicalisation's diagnostics are the host's business no more than the parser's.
@@ -99,10 +66,6 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   std::optional<QuietXmlErrors> quiet;
   // Whatever a step returned once the call's budget is spent is incomplete: that step failed.
   std::optional<CallBudget> budget;
-  VARIANT_BOOL ignored = VARIANT_FALSE;
-  VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
-  result = VARIANT_FALSE;
-  ClearErrorState();
 
   // Declared in the reverse of the clean-up order: leaving this scope closes the store, frees the
   // certificate, destroys the context, then the key, the texts and the document, and ends the
@@ -112,72 +75,55 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   Utf8Text documentText;
   UniqueKey key;
   UniqueContext context;
-  UniqueCertificate certificate;
-  UniqueStore store;
+  UniqueCertContext certificate;
+  UniqueCertStore store;
 
-  if (IsProtectedMode()) {
-    SetError(Error::AccessDenied);
-    return S_OK;
-  }
-  if (!CheckSignInputs()) return S_OK;
+  if (request.protectedMode) return Error::AccessDenied;
+  if (const Error missing = CheckSignRequest(request); missing != Error::None) return missing;
   libraries.emplace();
   quiet.emplace();
-  budget.emplace(SysStringByteLen(XmlDoc_));
-  if (StartCryptoSession() != 0) return S_OK;
+  budget.emplace(SysStringByteLen(request.xmlDoc));
+  if (const Error failed = StartCryptoSession(); failed != Error::None) return failed;
 
   SignatureLibrary& library = ActiveSignatureLibrary();
-  library.ErrorsSetCallback(CryptoErrorCallback);
+  library.ErrorsSetCallback(request.libraryReports);
 
-  documentText = XmlTextOf(XmlDoc_);
+  documentText = XmlTextOf(request.xmlDoc);
   doc = ParseUntrustedXml(documentText);
   documentText = Utf8Text();  // the tree holds the document from here on
-  if (!doc || budget->Exceeded() || !SerialisesWellFormed(doc.get())) {
-    SetError(Error::ParsingXml);
-    return S_OK;
-  }
+  if (!doc || budget->Exceeded() || !SerialisesWellFormed(doc.get())) return Error::ParsingXml;
 
-  xmlNodePtr signature = BuildSignatureTemplate(doc.get(), Advanced_, UserName_, LocalTimeStamp_);
-  if (signature == nullptr) return S_OK;
+  Result<xmlNodePtr> signature =
+      BuildSignatureTemplate(doc.get(), request.advanced, request.userName, request.localTimeStamp);
+  if (!signature) return signature.error();
 
   store.reset(CertOpenSystemStoreA(0, "MY"));
-  if (!store) {
-    SetError(Error::OpenCertStore);
-    return S_OK;
-  }
+  if (!store) return Error::OpenCertStore;
 
-  certificate.reset(FindCertificate(store.get()));
-  if (!certificate) return S_OK;
+  Result<UniqueCertContext> found = FindCertificate(store.get(), request.certificate);
+  if (!found) return found.error();
+  certificate = std::move(found).value();
 
   // X509Data is written here, not by the library: xmlsec 1.2.37's NSS back end cannot write a
   // serial number longer than eight bytes (most CA-issued certificates have 16 to 20) and fails
   // the whole signature over it. KeyInfo lies outside SignedInfo, so who writes it does not change
   // what is signed.
   context.reset(library.DSigCtxCreate(nullptr));
-  if (!context || library.DSigCtxLeaveKeyInfo(context.get()) < 0) {
-    SetError(Error::CreatingSigContext);
-    return S_OK;
-  }
+  if (!context || library.DSigCtxLeaveKeyInfo(context.get()) < 0) return Error::CreatingSigContext;
 
-  key.reset(CreateSigningKey(certificate.get()));
-  if (!key) return S_OK;
+  Result<UniqueKey> made = CreateSigningKey(certificate.get());
+  if (!made) return made.error();
+  key = std::move(made).value();
 
   context->signKey = key.get();
-  if (library.DSigCtxSign(context.get(), signature) != 0 || !CompleteX509Data(signature, certificate.get()) ||
-      budget->Exceeded()) {
-    SetError(Error::SigningDoc);
-    return S_OK;
-  }
+  if (library.DSigCtxSign(context.get(), signature.value()) != 0 ||
+      !CompleteX509Data(signature.value(), certificate.get()) || budget->Exceeded())
+    return Error::SigningDoc;
 
   UniqueBstr signedDocument(SerialiseDocument(doc, context));
-  if (signedDocument && budget->Exceeded()) signedDocument.reset();
-  if (!signedDocument) {
-    // Nothing to hand back: report it rather than empty XmlDoc under a success.
-    SetError(Error::SigningDoc);
-    return S_OK;
-  }
-  AdoptXmlDoc(signedDocument.release());
-  result = VARIANT_TRUE;
-  return S_OK;
+  // Nothing to hand back is a failure, never an empty XmlDoc under a success.
+  if (!signedDocument || budget->Exceeded()) return Error::SigningDoc;
+  return signedDocument;
 }
 
 }  // namespace quillbox

@@ -1,7 +1,6 @@
 #include "signing/signature_template.h"
 
-#include "component/bstr.h"
-#include "component/error_report.h"
+#include "common/bstr.h"
 #include "signing/property_text.h"
 #include "signing/signature_library.h"
 
@@ -19,16 +18,6 @@ namespace quillbox {
 namespace {
 
 constexpr std::size_t kGuidTextUnits = 36;
-
-bool Failed(Error error) {
-  SetError(error);
-  return false;
-}
-
-xmlNodePtr FailedNode(Error error) {
-  SetError(error);
-  return nullptr;
-}
 
 struct TaskMemDeleter {
   void operator()(OLECHAR* text) const { CoTaskMemFree(text); }
@@ -76,39 +65,40 @@ bool AddPropertyElement(SignatureLibrary& library, xmlNodePtr clientSignature, x
   return library.NewChild(clientSignature, ns, Xml(name), content ? Xml(*content) : nullptr) != nullptr;
 }
 
-// The Object with the signature properties, and the Reference that signs it.
-bool AddSignatureProperties(SignatureLibrary& library, xmlNodePtr signature, const std::string& signatureId,
+// The Object with the signature properties, and the Reference that signs it. Error::None when
+// they are in place.
+Error AddSignatureProperties(SignatureLibrary& library, xmlNodePtr signature, const std::string& signatureId,
                             BSTR userName, BSTR localTimeStamp) {
   const std::string objectId = NewIdentifier(kSignPropIdPrefix);
   xmlNodePtr object = objectId.empty() ? nullptr : library.TmplSignatureAddObject(signature, Xml(objectId), nullptr, nullptr);
-  if (object == nullptr) return Failed(Error::AddingObjectNode);
+  if (object == nullptr) return Error::AddingObjectNode;
 
   xmlNodePtr properties = library.TmplObjectAddSignProperties(object, nullptr, nullptr);
-  if (properties == nullptr) return Failed(Error::AddingPropertiesNode);
+  if (properties == nullptr) return Error::AddingPropertiesNode;
 
   // The schema requires a Target on SignatureProperty: the Signature element these properties
   // belong to, by its Id.
   xmlNodePtr property = library.NewChild(properties, nullptr, Xml("SignatureProperty"), nullptr);
   const std::string target = "#" + signatureId;
   if (property == nullptr || xmlSetProp(property, Xml("Target"), Xml(target)) == nullptr)
-    return Failed(Error::AddingPropertyNode);
+    return Error::AddingPropertyNode;
 
   xmlNodePtr clientSignature = library.NewChild(property, nullptr, Xml("ClientSignature"), nullptr);
-  if (clientSignature == nullptr) return Failed(Error::AddingKvPropNode);
+  if (clientSignature == nullptr) return Error::AddingKvPropNode;
 
   xmlNsPtr ns = library.NewNs(clientSignature, Xml(kClientSignatureNamespace), nullptr);
-  if (ns == nullptr) return Failed(Error::AddingKvNamespace);
+  if (ns == nullptr) return Error::AddingKvNamespace;
   // xmlNewNs only declares the namespace; ClientSignature itself is put in it too.
   xmlSetNs(clientSignature, ns);
 
   if (!AddPropertyElement(library, clientSignature, ns, "UserName", userName) ||
       !AddPropertyElement(library, clientSignature, ns, "LocalTimeStamp", localTimeStamp))
-    return Failed(Error::AddingKvCustomNode);
+    return Error::AddingKvCustomNode;
 
   const std::string uri = "#" + objectId;
   if (library.TmplSignatureAddReference(signature, library.TransformSha1(), nullptr, Xml(uri), nullptr) == nullptr)
-    return Failed(Error::AddingEnvelopingRef);
-  return true;
+    return Error::AddingEnvelopingRef;
+  return Error::None;
 }
 
 }  // namespace
@@ -124,37 +114,39 @@ std::u16string CreateGuidText() {
   return std::u16string(braced.substr(1, kGuidTextUnits));
 }
 
-xmlNodePtr BuildSignatureTemplate(xmlDocPtr doc, VARIANT_BOOL advanced, BSTR userName, BSTR localTimeStamp) {
+Result<xmlNodePtr> BuildSignatureTemplate(xmlDocPtr doc, VARIANT_BOOL advanced, BSTR userName, BSTR localTimeStamp) {
   SignatureLibrary& library = ActiveSignatureLibrary();
 
   const std::string signatureId = NewIdentifier(kSignatureIdPrefix);
   xmlNodePtr signature = signatureId.empty() ? nullptr
                                              : library.TmplSignatureCreate(doc, xmlSecTransformInclC14NId,
                                                                            library.TransformRsaSha1(), Xml(signatureId));
-  if (signature == nullptr) return FailedNode(Error::CreatingSignNode);
+  if (signature == nullptr) return Error::CreatingSignNode;
 
   xmlNodePtr root = xmlDocGetRootElement(doc);
   if (root == nullptr || library.AddChild(root, signature) == nullptr) {
     // Not attached, so the document will not free it.
     xmlFreeNode(signature);
-    return FailedNode(Error::AddingSignNode);
+    return Error::AddingSignNode;
   }
 
   xmlNodePtr reference = library.TmplSignatureAddReference(signature, library.TransformSha1(), nullptr, Xml(""), nullptr);
-  if (reference == nullptr) return FailedNode(Error::AddingEnvelopedRef);
+  if (reference == nullptr) return Error::AddingEnvelopedRef;
   if (library.TmplReferenceAddTransform(reference, xmlSecTransformEnvelopedId) == nullptr)
-    return FailedNode(Error::AddingEnvelopedTransform);
+    return Error::AddingEnvelopedTransform;
 
-  if (advanced == VARIANT_TRUE && !AddSignatureProperties(library, signature, signatureId, userName, localTimeStamp))
-    return nullptr;
+  if (advanced == VARIANT_TRUE) {
+    const Error error = AddSignatureProperties(library, signature, signatureId, userName, localTimeStamp);
+    if (error != Error::None) return error;
+  }
 
   xmlNodePtr keyInfo = library.TmplSignatureEnsureKeyInfo(signature, nullptr);
-  if (keyInfo == nullptr) return FailedNode(Error::AddingKeyInfoNode);
+  if (keyInfo == nullptr) return Error::AddingKeyInfoNode;
   xmlNodePtr x509Data = library.TmplKeyInfoAddX509Data(keyInfo);
-  if (x509Data == nullptr) return FailedNode(Error::AddingX509DataNode);
-  if (library.TmplX509DataAddCertificate(x509Data) == nullptr) return FailedNode(Error::AddingX509CertificateNode);
-  if (library.TmplX509DataAddSubjectName(x509Data) == nullptr) return FailedNode(Error::AddingX509SubjectNode);
-  if (library.TmplX509DataAddIssuerSerial(x509Data) == nullptr) return FailedNode(Error::AddingX509IssuerNode);
+  if (x509Data == nullptr) return Error::AddingX509DataNode;
+  if (library.TmplX509DataAddCertificate(x509Data) == nullptr) return Error::AddingX509CertificateNode;
+  if (library.TmplX509DataAddSubjectName(x509Data) == nullptr) return Error::AddingX509SubjectNode;
+  if (library.TmplX509DataAddIssuerSerial(x509Data) == nullptr) return Error::AddingX509IssuerNode;
   return signature;
 }
 

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "common/result.h"
+
 #include <libxml/tree.h>
 
 #include <string>
@@ -22,8 +24,8 @@ std::u16string CreateGuidText();
 
 // Builds the signature template in `doc` and attaches it to the root element. Advanced exactly
 // VARIANT_TRUE adds the Object that carries UserName and LocalTimeStamp (null: an empty element)
-// and the Reference to it. Returns the Signature element, or null after recording the error of
-// the step that failed; elements made so far stay in the document, which is freed with them.
-xmlNodePtr BuildSignatureTemplate(xmlDocPtr doc, VARIANT_BOOL advanced, BSTR userName, BSTR localTimeStamp);
+// and the Reference to it. Returns the Signature element, or the error of the step that failed;
+// elements made so far stay in the document, which is freed with them.
+Result<xmlNodePtr> BuildSignatureTemplate(xmlDocPtr doc, VARIANT_BOOL advanced, BSTR userName, BSTR localTimeStamp);
 
 }  // namespace quillbox

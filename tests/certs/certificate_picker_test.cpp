@@ -5,6 +5,8 @@
 #include "component/signature.h"
 #include "support/module_lock_audit.h"
 
+#include "support/recorded.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -143,7 +145,7 @@ TEST_F(CertificatePicker, DialogModuleIsUnloadedAfterEveryCall) {
 
 TEST_F(CertificatePicker, NoStoreShowsNoDialog) {
   FakeDialog dialog("choose", "Test Signer");
-  EXPECT_EQ(object.PickCertificate(nullptr), nullptr);
+  EXPECT_FALSE(Recorded(PickCertificate(nullptr)));
   EXPECT_EQ(dialog.last().calls, 0);
 }
 
@@ -151,7 +153,7 @@ TEST_F(CertificatePicker, PickedCertificateBelongsToTheCaller) {
   FakeDialog dialog("choose", "Test Signer");
   UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
   ASSERT_TRUE(store);
-  UniqueCertContext chosen(object.PickCertificate(store.get()));
+  UniqueCertContext chosen = Recorded(PickCertificate(store.get()));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(EncodedOf(chosen.get()), DerOf(fixture::kSigner));
   EXPECT_EQ(QbCertReferenceCount(chosen.get()), 2);  // the store's and ours
@@ -167,7 +169,7 @@ TEST_F(CertificatePicker, ChosenCertificateIsFoundAgainByIssuerAndSerial) {
     }
     object.put_CertFindOption(FindByIssuerSerial);
     UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
-    UniqueCertContext found(object.FindCertificate(store.get()));
+    UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
     ASSERT_TRUE(found) << c->nickname;
     EXPECT_EQ(EncodedOf(found.get()), DerOf(*c)) << c->nickname;
   }

@@ -6,6 +6,8 @@
 #include "store_lookup_fixture.h"
 #include "support/module_lock_audit.h"
 
+#include "support/recorded.h"
+
 #include <gtest/gtest.h>
 
 namespace quillbox::test {
@@ -22,7 +24,7 @@ class CertificateLookup : public StoreLookup {
     object.put_CertFindOption(FindBySubject);
     object.put_CertSubject(TempBstr(subject));
   }
-  UniqueCertContext Find() { return UniqueCertContext(object.FindCertificate(store.get())); }
+  UniqueCertContext Find() { return Recorded(FindCertificate(store.get(), object.certificateQuery())); }
   LONG ErrorNo() const { return TheErrorState()->ErrorNo; }
   std::u16string ErrorStr() const {
     BSTR text = TheErrorState()->ErrorStr;
@@ -129,10 +131,10 @@ TEST_F(CertificateLookup, UnsetPropertiesMatchNothing) {
 
 TEST_F(CertificateLookup, StoreThatDidNotOpenFindsNothing) {
   ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
-  EXPECT_EQ(object.FindCertificate(nullptr), nullptr);
+  EXPECT_FALSE(Recorded(FindCertificate(nullptr, object.certificateQuery())));
   EXPECT_EQ(ErrorNo(), 31);
   BySubject(u"Test Signer");
-  EXPECT_EQ(object.FindCertificate(nullptr), nullptr);
+  EXPECT_FALSE(Recorded(FindCertificate(nullptr, object.certificateQuery())));
   EXPECT_EQ(ErrorNo(), 31);
 }
 

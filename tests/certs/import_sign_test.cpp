@@ -14,6 +14,9 @@
 
 #include <qbcrypt.h>
 
+#include "signing/signing_key.h"
+#include "support/recorded.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -65,7 +68,7 @@ using ImportedCertificate = StoreLookup;
 TEST_F(ImportedCertificate, FoundByIssuerAndSerial) {
   object.put_CertIssuerName(TempBstr(kIssuerText));
   object.put_CertSerial(TempBstr(kSerialText));
-  UniqueCertContext found(object.FindCertificate(store.get()));
+  UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
   ASSERT_TRUE(found);
   EXPECT_EQ(Take(IssuerNameText(found.get())), kIssuerText);
   EXPECT_EQ(Take(SerialNumberText(found.get())), kSerialText);
@@ -74,7 +77,7 @@ TEST_F(ImportedCertificate, FoundByIssuerAndSerial) {
 TEST_F(ImportedCertificate, FoundBySubject) {
   object.put_CertFindOption(FindBySubject);
   object.put_CertSubject(TempBstr(u"imported signer"));
-  UniqueCertContext found(object.FindCertificate(store.get()));
+  UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
   ASSERT_TRUE(found);
   EXPECT_EQ(Take(SerialNumberText(found.get())), kSerialText);
 }
@@ -85,10 +88,10 @@ class SignedWithImportedKey : public ImportedCertificate {
   CommandResult SignAndVerify(bool tamper) {
     object.put_CertIssuerName(TempBstr(kIssuerText));
     object.put_CertSerial(TempBstr(kSerialText));
-    UniqueCertContext found(object.FindCertificate(store.get()));
+    UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
     EXPECT_TRUE(found);
     if (!found) return {};
-    xmlSecKeyPtr key = object.CreateSigningKey(found.get());
+    xmlSecKeyPtr key = Recorded(CreateSigningKey(found.get())).release();
     EXPECT_NE(key, nullptr);
     if (key == nullptr) return {};
     SignedDocument signed_ = SignSmallDocument(key, "<invoice><total>42.00</total></invoice>");

@@ -10,6 +10,9 @@
 
 #include <qbcrypt.h>
 
+#include "signing/signing_key.h"
+#include "support/recorded.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -90,7 +93,7 @@ class GuardedKey : public ModuleLockAudit {
                                                              CERT_FIND_SUBJECT_STR_W, u"Guarded Signer", nullptr));
     EXPECT_TRUE(certificate);
     if (!certificate) return false;
-    xmlSecKeyPtr key = object.CreateSigningKey(certificate.get());
+    xmlSecKeyPtr key = Recorded(CreateSigningKey(certificate.get())).release();
     if (key == nullptr) return false;
     if (sign) {
       EXPECT_EQ(SignSmallDocument(key).status, 0);

@@ -10,6 +10,9 @@
 
 #include <xmlsec/base64.h>
 
+#include "signing/signing_key.h"
+#include "support/recorded.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -116,7 +119,7 @@ class SigningKey : public ModuleLockAudit {
 
 TEST_F(SigningKey, KeyHoldsThePrivateKeyAndTheCertificate) {
   const LONG before = QbCertReferenceCount(certificate.get());
-  xmlSecKeyPtr key = object.CreateSigningKey(certificate.get());
+  xmlSecKeyPtr key = Recorded(CreateSigningKey(certificate.get())).release();
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(ErrorNo(), 0);
   EXPECT_EQ(QbCertReferenceCount(certificate.get()), before);  // every duplicate went into the key
@@ -128,7 +131,7 @@ TEST_F(SigningKey, KeyHoldsThePrivateKeyAndTheCertificate) {
 }
 
 TEST_F(SigningKey, KeySignsAfterTheCallerReleasedItsCertificate) {
-  xmlSecKeyPtr key = object.CreateSigningKey(certificate.get());
+  xmlSecKeyPtr key = Recorded(CreateSigningKey(certificate.get())).release();
   ASSERT_NE(key, nullptr);
   certificate.reset();
   store.reset();
@@ -152,7 +155,7 @@ TEST_F(SigningKey, KeySignsAfterTheCallerReleasedItsCertificate) {
 TEST_F(SigningKey, CallerCertificateIsUntouchedAfterSuccessAndDestruction) {
   const LONG before = QbCertReferenceCount(certificate.get());
   for (int i = 0; i < 3; ++i) {
-    xmlSecKeyPtr key = object.CreateSigningKey(certificate.get());
+    xmlSecKeyPtr key = Recorded(CreateSigningKey(certificate.get())).release();
     ASSERT_NE(key, nullptr);
     xmlSecKeyDestroy(key);
   }
@@ -177,7 +180,7 @@ TEST_P(SigningKeyFailure, LeavesNothingBehindAndTheCertificateAsItWas) {
   ScopedSignatureLibrary use(library);
   const LONG before = QbCertReferenceCount(certificate.get());
   QbCertFailDuplicateAt(c.failDuplicate);
-  EXPECT_EQ(object.CreateSigningKey(certificate.get()), nullptr);
+  EXPECT_FALSE(Recorded(CreateSigningKey(certificate.get())));
   QbCertFailDuplicateAt(0);
   EXPECT_EQ(ErrorNo(), c.error);
   EXPECT_EQ(ErrorStr(), c.errorName);
@@ -202,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SigningKey, SuccessThroughTheAccountingLibraryLeavesOnlyTheKey) {
   FailingLibrary library(Step::None);
   ScopedSignatureLibrary use(library);
-  xmlSecKeyPtr key = object.CreateSigningKey(certificate.get());
+  xmlSecKeyPtr key = Recorded(CreateSigningKey(certificate.get())).release();
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(library.Outstanding(), 1u);  // the key, holding both data objects
   library.KeyDestroy(key);
@@ -210,7 +213,7 @@ TEST_F(SigningKey, SuccessThroughTheAccountingLibraryLeavesOnlyTheKey) {
 }
 
 TEST_F(SigningKey, NullCertificateFailsAtTheFirstDuplicate) {
-  EXPECT_EQ(object.CreateSigningKey(nullptr), nullptr);
+  EXPECT_FALSE(Recorded(CreateSigningKey(nullptr)));
   EXPECT_EQ(ErrorNo(), 1);
 }
 

@@ -1,5 +1,5 @@
 // The shape scan that keeps parsing and canonicalisation near linear, with small bounds.
-#include "component/xml_bounds.h"
+#include "xml/xml_bounds.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 #include "support/bstr_helpers.h"
 
 #include <gtest/gtest.h>

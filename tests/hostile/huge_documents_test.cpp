@@ -4,7 +4,7 @@
 // XmlDoc stays exactly as it was after every failure.
 //
 // These tests need gigabytes of memory and run alone (RUN_SERIAL).
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 #include "hostile/huge_text.h"
 #include "hostile/scripted_signature.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "com/com_fixture.h"
-#include "component/bstr.h"
+#include "common/bstr.h"
 
 #include <functional>
 #include <optional>

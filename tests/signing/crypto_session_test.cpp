@@ -1,6 +1,6 @@
 #include "signing/crypto_session.h"
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 #include "component/error_report.h"
 #include "signing/faulty_library.h"
 #include "support/bstr_helpers.h"
@@ -20,7 +20,8 @@ class CryptoSession : public ::testing::Test {
 
   // A whole session on the real libraries, to show that what came before left them usable.
   static void ExpectFullSession() {
-    ASSERT_EQ(StartCryptoSession(), 0) << "error " << TheErrorState()->ErrorNo;
+    const Error error = StartCryptoSession();
+    ASSERT_EQ(error, Error::None) << "error " << static_cast<LONG>(error);
     EndCryptoSession();
   }
 };
@@ -28,7 +29,7 @@ class CryptoSession : public ::testing::Test {
 TEST_F(CryptoSession, StartsWithTheXmlLibrarySettingsAndEnds) {
   xmlLoadExtDtdDefaultValue = 0;
   xmlIndentTreeOutput = 0;
-  ASSERT_EQ(StartCryptoSession(), 0);
+  ASSERT_EQ(StartCryptoSession(), Error::None);
   EXPECT_EQ(xmlLoadExtDtdDefaultValue, XML_DETECT_IDS | XML_COMPLETE_ATTRS);
   EXPECT_EQ(xmlIndentTreeOutput, 1);
   // xmlSubstituteEntitiesDefault returns the previous value: the session left it at 1.
@@ -54,9 +55,7 @@ TEST_P(CryptoSessionStartFailure, RecordsItsErrorStopsAndStillEndsCleanly) {
   library.FailAt(failure.step);
   {
     ScopedSignatureLibrary scoped(library);
-    EXPECT_EQ(StartCryptoSession(), -1);
-    EXPECT_EQ(TheErrorState()->ErrorNo, static_cast<LONG>(failure.error));
-    EXPECT_EQ(test::Take(CopyWhole(TheErrorState()->ErrorStr)), std::u16string(ErrorName(static_cast<LONG>(failure.error))));
+    EXPECT_EQ(StartCryptoSession(), failure.error);
     if (failure.firstSkipped != nullptr) {
       EXPECT_EQ(library.Calls(failure.firstSkipped), 0);
     }
@@ -84,7 +83,7 @@ TEST_F(CryptoSession, EndingASessionThatNeverStartedIsHarmless) {
   {
     test::FaultyLibrary library;
     ScopedSignatureLibrary scoped(library);
-    ASSERT_EQ(StartCryptoSession(), 0);
+    ASSERT_EQ(StartCryptoSession(), Error::None);
     library.ErrorsSetCallback(CryptoErrorCallback);
     EndCryptoSession();
   }

@@ -6,7 +6,9 @@
 #include "signing/verifier.h"
 #include "signing/xml_tree_helpers.h"
 #include "support/crypto_session.h"
+#include "signing/signing_key.h"
 #include "support/openssl_ca.h"
+#include "support/recorded.h"
 #include "support/sign_document.h"
 
 #include <qbcrypt.h>
@@ -205,9 +207,9 @@ TEST_F(LongSerial, CertificateTextIsWhatTheLibraryWouldWrite) {
     test::CryptoSession session;
     UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
-    UniqueCertContext found(object_.FindCertificate(store.get()));
+    UniqueCertContext found = test::Recorded(FindCertificate(store.get(), object_.certificateQuery()));
     ASSERT_TRUE(found);
-    xmlSecKeyPtr key = object_.CreateSigningKey(found.get());
+    xmlSecKeyPtr key = test::Recorded(CreateSigningKey(found.get())).release();
     ASSERT_NE(key, nullptr);
     const test::SignedDocument signed_ = test::SignSmallDocument(key, "<doc/>");
     xmlSecKeyDestroy(key);

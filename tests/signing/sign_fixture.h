@@ -2,7 +2,7 @@
 // counted: the base of the Sign tests.
 #pragma once
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "signing/faulty_library.h"

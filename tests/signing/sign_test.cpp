@@ -1,6 +1,6 @@
 // Sign end to end against a throwaway NSS store, each signature checked by xmlsec1.
-#include "component/call_budget.h"
-#include "component/xml_text.h"
+#include "xml/call_budget.h"
+#include "xml/xml_text.h"
 #include "signing/sign_fixture.h"
 #include "signing/verifier.h"
 #include "signing/xml_tree_helpers.h"

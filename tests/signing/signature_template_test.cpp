@@ -1,12 +1,14 @@
 #include "signing/signature_template.h"
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 #include "component/error_report.h"
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 #include "signing/crypto_session.h"
 #include "signing/faulty_library.h"
 #include "signing/xml_tree_helpers.h"
 #include "support/bstr_helpers.h"
+
+#include "support/recorded.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +31,7 @@ class SignatureTemplate : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearErrorState();
-    ASSERT_EQ(StartCryptoSession(), 0);
+    ASSERT_EQ(StartCryptoSession(), Error::None);
   }
   void TearDown() override {
     EndCryptoSession();
@@ -50,8 +52,8 @@ class SignatureTemplate : public ::testing::Test {
   xmlNodePtr Build(xmlDocPtr doc, VARIANT_BOOL advanced, const char16_t* user = nullptr, const char16_t* time = nullptr) {
     test::TempBstr userName(user != nullptr ? user : u"");
     test::TempBstr timeStamp(time != nullptr ? time : u"");
-    return BuildSignatureTemplate(doc, advanced, user != nullptr ? userName.get() : nullptr,
-                                  time != nullptr ? timeStamp.get() : nullptr);
+    return test::Recorded(BuildSignatureTemplate(doc, advanced, user != nullptr ? userName.get() : nullptr,
+                                                 time != nullptr ? timeStamp.get() : nullptr));
   }
 };
 

@@ -2,7 +2,7 @@
 // result deeper than a host's stack, fails with 39 rather than exhausting the host, and the next
 // call starts afresh. The allocator a host gave libxml2 stays in charge underneath and is its own
 // again after every call.
-#include "component/call_budget.h"
+#include "xml/call_budget.h"
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"

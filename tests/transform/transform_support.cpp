@@ -1,7 +1,7 @@
 #include "transform/transform_support.h"
 
-#include "component/bstr.h"
-#include "component/xml_text.h"
+#include "common/bstr.h"
+#include "xml/xml_text.h"
 #include "support/bstr_helpers.h"
 
 #include <libxml/c14n.h>

@@ -1,8 +1,8 @@
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 
 #include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
-#include "component/xml_bounds.h"
+#include "xml/xml_bounds.h"
 
 #include <libxml/encoding.h>
 #include <libxml/xmlsave.h>

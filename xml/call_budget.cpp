@@ -1,4 +1,4 @@
-#include "component/call_budget.h"
+#include "xml/call_budget.h"
 
 #include <libxml/globals.h>
 #include <libxml/xmlmemory.h>

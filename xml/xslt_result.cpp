@@ -1,4 +1,4 @@
-#include "component/xslt_result.h"
+#include "xml/xslt_result.h"
 
 #include "common/libxml_owners.h"
 

@@ -2,7 +2,7 @@
 // serialised document back into a BSTR, with the characters intact in either direction.
 #pragma once
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -47,7 +47,7 @@ Utf8Text XmlTextOf(BSTR text);
 // document's own internal subset still expand, within libxml2's amplification checks and the
 // component's own budget, which counts attribute values too; and the text's shape is bounded
 // (attributes per element, namespace declarations in scope) so that parsing and canonicalising it
-// stay near linear (component/xml_bounds.h). A text beyond a bound does not parse.
+// stay near linear (xml/xml_bounds.h). A text beyond a bound does not parse.
 //
 // An encoding named in the declaration other than UTF-8 is kept on the document (when libxml2 can
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.

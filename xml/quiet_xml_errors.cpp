@@ -1,4 +1,4 @@
-#include "component/quiet_xml_errors.h"
+#include "xml/quiet_xml_errors.h"
 
 namespace quillbox {
 namespace {

@@ -1,7 +1,7 @@
 // Writing a transformation's result the way its stylesheet's xsl:output asks.
 #pragma once
 
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 
 #include <libxslt/xsltInternals.h>
 

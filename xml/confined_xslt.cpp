@@ -1,6 +1,6 @@
-#include "component/confined_xslt.h"
+#include "xml/confined_xslt.h"
 
-#include "component/quiet_xml_errors.h"
+#include "xml/quiet_xml_errors.h"
 
 #include <libxml/xmlstring.h>
 #include <libxslt/xsltutils.h>

@@ -1,4 +1,4 @@
-#include "component/xml_bounds.h"
+#include "xml/xml_bounds.h"
 
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>

@@ -1,4 +1,4 @@
-#include "component/large_stack.h"
+#include "xml/large_stack.h"
 
 #include <windows.h>
 

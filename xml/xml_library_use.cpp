@@ -1,4 +1,4 @@
-#include "component/xml_library_use.h"
+#include "xml/xml_library_use.h"
 
 #include <libxml/globals.h>
 #include <libxslt/xslt.h>

@@ -2,9 +2,9 @@
 // the documents handed to it.
 #pragma once
 
-#include "component/call_budget.h"
-#include "component/xml_text.h"
-#include "component/xslt_handles.h"
+#include "xml/call_budget.h"
+#include "xml/xml_text.h"
+#include "xml/xslt_handles.h"
 
 #include <libxslt/documents.h>
 

@@ -1,4 +1,4 @@
-#include "component/bstr.h"
+#include "common/bstr.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,0 +1,38 @@
+// The Sign road: from the input checks to the signed document, as a value the caller keeps.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "certs/certificate_query.h"
+#include "common/bstr.h"
+#include "common/result.h"
+
+#include <xmlsec/xmlsec.h>
+
+#include <xmlsec/errors.h>
+
+namespace quillbox {
+
+// What one signature is made from: the object's properties, which stay the object's.
+struct SignRequest {
+  // The hosting browser runs in its protected mode, where nothing is signed.
+  bool protectedMode = false;
+  BSTR xmlDoc = nullptr;
+  VARIANT_BOOL advanced = VARIANT_FALSE;
+  BSTR userName = nullptr;
+  BSTR localTimeStamp = nullptr;
+  CertificateQuery certificate;
+  // Hears the signature library's own reports while the call runs.
+  xmlSecErrorsCallback libraryReports = nullptr;
+};
+
+// The inputs Sign cannot go without: XmlDocEmpty, CertUniqueIdEmpty or CertSubjectEmpty for the
+// first one missing, Error::None when all are there.
+Error CheckSignRequest(const SignRequest& request);
+
+// Refuses a protected-mode call (AccessDenied), checks the request, signs XmlDoc with an enveloped signature made with the certificate the
+// request names, and returns the whole signed document; or the error of the step that failed.
+Result<UniqueBstr> SignDocument(const SignRequest& request);
+
+}  // namespace quillbox
