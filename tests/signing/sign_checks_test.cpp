@@ -1,5 +1,6 @@
 // Sign's paths that end before a certificate is needed: protected mode, the input checks, the
 // library start, parsing and the template.
+#include "signing/sign.h"
 #include "signing/sign_fixture.h"
 
 namespace quillbox {
@@ -28,6 +29,26 @@ TEST_F(SignChecks, ANullResultPointerIsTolerated) {
   ScopedSignatureLibrary scoped(library_);
   EXPECT_EQ(object_.Sign(nullptr), S_OK);
   EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::XmlDocEmpty));
+}
+
+// The road hands its error back and records nothing: the object records it, once.
+TEST_F(SignChecks, TheRoadReturnsItsErrorAndLeavesTheReportToTheObject) {
+  SetError(Error::OpenCertStore);
+  ScopedSignatureLibrary scoped(library_);
+  SetXmlDoc(u"<a>");
+  SetIssuerAndSerial();
+  const SignRequest request = object_.signRequest();
+  Result<UniqueBstr> outcome = SignDocument(request);
+  EXPECT_EQ(outcome.error(), Error::ParsingXml);
+  EXPECT_FALSE(outcome.value());
+  SignRequest refused = request;
+  refused.protectedMode = true;
+  EXPECT_EQ(SignDocument(refused).error(), Error::AccessDenied);
+  refused.xmlDoc = nullptr;
+  refused.protectedMode = false;
+  EXPECT_EQ(SignDocument(refused).error(), Error::XmlDocEmpty);
+  EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::OpenCertStore));
+  EXPECT_EQ(ErrorStr(), u"ERR_OPEN_CERT_STORE");
 }
 
 TEST_F(SignChecks, StartClearsTheEarlierError) {
