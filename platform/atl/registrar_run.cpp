@@ -2,7 +2,7 @@
 // removes it again except what the script marks NoRemove.
 #include "registrar_script.h"
 
-#include "registry_store.h"
+#include "advapi32/registry_store.h"
 
 namespace qb::platform::registrar {
 namespace {

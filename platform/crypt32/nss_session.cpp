@@ -11,7 +11,7 @@
 // handler runs at its unloading, with the modules (which NSS alone unloads) still there.
 #include "nss_session.h"
 
-#include "crypt32_listing.h"
+#include "store_listing.h"
 #include "nss_passwords.h"
 #include "store_locations.h"
 

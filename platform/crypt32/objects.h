@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypt32_names.h"
+#include "cert_names.h"
 
 struct CERTCertificateStr;
 

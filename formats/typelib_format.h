@@ -1,6 +1,6 @@
 // The on-disk form of a type library (.tlb), version 1. Written by the interface compiler
-// (tools/qbidl), read by LoadTypeLib (platform/src/typelib_reader.cpp). docs/typelib.md describes
-// every field; this header is the one place their sizes and positions are fixed.
+// (tools/qbidl), read by LoadTypeLib (platform/oleaut32/typelib_reader.cpp). docs/typelib.md
+// describes every field; this header is the one place their sizes and positions are fixed.
 //
 // All integers are little-endian. Offsets count bytes from the start of the file. A string
 // reference is an offset into the string section, or kNoString for an absent (null) string; a

@@ -1,7 +1,7 @@
 // UnRegisterTypeLib: removes what RegisterTypeLib wrote for one version, locale and target system,
 // and the parts above them that nothing else uses any more.
-#include "com_runtime.h"
-#include "registry_store.h"
+#include "ole32/com_runtime.h"
+#include "advapi32/registry_store.h"
 #include "typelib_registry.h"
 
 #include <oleauto.h>

@@ -1,6 +1,6 @@
 // The registrar object and its class object, reachable through CoCreateInstance without any
 // registry entry.
-#include "com_runtime.h"
+#include "ole32/com_runtime.h"
 #include "registrar_script.h"
 #include "registrar_source.h"
 

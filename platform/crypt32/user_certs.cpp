@@ -1,4 +1,4 @@
-#include "crypt32_user_certs.h"
+#include "user_certs.h"
 
 #include <cert.h>
 #include <keyhi.h>

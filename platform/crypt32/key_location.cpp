@@ -1,8 +1,8 @@
 // Where a certificate's private key lives: the token that holds it, whether that token is a
 // device (a smart card or USB token loaded into the database) rather than NSS's own software token,
 // and whether using it needs a login. Nothing here logs in: listing the store never asks.
-#include "crypt32_objects.h"
-#include "crypt32_user_certs.h"
+#include "objects.h"
+#include "user_certs.h"
 #include "nss_session.h"
 
 #include <qbcrypt.h>

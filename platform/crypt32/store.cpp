@@ -1,9 +1,9 @@
 // The personal store "MY": the certificates of the NSS database that have a private key, valid
 // ones first (newest first), then those not yet valid, then the expired ones, ties by nickname
 // and encoding, so that "the first that matches" is the certificate a user means
-// (crypt32_listing.cpp).
-#include "crypt32_listing.h"
-#include "crypt32_objects.h"
+// (store_listing.cpp).
+#include "store_listing.h"
+#include "objects.h"
 #include "nss_session.h"
 
 #include <locale.h>

@@ -2,7 +2,7 @@
 // T61String, IA5String, UTF8String, BMPString and UniversalString all come out as UTF-8); the
 // rendering follows crypt32's: X.500 keys such as CN and O, ", " between relative names, " + "
 // inside one, values in double quotes when they hold a separator.
-#include "crypt32_names.h"
+#include "cert_names.h"
 
 #include <wincrypt.h>
 

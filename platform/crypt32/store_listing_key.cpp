@@ -2,7 +2,7 @@
 //
 // The files are only ever stat'ed, never opened: closing any descriptor of a file drops every
 // POSIX lock the process holds on it, and SQLite inside NSS keeps its locks on these very files.
-#include "crypt32_listing_key.h"
+#include "store_listing_key.h"
 
 #include <pk11pub.h>
 

@@ -1,7 +1,7 @@
 // Module resources (FindResource*, LoadResource, LockResource, SizeofResource, LoadString) and
 // LoadLibraryExA, whose data-file mode opens a module for its resources without running it.
 //
-// A module's resources live in its ELF section ".qbrsrc" (see platform/format/resource_format.h).
+// A module's resources live in its ELF section ".qbrsrc" (see formats/resource_format.h).
 // They are read from the module's file, once per file version, and kept for the rest of the
 // process, so a resource pointer stays valid as on Windows while the module stays loaded, and
 // longer.

@@ -1,5 +1,5 @@
 // Finding a registered type library's file: QueryPathOfRegTypeLib.
-#include "com_runtime.h"
+#include "ole32/com_runtime.h"
 #include "typelib_registry.h"
 
 #include <oleauto.h>

@@ -1,12 +1,12 @@
 // Listing "MY" costs NSS a database query per certificate and per key (several hundred
 // microseconds for a single certificate, a second for a thousand); a Sign opens the store every
 // time. The listing is therefore kept, with its own certificate references, and handed out again
-// while its key (crypt32_listing_key.h) still matches. Whenever the key cannot be had, or differs,
+// while its key (store_listing_key.h) still matches. Whenever the key cannot be had, or differs,
 // the store is listed afresh exactly as without the cache.
-#include "crypt32_listing.h"
+#include "store_listing.h"
 
-#include "crypt32_listing_key.h"
-#include "crypt32_user_certs.h"
+#include "store_listing_key.h"
+#include "user_certs.h"
 #include "nss_session.h"
 
 #include <qbcrypt.h>
@@ -52,7 +52,7 @@ struct Listing {
 // store orders it by validity when it opens (OrderAt).
 Listing ListFromNss() {
   gListings.fetch_add(1);
-  // Read from every token without logging in to any (crypt32_user_certs.h).
+  // Read from every token without logging in to any (user_certs.h).
   const UniqueCertList list = ListUserCertificates();
   if (!list) return {};
   std::vector<CERTCertificate*> certs;

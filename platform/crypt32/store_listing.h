@@ -1,5 +1,5 @@
 // The personal store's listing: the certificates with a private key, in store order, remembered
-// between store opens while nothing it depends on has changed (crypt32_listing_key.h). The order
+// between store opens while nothing it depends on has changed (store_listing_key.h). The order
 // depends on the time of the call (valid certificates first), so it is made afresh every time.
 #pragma once
 

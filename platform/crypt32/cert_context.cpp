@@ -1,5 +1,5 @@
 // Certificate contexts: built from an NSS certificate in the Windows layout, counted, released.
-#include "crypt32_objects.h"
+#include "objects.h"
 
 #include <qbcrypt.h>
 

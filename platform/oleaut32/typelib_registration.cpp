@@ -8,8 +8,8 @@
 //   Interface\{iid}                           = interface name
 //   Interface\{iid}\ProxyStubClsid(32)        = the Automation marshaller
 //   Interface\{iid}\TypeLib                   = {libid}, Version = "{major}.{minor}"
-#include "com_runtime.h"
-#include "registry_store.h"
+#include "ole32/com_runtime.h"
+#include "advapi32/registry_store.h"
 #include "typelib_registry.h"
 
 #include <oaidl.h>

@@ -1,6 +1,6 @@
 #include "registrar_script.h"
 
-#include "registry_store.h"
+#include "advapi32/registry_store.h"
 
 #include <cstring>
 #include <optional>
