@@ -11,7 +11,6 @@
 // handler runs at its unloading, with the modules (which NSS alone unloads) still there.
 #include "nss_session.h"
 
-#include "store_listing.h"
 #include "nss_passwords.h"
 #include "store_locations.h"
 
@@ -24,6 +23,8 @@
 #include <secport.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -59,6 +60,16 @@ struct Session {
 Session& TheSession() {
   static Session session;
   return session;
+}
+
+// What parts keeping NSS objects between calls release before a close. Few parts do (the personal
+// store's listing), so a fixed table serves, and registering never allocates.
+constexpr std::size_t kMaxReleases = 4;
+constinit std::array<std::atomic<void (*)()>, kMaxReleases> gReleases{};
+
+void RunReleases() {
+  for (const auto& release : gReleases)
+    if (void (*call)() = release.load(); call != nullptr) call();
 }
 
 // Where NSS keeps an SQL database for `location`: "sql:DIR", or a bare DIR when NSS's default
@@ -196,6 +207,15 @@ void CopyText(char* to, std::size_t size, const std::string& text) {
 
 }  // namespace
 
+void qb::platform::nss::ReleaseBeforeClose(void (*release)()) {
+  for (auto& slot : gReleases) {
+    void (*expected)() = nullptr;
+    if (slot.compare_exchange_strong(expected, release) || expected == release) return;
+  }
+  // More parts than the table holds is a mistake of this library, found by its first test run.
+  std::abort();
+}
+
 extern "C" {
 
 BOOL WINAPI QbCryptOpenSession(BOOL requireDatabase) {
@@ -210,8 +230,8 @@ BOOL WINAPI QbCryptCloseSession() {
   std::unique_lock use(session.use);
   std::lock_guard guard(session.lock);
   if (session.context == nullptr) return TRUE;
-  // The store's remembered listing holds certificate references; NSS would shut down busy.
-  qb::platform::ForgetPersonalListing();
+  // What parts remember (the store's listing) holds certificate references; NSS would shut down busy.
+  RunReleases();
   for (UserDatabase& database : session.extra) SECMOD_CloseUserDB(database.slot.get());
   session.extra.clear();
   session.main.reset();

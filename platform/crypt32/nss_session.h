@@ -46,6 +46,12 @@ struct SlotDatabase {
   std::string location;  // "sql:/home/u/.pki/nssdb"
 };
 std::optional<SlotDatabase> DatabaseOf(PK11SlotInfoStr* slot);
+
+// Registers `release`, which lets go of NSS objects a part keeps between calls, to run on every
+// close before NSS shuts down (NSS refuses to shut down while its objects are in use). The part
+// registers before it keeps anything; registering the same function again does nothing. A close
+// calls it with no session hold left, so it must not take one.
+void ReleaseBeforeClose(void (*release)());
 std::string DatabaseOfSlot(PK11SlotInfoStr* slot);  // its location, or ""
 
 }  // namespace qb::platform::nss

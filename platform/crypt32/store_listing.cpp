@@ -120,11 +120,22 @@ struct Remembered {
 };
 constinit Remembered gRemembered;
 
+// Lets go of the remembered listing and its references; the session runs this before NSS shuts
+// down, which would otherwise find the certificates in use.
+void ForgetPersonalListing() {
+  std::lock_guard guard(gRemembered.lock);
+  gRemembered.key.reset();
+  gRemembered.certificates.clear();
+}
+
 }  // namespace
 
 void NssCertificateRelease::operator()(CERTCertificate* certificate) const { CERT_DestroyCertificate(certificate); }
 
 std::optional<std::vector<NssCertificateRef>> PersonalCertificates() {
+  // Before anything is remembered, so that a close always finds what to let go of.
+  static const bool registered = (nss::ReleaseBeforeClose(&ForgetPersonalListing), true);
+  (void)registered;
   const nss::SessionHold session;
   if (session.kind() != nss::SessionKind::Database) return std::nullopt;
   timespec now{};
@@ -155,12 +166,6 @@ std::optional<std::vector<NssCertificateRef>> PersonalCertificates() {
   }
   OrderAt(listing.certificates, PrTimeOf(now));
   return std::move(listing.certificates);
-}
-
-void ForgetPersonalListing() {
-  std::lock_guard guard(gRemembered.lock);
-  gRemembered.key.reset();
-  gRemembered.certificates.clear();
 }
 
 }  // namespace qb::platform

@@ -20,8 +20,4 @@ using NssCertificateRef = std::unique_ptr<CERTCertificateStr, NssCertificateRele
 // when no database session is open.
 std::optional<std::vector<NssCertificateRef>> PersonalCertificates();
 
-// Lets go of the remembered listing and its references. The session calls this before NSS shuts
-// down, which would otherwise find the certificates in use.
-void ForgetPersonalListing();
-
 }  // namespace qb::platform

@@ -9,6 +9,8 @@
 //   Interface\{iid}\ProxyStubClsid(32)        = the Automation marshaller
 //   Interface\{iid}\TypeLib                   = {libid}, Version = "{major}.{minor}"
 #include "ole32/com_runtime.h"
+// The registry's own transaction: every key of a registration is written, or none is. The public
+// Reg* calls have no transaction to offer (Windows' transacted registry is not provided here).
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
 

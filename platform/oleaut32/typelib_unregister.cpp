@@ -1,6 +1,8 @@
 // UnRegisterTypeLib: removes what RegisterTypeLib wrote for one version, locale and target system,
 // and the parts above them that nothing else uses any more.
 #include "ole32/com_runtime.h"
+// The registry's own transaction: every key of a registration is written, or none is. The public
+// Reg* calls have no transaction to offer (Windows' transacted registry is not provided here).
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
 
