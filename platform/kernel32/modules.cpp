@@ -1,10 +1,10 @@
 // LoadLibraryA, GetProcAddress, FreeLibrary and module paths over dlopen.
 //
-// Name rule: a name with a '/' is a path and is loaded as given. Otherwise the name is lower-cased
-// and a trailing ".dll" dropped; the system libraries the platform stands in for (kernel32, ole32,
-// oleaut32, advapi32, crypt32, user32) resolve to the platform library itself; any other name N is
-// the file "N.so", looked for in the directory of the module that calls LoadLibraryA, then in each
-// directory of QUILLBOX_DLL_PATH (colon-separated).
+// Name rule (FindLibrary): a name with a '/' is a path and is loaded as given. Otherwise the name
+// is lower-cased and a trailing ".dll" dropped; the system libraries the platform stands in for
+// (kernel32, ole32, oleaut32, advapi32, crypt32, user32) resolve to the platform library itself;
+// any other name N is the file "N.so", looked for in the directory of the module that calls, then
+// in each directory of QUILLBOX_DLL_PATH (colon-separated).
 #include "modules.h"
 
 #include <dlfcn.h>
@@ -142,6 +142,30 @@ std::string SharedObjectNameFor(const std::string& windowsName) {
   return name + ".so";
 }
 
+LibraryLocation FindLibrary(const char* name, const void* caller) {
+  if (std::strchr(name, '/') != nullptr) return {LibraryLocation::Kind::Path, name};
+  const std::string file = SharedObjectNameFor(name);
+  if (file.empty()) return {LibraryLocation::Kind::Platform, {}};
+  for (const std::string& dir : SearchDirectories(caller)) {
+    std::string candidate = dir + "/" + file;
+    if (IsFile(candidate)) return {LibraryLocation::Kind::Path, std::move(candidate)};
+  }
+  return {};
+}
+
+HMODULE LoadFoundLibrary(const LibraryLocation& location) {
+  switch (location.kind) {
+    case LibraryLocation::Kind::Path:
+      return Load(location.path);
+    case LibraryLocation::Kind::Platform:
+      return Load(PlatformModule()->path);
+    case LibraryLocation::Kind::NotFound:
+      break;
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
 }  // namespace qb::platform
 
 using qb::platform::PlatformModule;
@@ -150,25 +174,16 @@ extern "C" {
 
 HMODULE QbModuleFromAddress(const void* address) { return qb::platform::ModuleFromAddress(address); }
 
-HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+// Not inlined: the search starts beside the module that called, which is found from this
+// function's return address; inlined into a caller inside the platform, the address would be that
+// caller's caller.
+__attribute__((noinline)) HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   if (name == nullptr || *name == '\0') {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   const void* caller = __builtin_extract_return_addr(__builtin_return_address(0));
-  if (std::strchr(name, '/') != nullptr) return qb::platform::Load(name);
-  const std::string file = qb::platform::SharedObjectNameFor(name);
-  if (file.empty()) {
-    HMODULE self = PlatformModule();
-    if (HMODULE loaded = qb::platform::Load(self->path)) return loaded;
-    return nullptr;
-  }
-  for (const std::string& dir : qb::platform::SearchDirectories(caller)) {
-    const std::string candidate = dir + "/" + file;
-    if (qb::platform::IsFile(candidate)) return qb::platform::Load(candidate);
-  }
-  SetLastError(ERROR_MOD_NOT_FOUND);
-  return nullptr;
+  return qb::platform::LoadFoundLibrary(qb::platform::FindLibrary(name, caller));
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {

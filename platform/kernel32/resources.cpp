@@ -89,35 +89,6 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// The file a Windows library name stands for, searched as LoadLibraryA searches: beside the
-// caller, on QUILLBOX_DLL_PATH, beside the platform. Empty when not found or a system library.
-std::string FindModuleFile(const std::string& name, const void* caller) {
-  const std::string file = SharedObjectNameFor(name);
-  if (file.empty()) return {};
-  std::vector<std::string> dirs;
-  if (HMODULE callerModule = ModuleFromAddress(caller)) dirs.push_back(DirectoryOf(callerModule->path));
-  if (const char* extra = std::getenv("QUILLBOX_DLL_PATH"); extra != nullptr) {
-    const std::string list = extra;
-    std::size_t start = 0;
-    while (start <= list.size()) {
-      const auto colon = list.find(':', start);
-      const std::string dir = list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-      if (!dir.empty()) dirs.push_back(dir);
-      if (colon == std::string::npos) break;
-      start = colon + 1;
-    }
-  }
-  dirs.push_back(DirectoryOf(PlatformModule()->path));
-  for (const std::string& dir : dirs)
-    if (IsFile(dir + "/" + file)) return dir + "/" + file;
-  return {};
-}
-
 HMODULE OpenDataFile(const std::string& path) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) == nullptr || !IsFile(resolved)) {
@@ -152,7 +123,8 @@ using namespace qb::platform;
 
 extern "C" {
 
-HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+// Not inlined, as LoadLibraryA: the search starts beside the module this function returns to.
+__attribute__((noinline)) HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   const void* caller = __builtin_extract_return_addr(__builtin_return_address(0));
   if (name == nullptr || *name == '\0' || file != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -160,16 +132,14 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   }
   const bool dataFile = (flags & (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE |
                                   LOAD_LIBRARY_AS_IMAGE_RESOURCE)) != 0;
-  std::string path = name;
-  if (path.find('/') == std::string::npos) {
-    path = FindModuleFile(name, caller);
-    if (path.empty()) {
-      if (!dataFile) return LoadLibraryA(name);  // a system library: the platform itself
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return nullptr;
-    }
+  const LibraryLocation found = FindLibrary(name, caller);
+  if (!dataFile) return LoadFoundLibrary(found);
+  if (found.kind != LibraryLocation::Kind::Path) {
+    // The platform's system libraries carry no resources of their own to open.
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
   }
-  return dataFile ? OpenDataFile(path) : LoadLibraryA(path.c_str());
+  return OpenDataFile(found.path);
 }
 
 HRSRC WINAPI FindResourceExA(HMODULE module, LPCSTR type, LPCSTR name, WORD language) {
