@@ -3,6 +3,7 @@
 #pragma once
 
 #include "registry_store.h"
+#include "shared/boundary.h"
 
 namespace qb::platform::registry {
 
@@ -25,17 +26,17 @@ LSTATUS SplitPath(LPCWSTR path, std::vector<std::u16string_view>& parts);
 // back otherwise. Store failures become their status.
 template <typename Body>
 LSTATUS RunInTransaction(Transaction::Mode mode, Body&& body) {
-  try {
-    Transaction transaction(mode);
-    if (transaction.status() != ERROR_SUCCESS) return transaction.status();
-    const LSTATUS status = body(transaction);
-    if (status != ERROR_SUCCESS) return status;
-    return transaction.Commit();
-  } catch (const StoreError& error) {
-    return error.status;
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  return StatusBoundary([&]() -> LSTATUS {
+    try {
+      Transaction transaction(mode);
+      if (transaction.status() != ERROR_SUCCESS) return transaction.status();
+      const LSTATUS status = body(transaction);
+      if (status != ERROR_SUCCESS) return status;
+      return transaction.Commit();
+    } catch (const StoreError& error) {
+      return error.status;
+    }
+  });
 }
 
 }  // namespace qb::platform::registry

@@ -3,6 +3,7 @@
 #include "ole32/com_runtime.h"
 #include "registrar_script.h"
 #include "registrar_source.h"
+#include "shared/boundary.h"
 
 #include <atliface.h>
 
@@ -33,12 +34,10 @@ class Registrar final : public IRegistrar {
 
   HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) override {
     if (key == nullptr || item == nullptr) return E_INVALIDARG;
-    try {
+    return HresultBoundary([&] {
       replacements_.emplace_back(key, item);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
-    return S_OK;
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE ClearReplacements() override {
     replacements_.clear();
@@ -65,15 +64,13 @@ class Registrar final : public IRegistrar {
  private:
   HRESULT Run(const ScriptText& script, bool registering) {
     if (FAILED(script.status)) return script.status;
-    try {
+    return HresultBoundary([&]() -> HRESULT {
       std::u16string expanded;
       if (HRESULT result = ExpandReplacements(script.text, replacements_, expanded); FAILED(result)) return result;
       std::vector<ScriptRoot> roots;
       if (HRESULT result = ParseScript(expanded, roots); FAILED(result)) return result;
       return registering ? RegisterScript(roots) : UnregisterScript(roots);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
+    });
   }
 
   std::atomic<ULONG> references_{1};

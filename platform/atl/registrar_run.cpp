@@ -3,6 +3,7 @@
 #include "registrar_script.h"
 
 #include "advapi32/registry_store.h"
+#include "shared/boundary.h"
 
 namespace qb::platform::registrar {
 namespace {
@@ -88,17 +89,17 @@ bool Unregister(HKEY parent, const std::vector<ScriptNode>& nodes, HRESULT& firs
 // it wrote before the failure.
 template <typename Apply>
 HRESULT InOneTransaction(Apply apply) {
-  try {
-    registry::Transaction transaction(registry::Transaction::Mode::Write);
-    if (transaction.status() != ERROR_SUCCESS) return FromStatus(transaction.status());
-    const HRESULT result = apply();
-    if (LSTATUS committed = transaction.Commit(); committed != ERROR_SUCCESS) return FromStatus(committed);
-    return result;
-  } catch (const registry::StoreError& error) {
-    return FromStatus(error.status);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return HresultBoundary([&]() -> HRESULT {
+    try {
+      registry::Transaction transaction(registry::Transaction::Mode::Write);
+      if (transaction.status() != ERROR_SUCCESS) return FromStatus(transaction.status());
+      const HRESULT result = apply();
+      if (LSTATUS committed = transaction.Commit(); committed != ERROR_SUCCESS) return FromStatus(committed);
+      return result;
+    } catch (const registry::StoreError& error) {
+      return FromStatus(error.status);
+    }
+  });
 }
 
 }  // namespace

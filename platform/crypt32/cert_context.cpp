@@ -120,7 +120,6 @@ CertContext* MakeContext(CERTCertificate* certificate, CertStore* store, std::si
   context->magic = kContextMagic;
   context->store = store;
   context->index = index;
-  context->nss = CERT_DupCertificate(certificate);
   context->encoded = Bytes(certificate->derCert);
   FillInfo(*context, certificate);
   context->subjectSearchText = SearchTextOf(context->subject);
@@ -130,6 +129,8 @@ CertContext* MakeContext(CERTCertificate* certificate, CertStore* store, std::si
   context->context.cbCertEncoded = static_cast<DWORD>(context->encoded.size());
   context->context.pCertInfo = &context->info;
   context->context.hCertStore = store;
+  // Taken once nothing can throw any more: the context's deleter does not give NSS its reference.
+  context->nss = CERT_DupCertificate(certificate);
   if (store != nullptr) store->references.fetch_add(1);
   return context.release();
 }

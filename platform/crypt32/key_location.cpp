@@ -4,6 +4,7 @@
 #include "objects.h"
 #include "user_certs.h"
 #include "nss_session.h"
+#include "shared/boundary.h"
 
 #include <qbcrypt.h>
 
@@ -49,22 +50,24 @@ extern "C" BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR token
 }
 
 extern "C" BOOL WINAPI QbCertKeyInfo(PCCERT_CONTEXT certificate, QB_CERT_KEY_INFO* info) {
-  CERTCertificate* nss = NssOf(certificate);
-  if (nss == nullptr || info == nullptr || info->cbSize < sizeof(QB_CERT_KEY_INFO)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  const KeyPlace place = FindKey(nss);
-  info->state = place.state;
-  info->hardware = place.slot && !PK11_IsInternal(place.slot.get()) ? TRUE : FALSE;
-  CopyText(info->tokenName, sizeof info->tokenName, place.slot ? PK11_GetTokenName(place.slot.get()) : "");
-  // The certificate's own token: a database of the session, or a card that carries it.
-  if (const auto database = nss::DatabaseOf(nss->slot)) {
-    CopyText(info->source, sizeof info->source, database->location.c_str());
-    CopyText(info->sourceLabel, sizeof info->sourceLabel, database->label.c_str());
-  } else {
-    CopyText(info->source, sizeof info->source, nss->slot != nullptr ? PK11_GetTokenName(nss->slot) : "");
-    CopyText(info->sourceLabel, sizeof info->sourceLabel, "token");
-  }
-  return TRUE;
+  return qb::platform::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
+    CERTCertificate* nss = NssOf(certificate);
+    if (nss == nullptr || info == nullptr || info->cbSize < sizeof(QB_CERT_KEY_INFO)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    const KeyPlace place = FindKey(nss);
+    info->state = place.state;
+    info->hardware = place.slot && !PK11_IsInternal(place.slot.get()) ? TRUE : FALSE;
+    CopyText(info->tokenName, sizeof info->tokenName, place.slot ? PK11_GetTokenName(place.slot.get()) : "");
+    // The certificate's own token: a database of the session, or a card that carries it.
+    if (const auto database = nss::DatabaseOf(nss->slot)) {
+      CopyText(info->source, sizeof info->source, database->location.c_str());
+      CopyText(info->sourceLabel, sizeof info->sourceLabel, database->label.c_str());
+    } else {
+      CopyText(info->source, sizeof info->source, nss->slot != nullptr ? PK11_GetTokenName(nss->slot) : "");
+      CopyText(info->sourceLabel, sizeof info->sourceLabel, "token");
+    }
+    return TRUE;
+  });
 }

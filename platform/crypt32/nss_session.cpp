@@ -13,6 +13,7 @@
 
 #include "nss_passwords.h"
 #include "store_locations.h"
+#include "shared/boundary.h"
 
 #include <qbcrypt.h>
 
@@ -219,10 +220,12 @@ void qb::platform::nss::ReleaseBeforeClose(void (*release)()) {
 extern "C" {
 
 BOOL WINAPI QbCryptOpenSession(BOOL requireDatabase) {
-  const SessionKind kind = OpenSession(!requireDatabase);
-  if (kind == SessionKind::Database || (kind == SessionKind::CryptoOnly && !requireDatabase)) return TRUE;
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  return FALSE;
+  return qb::platform::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
+    const SessionKind kind = OpenSession(!requireDatabase);
+    if (kind == SessionKind::Database || (kind == SessionKind::CryptoOnly && !requireDatabase)) return TRUE;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  });
 }
 
 BOOL WINAPI QbCryptCloseSession() {
@@ -253,26 +256,28 @@ void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT prompt, void* cont
 }
 
 BOOL WINAPI QbCryptStoreDatabase(DWORD index, QB_CRYPT_STORE_DATABASE* database) {
-  if (database == nullptr || database->cbSize < sizeof(QB_CRYPT_STORE_DATABASE)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  const std::vector<StoreLocation> locations = StoreLocations();
-  if (index >= locations.size()) {
-    SetLastError(ERROR_NO_MORE_ITEMS);
-    return FALSE;
-  }
-  const StoreLocation& where = locations[index];
-  CopyText(database->label, sizeof database->label, where.label);
-  CopyText(database->location, sizeof database->location, where.location);
-  CopyText(database->lookedFor, sizeof database->lookedFor, where.lookedFor);
-  database->exists = !where.location.empty() && DatabaseExists(where.location) ? TRUE : FALSE;
-  Session& session = TheSession();
-  std::lock_guard guard(session.lock);
-  bool open = session.main && session.main->location == where.location;
-  for (const UserDatabase& extra : session.extra) open = open || extra.where.location == where.location;
-  database->open = open && !where.location.empty() ? TRUE : FALSE;
-  return TRUE;
+  return qb::platform::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
+    if (database == nullptr || database->cbSize < sizeof(QB_CRYPT_STORE_DATABASE)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    const std::vector<StoreLocation> locations = StoreLocations();
+    if (index >= locations.size()) {
+      SetLastError(ERROR_NO_MORE_ITEMS);
+      return FALSE;
+    }
+    const StoreLocation& where = locations[index];
+    CopyText(database->label, sizeof database->label, where.label);
+    CopyText(database->location, sizeof database->location, where.location);
+    CopyText(database->lookedFor, sizeof database->lookedFor, where.lookedFor);
+    database->exists = !where.location.empty() && DatabaseExists(where.location) ? TRUE : FALSE;
+    Session& session = TheSession();
+    std::lock_guard guard(session.lock);
+    bool open = session.main && session.main->location == where.location;
+    for (const UserDatabase& extra : session.extra) open = open || extra.where.location == where.location;
+    database->open = open && !where.location.empty() ? TRUE : FALSE;
+    return TRUE;
+  });
 }
 
 }  // extern "C"

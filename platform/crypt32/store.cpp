@@ -5,6 +5,7 @@
 #include "store_listing.h"
 #include "objects.h"
 #include "nss_session.h"
+#include "shared/boundary.h"
 
 #include <locale.h>
 #include <strings.h>
@@ -50,6 +51,20 @@ std::optional<std::size_t> StartAfter(CertStore* store, PCCERT_CONTEXT previous)
   return next;
 }
 
+// Closes the store: its handle's reference and those of the certificates it holds go.
+void CloseStore(CertStore* store) {
+  store->open = false;
+  std::vector<CertContext*> held;
+  held.swap(store->certificates);
+  for (CertContext* context : held) ReleaseContext(context);
+  ReleaseStore(store);
+}
+
+// Owns a store while it is filled, so that a failure part-way lets go of what was made.
+struct StoreCloser {
+  void operator()(CertStore* store) const { CloseStore(store); }
+};
+
 }  // namespace
 
 std::u16string UpperCased(std::u16string_view text) {
@@ -84,26 +99,29 @@ using namespace qb::platform;
 extern "C" {
 
 HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY, LPCSTR storeName) {
-  // Only the personal store exists here; the trust stores of Windows have no place in a signer.
-  if (storeName == nullptr || strcasecmp(storeName, "MY") != 0) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
-  if (nss::OpenSession(false) != nss::SessionKind::Database) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
-  // The session can have been closed on another thread since.
-  const auto certificates = PersonalCertificates();
-  if (!certificates) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
-  auto store = std::make_unique<CertStore>();
-  store->magic = kStoreMagic;
-  for (const NssCertificateRef& certificate : *certificates)
-    store->certificates.push_back(MakeContext(certificate.get(), store.get(), store->certificates.size()));
-  return store.release();
+  return LastErrorBoundary<HCERTSTORE>(nullptr, [&]() -> HCERTSTORE {
+    // Only the personal store exists here; the trust stores of Windows have no place in a signer.
+    if (storeName == nullptr || strcasecmp(storeName, "MY") != 0) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    if (nss::OpenSession(false) != nss::SessionKind::Database) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    // The session can have been closed on another thread since.
+    const auto certificates = PersonalCertificates();
+    if (!certificates) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    std::unique_ptr<CertStore, StoreCloser> store(new CertStore);
+    store->magic = kStoreMagic;
+    store->certificates.reserve(certificates->size());  // so that adding a context cannot throw
+    for (const NssCertificateRef& certificate : *certificates)
+      store->certificates.push_back(MakeContext(certificate.get(), store.get(), store->certificates.size()));
+    return store.release();
+  });
 }
 
 BOOL WINAPI CertCloseStore(HCERTSTORE handle, DWORD) {
@@ -112,11 +130,7 @@ BOOL WINAPI CertCloseStore(HCERTSTORE handle, DWORD) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  store->open = false;
-  std::vector<CertContext*> held;
-  held.swap(store->certificates);
-  for (CertContext* context : held) ReleaseContext(context);
-  ReleaseStore(store);
+  CloseStore(store);
   return TRUE;
 }
 
@@ -145,12 +159,12 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE handle, DWORD, DWORD
   std::u16string needle;
   if (findType != CERT_FIND_ANY) {
     const auto* wanted = static_cast<LPCWSTR>(findPara);
-    try {
+    // crypt32's searches report HRESULTs as their last errors.
+    const bool folded = LastErrorBoundary(false, [&] {
       needle = UpperCased(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
-    } catch (const std::bad_alloc&) {
-      SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-      return nullptr;
-    }
+      return true;
+    }, static_cast<DWORD>(E_OUTOFMEMORY));
+    if (!folded) return nullptr;
   }
   for (std::size_t i = *start; i < store->certificates.size(); ++i) {
     CertContext* context = store->certificates[i];
@@ -168,20 +182,24 @@ DWORD WINAPI CertNameToStrA(DWORD encoding, PCERT_NAME_BLOB name, DWORD strType,
   std::string narrow;
   const DWORD form = strType & 0xFFFF;
   const bool knownForm = form == CERT_SIMPLE_NAME_STR || form == CERT_OID_NAME_STR || form == CERT_X500_NAME_STR;
-  if (name != nullptr && (encoding & X509_ASN_ENCODING) != 0 && knownForm) {
-    if (const auto decoded = DecodeName(name->pbData, name->cbData)) {
-      const std::u16string wide = Utf8ToUtf16(RenderName(*decoded, strType));
-      if (!wide.empty()) {
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                              nullptr, nullptr);
-        if (bytes > 0) {
-          narrow.resize(static_cast<std::size_t>(bytes));
-          WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), bytes, nullptr,
-                              nullptr);
+  // A name that cannot be rendered for want of memory answers as an empty one, with the reason.
+  LastErrorBoundary(false, [&] {
+    if (name != nullptr && (encoding & X509_ASN_ENCODING) != 0 && knownForm) {
+      if (const auto decoded = DecodeName(name->pbData, name->cbData)) {
+        const std::u16string wide = Utf8ToUtf16(RenderName(*decoded, strType));
+        if (!wide.empty()) {
+          const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                                nullptr, nullptr);
+          if (bytes > 0) {
+            narrow.resize(static_cast<std::size_t>(bytes));
+            WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), bytes, nullptr,
+                                nullptr);
+          }
         }
       }
     }
-  }
+    return true;
+  });
   const DWORD needed = static_cast<DWORD>(narrow.size() + 1);
   if (text == nullptr || size == 0) return needed;
   const DWORD copied = std::min<DWORD>(size - 1, static_cast<DWORD>(narrow.size()));

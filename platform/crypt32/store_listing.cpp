@@ -68,6 +68,8 @@ Listing ListFromNss() {
               certs.end());
   Listing listing;
   listing.complete = true;
+  // Room first: a reference taken for an emplace that then fails to grow the vector would leak.
+  listing.certificates.reserve(certs.size());
   for (CERTCertificate* cert : certs) listing.certificates.emplace_back(CERT_DupCertificate(cert));
   return listing;
 }

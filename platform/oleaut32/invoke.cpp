@@ -3,6 +3,8 @@
 // slot with libffi, since the parameter list is known only at run time.
 #include "typelib_objects.h"
 
+#include "shared/boundary.h"
+
 #include <ffi.h>
 
 #include <vector>
@@ -59,10 +61,7 @@ void* ReferenceFor(VARIANT& arg, VARTYPE pointee) {
   return nullptr;
 }
 
-}  // namespace
-
-HRESULT InvokeFunction(const Library&, const Function& function, void* instance, WORD, DISPPARAMS* params,
-                       VARIANT* result, UINT* argError) {
+HRESULT CheckAndCall(const Function& function, void* instance, DISPPARAMS* params, VARIANT* result, UINT* argError) {
   if (function.funckind != FUNC_PUREVIRTUAL && function.funckind != FUNC_VIRTUAL) return DISP_E_MEMBERNOTFOUND;
   if (function.callconv != CC_STDCALL && function.callconv != CC_CDECL) return DISP_E_BADCALLEE;
   if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
@@ -168,6 +167,14 @@ HRESULT InvokeFunction(const Library&, const Function& function, void* instance,
     }
   }
   return hr;
+}
+
+}  // namespace
+
+HRESULT InvokeFunction(const Library&, const Function& function, void* instance, WORD, DISPPARAMS* params,
+                       VARIANT* result, UINT* argError) {
+  // The argument conversions allocate; the call reaches the caller through an exported Invoke.
+  return HresultBoundary([&] { return CheckAndCall(function, instance, params, result, argError); });
 }
 
 }  // namespace qb::platform::typelib

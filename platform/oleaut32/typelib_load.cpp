@@ -2,6 +2,7 @@
 // of a module file (read as data, the module is not run). Also DispGetIDsOfNames and DispInvoke,
 // the dispatch helpers over type information.
 #include "typelib_objects.h"
+#include "shared/boundary.h"
 
 #include <windows.h>
 
@@ -86,31 +87,33 @@ using namespace qb::platform::typelib;
 extern "C" {
 
 HRESULT WINAPI LoadTypeLibEx(LPCOLESTR file, REGKIND kind, ITypeLib** typeLib) {
-  if (typeLib == nullptr) return E_INVALIDARG;
-  *typeLib = nullptr;
-  if (file == nullptr) return E_INVALIDARG;
-  std::string path;
-  if (!NarrowPath(file, path)) return TYPE_E_CANTLOADLIBRARY;
+  return qb::platform::HresultBoundary([&]() -> HRESULT {
+    if (typeLib == nullptr) return E_INVALIDARG;
+    *typeLib = nullptr;
+    if (file == nullptr) return E_INVALIDARG;
+    std::string path;
+    if (!NarrowPath(file, path)) return TYPE_E_CANTLOADLIBRARY;
 
-  std::vector<std::uint8_t> bytes;
-  if (HRESULT hr = ReadWholeFile(path, bytes); FAILED(hr)) return hr;
-  if (IsElf(bytes)) {
-    if (HRESULT hr = ReadFromModule(path, bytes); FAILED(hr)) return hr;
-  }
-  std::unique_ptr<Library> library;
-  if (HRESULT hr = ParseTypeLibrary(bytes, library); FAILED(hr)) return hr;
-  auto* object = new (std::nothrow) TypeLibObject(std::move(library));
-  if (object == nullptr) return E_OUTOFMEMORY;
-
-  if (kind == REGKIND_REGISTER) {
-    HRESULT hr = RegisterTypeLib != nullptr ? RegisterTypeLib(object, file, nullptr) : TYPE_E_REGISTRYACCESS;
-    if (FAILED(hr)) {
-      object->Release();
-      return hr;
+    std::vector<std::uint8_t> bytes;
+    if (HRESULT hr = ReadWholeFile(path, bytes); FAILED(hr)) return hr;
+    if (IsElf(bytes)) {
+      if (HRESULT hr = ReadFromModule(path, bytes); FAILED(hr)) return hr;
     }
-  }
-  *typeLib = object;
-  return S_OK;
+    std::unique_ptr<Library> library;
+    if (HRESULT hr = ParseTypeLibrary(bytes, library); FAILED(hr)) return hr;
+    auto* object = new (std::nothrow) TypeLibObject(std::move(library));
+    if (object == nullptr) return E_OUTOFMEMORY;
+
+    if (kind == REGKIND_REGISTER) {
+      HRESULT hr = RegisterTypeLib != nullptr ? RegisterTypeLib(object, file, nullptr) : TYPE_E_REGISTRYACCESS;
+      if (FAILED(hr)) {
+        object->Release();
+        return hr;
+      }
+    }
+    *typeLib = object;
+    return S_OK;
+  });
 }
 
 // Loading never registers here (REGKIND_DEFAULT): registration is DllRegisterServer's business.

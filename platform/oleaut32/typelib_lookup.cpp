@@ -1,6 +1,7 @@
 // Finding a registered type library's file: QueryPathOfRegTypeLib.
 #include "ole32/com_runtime.h"
 #include "typelib_registry.h"
+#include "shared/boundary.h"
 
 #include <oleauto.h>
 
@@ -78,10 +79,12 @@ std::optional<std::u16string> RegisteredPath(REFGUID libId, USHORT major, USHORT
 }  // namespace qb::platform::typelib
 
 extern "C" HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID libId, USHORT major, USHORT minor, LCID lcid, BSTR* path) {
-  if (path == nullptr) return E_INVALIDARG;
-  *path = nullptr;
-  auto found = qb::platform::typelib::RegisteredPath(libId, major, minor, lcid);
-  if (!found) return TYPE_E_LIBNOTREGISTERED;
-  *path = SysAllocStringLen(found->data(), static_cast<UINT>(found->size()));
-  return *path != nullptr ? S_OK : E_OUTOFMEMORY;
+  return qb::platform::HresultBoundary([&]() -> HRESULT {
+    if (path == nullptr) return E_INVALIDARG;
+    *path = nullptr;
+    auto found = qb::platform::typelib::RegisteredPath(libId, major, minor, lcid);
+    if (!found) return TYPE_E_LIBNOTREGISTERED;
+    *path = SysAllocStringLen(found->data(), static_cast<UINT>(found->size()));
+    return *path != nullptr ? S_OK : E_OUTOFMEMORY;
+  });
 }

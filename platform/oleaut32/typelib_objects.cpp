@@ -1,5 +1,6 @@
 // ITypeLib and ITypeInfo2 served from a checked library model.
 #include "typelib_objects.h"
+#include "shared/boundary.h"
 
 #include <cstring>
 #include <new>
@@ -116,29 +117,31 @@ HRESULT TypeInfoObject::GetVarDesc(UINT, VARDESC** ppVarDesc) {
 }
 
 HRESULT TypeInfoObject::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
-  if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
-  *pcNames = 0;
-  for (const Function& f : data().functions) {
-    if (f.memid != memid) continue;
-    std::vector<const std::u16string*> names{&f.name};
-    for (const Param& p : f.params) {
-      if (!p.name) break;  // names stop at the first parameter without one (a setter's value)
-      names.push_back(&*p.name);
-    }
-    UINT count = 0;
-    for (const std::u16string* name : names) {
-      if (count >= cMaxNames) break;
-      rgBstrNames[count] = SysAllocStringLen(name->data(), static_cast<UINT>(name->size()));
-      if (rgBstrNames[count] == nullptr) {
-        for (UINT k = 0; k < count; ++k) SysFreeString(rgBstrNames[k]);
-        return E_OUTOFMEMORY;
+  return HresultBoundary([&]() -> HRESULT {
+    if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
+    *pcNames = 0;
+    for (const Function& f : data().functions) {
+      if (f.memid != memid) continue;
+      std::vector<const std::u16string*> names{&f.name};
+      for (const Param& p : f.params) {
+        if (!p.name) break;  // names stop at the first parameter without one (a setter's value)
+        names.push_back(&*p.name);
       }
-      ++count;
+      UINT count = 0;
+      for (const std::u16string* name : names) {
+        if (count >= cMaxNames) break;
+        rgBstrNames[count] = SysAllocStringLen(name->data(), static_cast<UINT>(name->size()));
+        if (rgBstrNames[count] == nullptr) {
+          for (UINT k = 0; k < count; ++k) SysFreeString(rgBstrNames[k]);
+          return E_OUTOFMEMORY;
+        }
+        ++count;
+      }
+      *pcNames = count;
+      return S_OK;
     }
-    *pcNames = count;
-    return S_OK;
-  }
-  return TYPE_E_ELEMENTNOTFOUND;
+    return TYPE_E_ELEMENTNOTFOUND;
+  });
 }
 
 HRESULT TypeInfoObject::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
@@ -187,24 +190,26 @@ HRESULT TypeInfoObject::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID
 
 HRESULT TypeInfoObject::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
                                VARIANT* pVarResult, EXCEPINFO*, UINT* puArgErr) {
-  if (pvInstance == nullptr || pDispParams == nullptr) return E_INVALIDARG;
-  const TypeInfoData& type = data();
-  if (type.kind != TKIND_INTERFACE) return TYPE_E_WRONGTYPEKIND;
-  if (pVarResult != nullptr) VariantInit(pVarResult);
-  // A property put prefers the put form; otherwise the first member whose kind the call allows
-  // (scripts call methods and read properties with METHOD|PROPERTYGET together).
-  const Function* chosen = nullptr;
-  for (const WORD kind : {WORD{INVOKE_PROPERTYPUT}, WORD{INVOKE_PROPERTYPUTREF}, WORD{INVOKE_FUNC | INVOKE_PROPERTYGET}}) {
-    for (const Function& f : type.functions) {
-      if (f.memid == memid && (f.invkind & wFlags & kind) != 0) {
-        chosen = &f;
-        break;
+  return HresultBoundary([&]() -> HRESULT {
+    if (pvInstance == nullptr || pDispParams == nullptr) return E_INVALIDARG;
+    const TypeInfoData& type = data();
+    if (type.kind != TKIND_INTERFACE) return TYPE_E_WRONGTYPEKIND;
+    if (pVarResult != nullptr) VariantInit(pVarResult);
+    // A property put prefers the put form; otherwise the first member whose kind the call allows
+    // (scripts call methods and read properties with METHOD|PROPERTYGET together).
+    const Function* chosen = nullptr;
+    for (const WORD kind : {WORD{INVOKE_PROPERTYPUT}, WORD{INVOKE_PROPERTYPUTREF}, WORD{INVOKE_FUNC | INVOKE_PROPERTYGET}}) {
+      for (const Function& f : type.functions) {
+        if (f.memid == memid && (f.invkind & wFlags & kind) != 0) {
+          chosen = &f;
+          break;
+        }
       }
+      if (chosen != nullptr) break;
     }
-    if (chosen != nullptr) break;
-  }
-  if (chosen == nullptr) return DISP_E_MEMBERNOTFOUND;
-  return InvokeFunction(owner_.library(), *chosen, pvInstance, wFlags, pDispParams, pVarResult, puArgErr);
+    if (chosen == nullptr) return DISP_E_MEMBERNOTFOUND;
+    return InvokeFunction(owner_.library(), *chosen, pvInstance, wFlags, pDispParams, pVarResult, puArgErr);
+  });
 }
 
 HRESULT TypeInfoObject::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,

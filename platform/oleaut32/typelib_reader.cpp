@@ -1,6 +1,7 @@
 // Reading a type library file into the platform's model. The file may come from anywhere (a
 // module's resource, a .tlb beside it), so every offset, count and index is checked before use.
 #include "typelib_model.h"
+#include "shared/boundary.h"
 
 #include <typelib_format.h>
 
@@ -373,11 +374,7 @@ class Reader {
 
 HRESULT ParseTypeLibrary(std::span<const std::uint8_t> bytes, std::unique_ptr<Library>& out) {
   out.reset();
-  try {
-    return Reader(bytes).Read(out);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return HresultBoundary([&] { return Reader(bytes).Read(out); });
 }
 
 }  // namespace qb::platform::typelib

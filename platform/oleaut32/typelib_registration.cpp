@@ -13,6 +13,7 @@
 // Reg* calls have no transaction to offer (Windows' transacted registry is not provided here).
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
+#include "shared/boundary.h"
 
 #include <oaidl.h>
 #include <oleauto.h>
@@ -153,15 +154,15 @@ const char16_t* SysKindName(SYSKIND kind) {
 extern "C" HRESULT WINAPI RegisterTypeLib(ITypeLib* typeLib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
   if (typeLib == nullptr || fullPath == nullptr) return E_INVALIDARG;
   // All entries or none: one registry transaction around the whole registration.
-  try {
-    qb::platform::registry::Transaction transaction(qb::platform::registry::Transaction::Mode::Write);
-    if (transaction.status() != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-    const HRESULT result = qb::platform::typelib::Register(typeLib, fullPath, helpDir);
-    if (FAILED(result)) return result;
-    return transaction.Commit() == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
-  } catch (const qb::platform::registry::StoreError&) {
-    return TYPE_E_REGISTRYACCESS;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return qb::platform::HresultBoundary([&]() -> HRESULT {
+    try {
+      qb::platform::registry::Transaction transaction(qb::platform::registry::Transaction::Mode::Write);
+      if (transaction.status() != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+      const HRESULT result = qb::platform::typelib::Register(typeLib, fullPath, helpDir);
+      if (FAILED(result)) return result;
+      return transaction.Commit() == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
+    } catch (const qb::platform::registry::StoreError&) {
+      return TYPE_E_REGISTRYACCESS;
+    }
+  });
 }

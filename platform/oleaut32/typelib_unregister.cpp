@@ -5,6 +5,7 @@
 // Reg* calls have no transaction to offer (Windows' transacted registry is not provided here).
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
+#include "shared/boundary.h"
 
 #include <oleauto.h>
 
@@ -76,15 +77,15 @@ HRESULT Unregister(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND sys
 }  // namespace qb::platform::typelib
 
 extern "C" HRESULT WINAPI UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
-  try {
-    qb::platform::registry::Transaction transaction(qb::platform::registry::Transaction::Mode::Write);
-    if (transaction.status() != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-    const HRESULT result = qb::platform::typelib::Unregister(libId, major, minor, lcid, syskind);
-    if (FAILED(result)) return result;
-    return transaction.Commit() == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
-  } catch (const qb::platform::registry::StoreError&) {
-    return TYPE_E_REGISTRYACCESS;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return qb::platform::HresultBoundary([&]() -> HRESULT {
+    try {
+      qb::platform::registry::Transaction transaction(qb::platform::registry::Transaction::Mode::Write);
+      if (transaction.status() != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+      const HRESULT result = qb::platform::typelib::Unregister(libId, major, minor, lcid, syskind);
+      if (FAILED(result)) return result;
+      return transaction.Commit() == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
+    } catch (const qb::platform::registry::StoreError&) {
+      return TYPE_E_REGISTRYACCESS;
+    }
+  });
 }

@@ -5,6 +5,8 @@
 // OLE Automation makes: a number too large for the target is DISP_E_OVERFLOW, a text that is not
 // a number DISP_E_TYPEMISMATCH. Fractions round half to even, as Automation's integer
 // conversions do.
+#include "shared/boundary.h"
+
 #include <oleauto.h>
 
 #include <cerrno>
@@ -518,16 +520,18 @@ HRESULT WINAPI VariantCopyInd(VARIANT* dest, const VARIANTARG* source) {
 }
 
 HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* source, LCID, USHORT flags, VARTYPE type) {
-  if (dest == nullptr || source == nullptr) return E_INVALIDARG;
-  VARIANT result;
-  if (HRESULT hr = Convert(*source, flags, type, result); FAILED(hr)) return hr;
-  // Converting in place: the source is released only after the new value exists.
-  if (HRESULT hr = VariantClear(dest); FAILED(hr)) {
-    VariantClear(&result);
-    return hr;
-  }
-  *dest = result;
-  return S_OK;
+  return qb::platform::HresultBoundary([&]() -> HRESULT {
+    if (dest == nullptr || source == nullptr) return E_INVALIDARG;
+    VARIANT result;
+    if (HRESULT hr = Convert(*source, flags, type, result); FAILED(hr)) return hr;
+    // Converting in place: the source is released only after the new value exists.
+    if (HRESULT hr = VariantClear(dest); FAILED(hr)) {
+      VariantClear(&result);
+      return hr;
+    }
+    *dest = result;
+    return S_OK;
+  });
 }
 
 HRESULT WINAPI VariantChangeType(VARIANTARG* dest, const VARIANTARG* source, USHORT flags, VARTYPE type) {
