@@ -7,6 +7,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -103,6 +104,11 @@ bool IconvDecode(iconv_t cd, const char* bytes, std::size_t size, std::u16string
   out.assign(buffer, (sizeof buffer - outLeft) / sizeof(char16_t));
   return true;
 }
+
+// iconv is asked for "UTF-16LE" and "UTF-32LE" and its output read as char16_t and char32_t: the
+// host's own order only on a little-endian machine.
+static_assert(std::endian::native == std::endian::little,
+              "code-page conversions name little-endian UTF-16 and UTF-32 for the host's char16_t/char32_t");
 
 void BuildSingleByteTables(AnsiCodePage& page) {
   iconv_t cd = iconv_open("UTF-16LE", page.codeset.c_str());

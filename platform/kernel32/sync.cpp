@@ -13,8 +13,8 @@ thread_local DWORD lastError = 0;
 
 // The body of a CRITICAL_SECTION is a recursive mutex placed inside the caller's structure, which
 // is large enough for it on glibc; the static_assert keeps that true.
-static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION));
-static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION));
+static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION), "a CRITICAL_SECTION holds a pthread mutex");
+static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION), "a CRITICAL_SECTION is aligned for a pthread mutex");
 
 pthread_mutex_t* MutexOf(LPCRITICAL_SECTION section) { return reinterpret_cast<pthread_mutex_t*>(section); }
 

@@ -7,6 +7,8 @@
 namespace {
 
 constexpr std::size_t kPrefix = sizeof(std::uint32_t);
+static_assert(kPrefix == 4, "a BSTR's byte length is the 32-bit count before its first unit, as on Windows");
+static_assert(sizeof(OLECHAR) == 2, "the terminator and the unit counts are 2-byte UTF-16 units");
 
 // Largest byte length that still fits the 32-bit prefix with room for the terminator.
 constexpr std::uint64_t kMaxBytes = 0xFFFFFFFFull - kPrefix - sizeof(OLECHAR);

@@ -143,6 +143,9 @@ HRESULT CheckAndCall(const Function& function, void* instance, DISPPARAMS* param
   }
 
   ffi_cif cif;
+  // Both of the conventions accepted above are called with libffi's default ABI: on x86-64 Linux
+  // stdcall and cdecl are the one System V convention, FFI_UNIX64.
+  static_assert(FFI_DEFAULT_ABI == FFI_UNIX64, "stdcall and cdecl methods are called as System V x86-64 functions");
   ffi_type* returnType = returns.vt == VT_HRESULT ? &ffi_type_sint32 : &ffi_type_void;
   if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, static_cast<unsigned>(count + 1), returnType, types.data()) != FFI_OK)
     return DISP_E_BADCALLEE;
