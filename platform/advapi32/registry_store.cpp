@@ -1,6 +1,7 @@
 #include "registry_store.h"
 
 #include "registry_database.h"
+#include "shared/case_folding.h"
 
 #include <sqlite3.h>
 

@@ -25,10 +25,6 @@ inline constexpr KeyId kLocalMachine = 3;
 inline constexpr std::size_t kMaxKeyNameUnits = 255;
 inline constexpr std::size_t kMaxValueNameUnits = 16383;
 
-// Case-insensitive identity of a key or value name: upper-cased unit by unit, as Windows
-// compares registry names.
-std::u16string FoldName(std::u16string_view name);
-
 struct StoredValue {
   std::u16string name;
   DWORD type = REG_NONE;

@@ -1,6 +1,7 @@
 #include "registrar_script.h"
 
 #include "advapi32/registry_store.h"
+#include "shared/case_folding.h"
 
 #include <cstring>
 #include <optional>
@@ -278,10 +279,10 @@ HRESULT ExpandReplacements(std::u16string_view script, const Replacements& repla
     if (name.empty()) {
       expanded.push_back(u'%');
     } else {
-      const std::u16string folded = registry::FoldName(name);
+      const std::u16string folded = FoldName(name);
       const std::u16string* value = nullptr;
       for (const auto& [key, item] : replacements)
-        if (registry::FoldName(key) == folded) value = &item;  // the latest addition wins
+        if (FoldName(key) == folded) value = &item;  // the latest addition wins
       if (value == nullptr) return DISP_E_EXCEPTION;
       expanded.append(*value);
     }

@@ -6,10 +6,8 @@
 #include "objects.h"
 #include "nss_session.h"
 #include "shared/boundary.h"
+#include "shared/case_folding.h"
 
-#include <locale.h>
-#include <strings.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <new>
@@ -68,15 +66,11 @@ struct StoreCloser {
 }  // namespace
 
 std::u16string UpperCased(std::u16string_view text) {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   std::u16string out(text);
   for (char16_t& unit : out) {
     if (unit >= 0xD800 && unit <= 0xDFFF) continue;  // surrogate halves keep their case
-    if (locale != locale_t{}) {
-      unit = static_cast<char16_t>(towupper_l(static_cast<wint_t>(unit), locale));
-    } else if (unit >= u'a' && unit <= u'z') {
-      unit = static_cast<char16_t>(unit - u'a' + u'A');
-    }
+    // A unit whose capital lies outside the BMP (none in Unicode today) keeps its own case.
+    if (const char32_t upper = UnicodeUpper(unit); upper <= 0xFFFF) unit = static_cast<char16_t>(upper);
   }
   return out;
 }
@@ -101,7 +95,7 @@ extern "C" {
 HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY, LPCSTR storeName) {
   return LastErrorBoundary<HCERTSTORE>(nullptr, [&]() -> HCERTSTORE {
     // Only the personal store exists here; the trust stores of Windows have no place in a signer.
-    if (storeName == nullptr || strcasecmp(storeName, "MY") != 0) {
+    if (storeName == nullptr || !EqualsIgnoringAsciiCase(storeName, "MY")) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return nullptr;
     }

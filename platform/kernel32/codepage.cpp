@@ -1,6 +1,8 @@
 // MultiByteToWideChar / WideCharToMultiByte / CharUpperA for UTF-8 and the ANSI code page.
 #include "codepage.h"
 
+#include "shared/case_folding.h"
+
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -21,20 +23,14 @@ namespace {
 constexpr char16_t kReplacement = 0xFFFD;
 constexpr char16_t kUndefined = 0xFFFF;
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool IsUtf8Name(std::string_view codeset) {
-  const std::string u = Upper(codeset);
+  const std::string u = AsciiUpper(codeset);
   return u == "UTF-8" || u == "UTF8";
 }
 
 // Windows code page numbers for the code sets a Linux locale commonly names.
 UINT CodePageNumber(const std::string& codeset) {
-  const std::string u = Upper(codeset);
+  const std::string u = AsciiUpper(codeset);
   struct Entry {
     const char* name;
     UINT number;
@@ -62,7 +58,7 @@ std::string CodesetOf(const std::string& localeName) {
   if (auto at = name.find('@'); at != std::string_view::npos) name = name.substr(0, at);
   if (auto dot = name.find('.'); dot != std::string_view::npos) {
     std::string_view codeset = name.substr(dot + 1);
-    if (Upper(name.substr(0, dot)) == "C") {
+    if (AsciiUpper(name.substr(0, dot)) == "C") {
       if (IsUtf8Name(codeset)) return "UTF-8";
     }
     return std::string(codeset);
@@ -476,23 +472,12 @@ int WideToAnsi(const AnsiCodePage& page, DWORD flags, LPCWSTR text, std::size_t 
   return Finish(sink);
 }
 
-locale_t UnicodeCaseLocale() {
-  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  return loc;
-}
-
-char32_t ToUpper(char32_t cp) {
-  const locale_t loc = UnicodeCaseLocale();
-  if (loc == locale_t{}) return cp < 0x80 ? static_cast<char32_t>(std::toupper(static_cast<int>(cp))) : cp;
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), loc));
-}
-
 void UpperInPlace(const AnsiCodePage& page, unsigned char* text, std::size_t size) {
   if (page.kind == AnsiCodePage::Kind::SingleByte) {
     for (std::size_t i = 0; i < size; ++i) {
       const char16_t unit = page.toWide[text[i]];
       if (unit == qb::platform::kUndefined) continue;
-      const char32_t upper = ToUpper(unit);
+      const char32_t upper = qb::platform::UnicodeUpper(unit);
       if (upper < 0x10000 && upper != unit) {
         const unsigned char byte = page.toNarrow[upper];
         if (byte != 0) text[i] = byte;
@@ -506,7 +491,7 @@ void UpperInPlace(const AnsiCodePage& page, unsigned char* text, std::size_t siz
       bool valid = false;
       const std::size_t used = DecodeUtf8(text, size, i, cp, valid);
       if (valid) {
-        const char32_t upper = ToUpper(cp);
+        const char32_t upper = qb::platform::UnicodeUpper(cp);
         char encoded[4];
         NarrowSink sink(encoded, 4);
         PutUtf8(sink, upper);
@@ -529,7 +514,7 @@ void UpperInPlace(const AnsiCodePage& page, unsigned char* text, std::size_t siz
       if (IconvDecode(cd.get(), reinterpret_cast<const char*>(text + i), n, decoded) && decoded.size() == 1) used = n;
     }
     if (used == 1 && decoded[0] < 0x80 && decoded[0] == text[i]) {
-      text[i] = static_cast<unsigned char>(std::toupper(text[i]));
+      text[i] = static_cast<unsigned char>(qb::platform::AsciiUpper(static_cast<char>(text[i])));
     }
     i += used != 0 ? used : 1;
   }

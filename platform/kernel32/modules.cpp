@@ -7,13 +7,14 @@
 // in each directory of QUILLBOX_DLL_PATH (colon-separated).
 #include "modules.h"
 
+#include "shared/case_folding.h"
+
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -132,9 +133,7 @@ HMODULE PlatformModule() {
 }
 
 std::string SharedObjectNameFor(const std::string& windowsName) {
-  std::string name = windowsName;
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string name = AsciiLower(windowsName);
   if (name.size() > 4 && name.ends_with(".dll")) name.resize(name.size() - 4);
   static const char* const systemLibraries[] = {"kernel32", "ole32", "oleaut32", "advapi32", "crypt32", "user32"};
   for (const char* system : systemLibraries)

@@ -1,5 +1,7 @@
 #include "resource_table.h"
 
+#include "shared/case_folding.h"
+
 #include <resource_format.h>
 
 #include <cctype>
@@ -84,7 +86,7 @@ bool MakeResourceKey(LPCSTR value, ResourceKey& key) {
     key.id = id;
     return id != 0;
   }
-  for (const char* p = value; *p != '\0'; ++p) key.name += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+  key.name = AsciiUpper(value);
   return !key.name.empty();
 }
 

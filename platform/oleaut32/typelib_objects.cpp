@@ -1,6 +1,7 @@
 // ITypeLib and ITypeInfo2 served from a checked library model.
 #include "typelib_objects.h"
 #include "shared/boundary.h"
+#include "shared/case_folding.h"
 
 #include <cstring>
 #include <new>
@@ -43,12 +44,6 @@ std::u16string_view View(LPCOLESTR text) {
   return {text, n};
 }
 
-char16_t Fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);  // Latin-1 letters
-  return c;
-}
-
 HRESULT EmptyCustomData(VARIANT* value) {
   if (value == nullptr) return E_INVALIDARG;
   VariantInit(value);
@@ -63,13 +58,6 @@ HRESULT NoCustomData(CUSTDATA* data) {
 }
 
 }  // namespace
-
-bool NamesEqual(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  return true;
-}
 
 // --- TypeInfoObject --------------------------------------------------------------------------
 

@@ -106,7 +106,4 @@ class TypeLibObject final : public ITypeLib {
 HRESULT InvokeFunction(const Library& library, const Function& function, void* instance, WORD flags,
                        DISPPARAMS* params, VARIANT* result, UINT* argError);
 
-// Case-insensitive equality of member names, as dispatch lookups compare them.
-bool NamesEqual(std::u16string_view a, std::u16string_view b);
-
 }  // namespace qb::platform::typelib

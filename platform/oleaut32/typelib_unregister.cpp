@@ -6,6 +6,7 @@
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
 #include "shared/boundary.h"
+#include "shared/case_folding.h"
 
 #include <oleauto.h>
 
@@ -41,7 +42,7 @@ bool IsEmptyKey(const std::u16string& path) {
 }
 
 bool SameText(const std::optional<std::u16string>& a, const std::u16string& b) {
-  return a && registry::FoldName(*a) == registry::FoldName(b);
+  return a && FoldName(*a) == FoldName(b);
 }
 
 HRESULT Unregister(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
@@ -65,7 +66,7 @@ HRESULT Unregister(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND sys
   if (IsEmptyKey(localeKey)) RegDeleteKeyW(HKEY_CLASSES_ROOT, localeKey.c_str());
   bool otherLocales = false;
   for (const std::u16string& name : SubKeyNames(versionKey)) {
-    const std::u16string folded = registry::FoldName(name);
+    const std::u16string folded = FoldName(name);
     if (folded != u"FLAGS" && folded != u"HELPDIR") otherLocales = true;
   }
   if (!otherLocales) RegDeleteTreeW(HKEY_CLASSES_ROOT, versionKey.c_str());

@@ -6,6 +6,7 @@
 // a number DISP_E_TYPEMISMATCH. Fractions round half to even, as Automation's integer
 // conversions do.
 #include "shared/boundary.h"
+#include "shared/case_folding.h"
 
 #include <oleauto.h>
 
@@ -54,15 +55,6 @@ bool RoundedInRange(double value, double low, double high, double& out) {
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
 
-bool EqualsIgnoringAsciiCase(std::u16string_view text, std::string_view word) {
-  if (text.size() != word.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != static_cast<char16_t>(word[i])) return false;
-  }
-  return true;
-}
 
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
@@ -257,11 +249,11 @@ HRESULT ToBool(const Scalar& value, VARIANT_BOOL& out) {
   }
   if (const auto* text = std::get_if<StringValue>(&value)) {
     const std::u16string_view trimmed = Trim(text->text);
-    if (EqualsIgnoringAsciiCase(trimmed, "true")) {
+    if (qb::platform::EqualsIgnoringAsciiCase(trimmed, "true")) {
       out = VARIANT_TRUE;
       return S_OK;
     }
-    if (EqualsIgnoringAsciiCase(trimmed, "false")) {
+    if (qb::platform::EqualsIgnoringAsciiCase(trimmed, "false")) {
       out = VARIANT_FALSE;
       return S_OK;
     }
