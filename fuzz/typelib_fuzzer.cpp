@@ -1,7 +1,7 @@
 // The type-library loader on fuzzed files, and every question a client can then ask of what it
 // loaded. The file's size and checksum fields are made to fit before loading, so that the fuzzer
 // spends its time on the structure behind them rather than on the checksum.
-#include "format/typelib_format.h"
+#include <typelib_format.h>
 
 #include "fuzz/fuzz_environment.h"
 #include "fuzz/fuzz_support.h"

@@ -27,5 +27,3 @@ struct IRegistrar : IRegistrarBase {
   virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR resourceFile, UINT id, LPCOLESTR type) = 0;
 };
 
-QB_DECLARE_IID(IRegistrarBase, IID_IRegistrarBase);
-QB_DECLARE_IID(IRegistrar, IID_IRegistrar);

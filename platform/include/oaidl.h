@@ -93,7 +93,7 @@ struct tagVARIANT {
   };
 };
 static_assert(sizeof(VARIANT) == 24, "VARIANT has the 64-bit Windows size");
-static_assert(offsetof(VARIANT, lVal) == 8);
+static_assert(offsetof(VARIANT, lVal) == 8, "a VARIANT's value follows its 8-byte type header");
 
 #define V_VT(v) ((v)->vt)
 #define V_ISBYREF(v) (V_VT(v) & VT_BYREF)
@@ -131,7 +131,7 @@ struct EXCEPINFO {
   SCODE scode;
 };
 using LPEXCEPINFO = EXCEPINFO*;
-static_assert(sizeof(EXCEPINFO) == 64);
+static_assert(sizeof(EXCEPINFO) == 64, "EXCEPINFO has the 64-bit Windows size");
 
 #define DISPID_UNKNOWN (-1)
 #define DISPID_VALUE 0
@@ -384,11 +384,11 @@ union BINDPTR {
   ITypeComp* lptcomp;
 };
 
-static_assert(sizeof(TYPEDESC) == 16);
-static_assert(sizeof(ELEMDESC) == 32);
-static_assert(sizeof(TYPEATTR) == 96);
-static_assert(sizeof(FUNCDESC) == 88);
-static_assert(sizeof(TLIBATTR) == 32);
+static_assert(sizeof(TYPEDESC) == 16, "TYPEDESC has the 64-bit Windows size");
+static_assert(sizeof(ELEMDESC) == 32, "ELEMDESC has the 64-bit Windows size");
+static_assert(sizeof(TYPEATTR) == 96, "TYPEATTR has the 64-bit Windows size");
+static_assert(sizeof(FUNCDESC) == 88, "FUNCDESC has the 64-bit Windows size");
+static_assert(sizeof(TLIBATTR) == 32, "TLIBATTR has the 64-bit Windows size");
 
 // --- Interfaces ------------------------------------------------------------------------------
 
@@ -481,8 +481,3 @@ struct ITypeLib : IUnknown {
 };
 using LPTYPELIB = ITypeLib*;
 
-QB_DECLARE_IID(IDispatch, IID_IDispatch);
-QB_DECLARE_IID(ITypeInfo, IID_ITypeInfo);
-QB_DECLARE_IID(ITypeInfo2, IID_ITypeInfo2);
-QB_DECLARE_IID(ITypeLib, IID_ITypeLib);
-QB_DECLARE_IID(ITypeComp, IID_ITypeComp);

@@ -16,4 +16,3 @@ struct IObjectSafety : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD optionSetMask,
                                                               DWORD enabledOptions) = 0;
 };
-QB_DECLARE_IID(IObjectSafety, IID_IObjectSafety);

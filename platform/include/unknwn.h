@@ -20,15 +20,3 @@ struct IClassFactory : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
 };
 using LPCLASSFACTORY = IClassFactory*;
-
-// The interface identifier of an interface type, as MSVC's __uuidof gives it.
-template <typename T>
-struct QbInterfaceId;
-#define QB_DECLARE_IID(Interface, iid) \
-  template <>                          \
-  struct QbInterfaceId<Interface> {    \
-    static const IID& Get() { return iid; } \
-  }
-QB_DECLARE_IID(IUnknown, IID_IUnknown);
-QB_DECLARE_IID(IClassFactory, IID_IClassFactory);
-#define __uuidof(Interface) QbInterfaceId<Interface>::Get()

@@ -12,6 +12,14 @@
 #endif
 
 // Win32 calling conventions collapse to the one System V convention on x86-64 Linux.
+#if defined(__x86_64__) && defined(__linux__)
+inline constexpr bool kQbSystemVx8664 = true;
+#else
+inline constexpr bool kQbSystemVx8664 = false;
+#endif
+static_assert(kQbSystemVx8664,
+              "WINAPI and STDMETHODCALLTYPE are empty: only on x86-64 Linux is every Win32 convention the one "
+              "System V calling convention");
 #define WINAPI
 #define STDMETHODCALLTYPE
 #define STDAPICALLTYPE
@@ -43,6 +51,8 @@ using LONG_PTR = std::intptr_t;
 using DWORD_PTR = std::uintptr_t;
 using UINT_PTR = std::uintptr_t;
 using INT_PTR = std::intptr_t;
+// The structures here have the layout of 64-bit Windows (LLP64): 8-byte pointers, 4-byte longs.
+static_assert(sizeof(void*) == 8, "the Windows structures are laid out for 64-bit pointers");
 using SIZE_T = std::size_t;
 using LPARAM = LONG_PTR;
 using WPARAM = UINT_PTR;
@@ -53,6 +63,7 @@ using LANGID = WORD;
 using CHAR = char;
 using UCHAR = unsigned char;
 using WCHAR = char16_t;
+static_assert(sizeof(WCHAR) == 2, "WCHAR is a UTF-16 unit, as on Windows");
 using VOID = void;
 using PVOID = void*;
 using LPVOID = void*;
@@ -109,7 +120,7 @@ struct GUID {
   std::uint16_t Data3;
   std::uint8_t Data4[8];
 };
-static_assert(sizeof(GUID) == 16);
+static_assert(sizeof(GUID) == 16, "GUID is the 16 bytes of its Windows and registry forms");
 using IID = GUID;
 using CLSID = GUID;
 using LPGUID = GUID*;

@@ -5,6 +5,7 @@
 #include "windef.h"
 
 using OLECHAR = char16_t;
+static_assert(sizeof(OLECHAR) == 2, "OLECHAR is a UTF-16 unit: BSTR lengths and type libraries count 2-byte units");
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
@@ -47,7 +48,7 @@ struct DECIMAL {
     ULONGLONG Lo64;
   };
 };
-static_assert(sizeof(DECIMAL) == 16);
+static_assert(sizeof(DECIMAL) == 16, "DECIMAL is the 16 bytes that share a VARIANT");
 
 enum VARENUM {
   VT_EMPTY = 0,

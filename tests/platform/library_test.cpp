@@ -104,6 +104,42 @@ TEST_F(LibraryLoading, AModuleLoadedWhereAnUnloadedOneWasHasItsOwnFileName) {
   EXPECT_GT(sharedHandles, 0);
 }
 
+std::string FileNameOf(HMODULE module) {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+  return std::string(path, n);
+}
+
+// LoadLibraryA and LoadLibraryExA (run or opened as a data file) search alike for the same name.
+TEST_F(LibraryLoading, EveryWayOfLoadingFindsTheSameFile) {
+  HMODULE loaded = LoadLibraryA("FakeExports.dll");
+  HMODULE loadedEx = LoadLibraryExA("FakeExports.dll", nullptr, 0);
+  HMODULE dataFile = LoadLibraryExA("FakeExports.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(loaded, nullptr);
+  ASSERT_NE(loadedEx, nullptr);
+  ASSERT_NE(dataFile, nullptr);
+  EXPECT_EQ(loaded, loadedEx);
+  const std::string expected = std::string(QUILLBOX_FAKE_DIR) + "/fakeexports.so";
+  EXPECT_EQ(FileNameOf(loaded), expected);
+  EXPECT_EQ(FileNameOf(dataFile), expected);
+  EXPECT_TRUE(FreeLibrary(dataFile));
+  EXPECT_TRUE(FreeLibrary(loadedEx));
+  EXPECT_TRUE(FreeLibrary(loaded));
+
+  // Found by neither when it is neither beside the caller nor on the search path: the platform's
+  // own directory is no search directory (the shipped modules there would shadow a test's fakes).
+  unsetenv("QUILLBOX_DLL_PATH");
+  for (const char* name : {"fakeexports", "libquillbox-platform"}) {
+    SCOPED_TRACE(name);
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA(name), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryExA(name, nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  }
+}
+
 TEST_F(LibraryLoading, ShortPathIsThePathItself) {
   const std::string path = std::string(QUILLBOX_FAKE_DIR) + "/fakeexports.so";
   char out[MAX_PATH];

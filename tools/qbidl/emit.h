@@ -13,7 +13,7 @@ namespace qbidl {
 std::string EmitHeader(const Model& model, const std::string& sourceName);
 // The definitions of the identifiers the header declares.
 std::string EmitIdentifiers(const Model& model, const std::string& headerName, const std::string& sourceName);
-// The type library in the project's format (platform/format/typelib_format.h).
+// The type library in the project's format (formats/typelib_format.h).
 std::vector<std::uint8_t> EmitTypeLibrary(const Model& model);
 
 }  // namespace qbidl

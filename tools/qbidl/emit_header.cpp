@@ -52,7 +52,7 @@ std::string EmitHeader(const Model& model, const std::string& sourceName) {
       }
       out << ") = 0;  // slot " << m.slot << ", id " << m.memid << "\n";
     }
-    out << "};\nQB_DECLARE_IID(" << itf.name << ", IID_" << itf.name << ");\n";
+    out << "};\n";
   }
   return out.str();
 }

@@ -1,4 +1,4 @@
-// Lays the checked model out in the type-library format of platform/format/typelib_format.h.
+// Lays the checked model out in the type-library format of formats/typelib_format.h.
 #include "emit.h"
 
 #include <typelib_format.h>

@@ -1,5 +1,5 @@
 // qbrc: the project's resource compiler. Reads a resource manifest and writes the module's
-// resource section (platform/format/resource_format.h) and a C++ file that places it in the ELF
+// resource section (formats/resource_format.h) and a C++ file that places it in the ELF
 // section ".qbrsrc" of whatever links it.
 //
 //   qbrc [-D NAME=VALUE]... --output FILE.res --source FILE.cpp [--depfile FILE.d] MANIFEST
