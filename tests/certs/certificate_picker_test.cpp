@@ -74,7 +74,7 @@ TEST_F(CertificatePicker, RequestIsFilledAsTheDialogExpects) {
 TEST_F(CertificatePicker, ChoiceKeepsAnEarlierErrorAndOtherProperties) {
   SetError(Error::SigningDoc);
   object.put_CertFindOption(FindBySubject);
-  object.put_CertSubject(TempBstr(u"kept"));
+  object.put_CertSubject(UniqueBstr::Copy(u"kept").get());
   FakeDialog dialog("choose", "Second Signer");
   EXPECT_EQ(Show(), VARIANT_TRUE);
   EXPECT_EQ(ErrorNo(), 33);
@@ -97,8 +97,8 @@ TEST_F(CertificatePicker, SecondChoiceReplacesTheFirst) {
 TEST_F(CertificatePicker, NoChoiceLeavesThePropertiesAndSetsError40) {
   for (const char* mode : {"cancel", "none", "noexport"}) {
     ClearErrorState();
-    object.put_CertIssuerName(TempBstr(u"CN=Before"));
-    object.put_CertSerial(TempBstr(u"ab"));
+    object.put_CertIssuerName(UniqueBstr::Copy(u"CN=Before").get());
+    object.put_CertSerial(UniqueBstr::Copy(u"ab").get());
     FakeDialog dialog(mode);
     EXPECT_EQ(Show(), VARIANT_FALSE) << mode;
     EXPECT_EQ(ErrorNo(), 40) << mode;
@@ -120,7 +120,7 @@ TEST_F(CertificatePicker, MissingDialogModuleSetsError40) {
   // module is found.
   TempDir nothing;
   setenv("QUILLBOX_DLL_PATH", nothing.path().c_str(), 1);
-  object.put_CertSerial(TempBstr(u"01"));
+  object.put_CertSerial(UniqueBstr::Copy(u"01").get());
   EXPECT_EQ(Show(), VARIANT_FALSE);
   EXPECT_EQ(ErrorNo(), 40);
   EXPECT_EQ(Property(&Signature::get_CertSerial), u"01");

@@ -15,12 +15,12 @@ class CertificateLookup : public StoreLookup {
  protected:
   void ByIssuerSerial(const std::u16string& issuer, const std::u16string& serial) {
     object.put_CertFindOption(FindByIssuerSerial);
-    object.put_CertIssuerName(TempBstr(issuer));
-    object.put_CertSerial(TempBstr(serial));
+    object.put_CertIssuerName(UniqueBstr::Copy(issuer).get());
+    object.put_CertSerial(UniqueBstr::Copy(serial).get());
   }
   void BySubject(const std::u16string& subject) {
     object.put_CertFindOption(FindBySubject);
-    object.put_CertSubject(TempBstr(subject));
+    object.put_CertSubject(UniqueBstr::Copy(subject).get());
   }
   UniqueCertContext Find() { return UniqueCertContext(object.FindCertificate(store.get())); }
   LONG ErrorNo() const { return TheErrorState()->ErrorNo; }
@@ -166,7 +166,7 @@ TEST_F(CertificateLookup, UnknownOptionsLookNothingUpAndShowNoDialog) {
   for (const SHORT option : {SHORT{3}, SHORT{-1}, SHORT{32767}}) {
     ClearErrorState();
     ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
-    object.put_CertSubject(TempBstr(u"Test Signer"));
+    object.put_CertSubject(UniqueBstr::Copy(u"Test Signer").get());
     object.put_CertFindOption(option);
     EXPECT_FALSE(Find());
     EXPECT_EQ(ErrorNo(), 31) << option;

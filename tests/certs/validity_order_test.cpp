@@ -148,7 +148,7 @@ using ComponentLookup = StoreLookup;
 
 TEST_F(ComponentLookup, BySubjectTakesTheRenewedByIssuerAndSerialTheOneNamed) {
   object.put_CertFindOption(FindBySubject);
-  object.put_CertSubject(TempBstr(u"Renewal Holder"));
+  object.put_CertSubject(UniqueBstr::Copy(u"Renewal Holder").get());
   UniqueCertContext found(object.FindCertificate(store.get()));
   ASSERT_TRUE(found);
   EXPECT_EQ(NicknameOf(EncodedOf(found.get())), "holder-renewed");
@@ -156,8 +156,8 @@ TEST_F(ComponentLookup, BySubjectTakesTheRenewedByIssuerAndSerialTheOneNamed) {
   // Issuer and serial still name one certificate exactly, expired or not.
   const std::string serial = TheWorld().serialByNickname.at("holder-expired");
   object.put_CertFindOption(FindByIssuerSerial);
-  object.put_CertIssuerName(TempBstr(u"CN=Quillbox Validity CA, O=Quillbox Tests, C=SI"));
-  object.put_CertSerial(TempBstr(std::u16string(serial.begin(), serial.end())));
+  object.put_CertIssuerName(UniqueBstr::Copy(u"CN=Quillbox Validity CA, O=Quillbox Tests, C=SI").get());
+  object.put_CertSerial(UniqueBstr::Copy(std::u16string(serial.begin(), serial.end())).get());
   found.reset(object.FindCertificate(store.get()));
   ASSERT_TRUE(found) << TheErrorState()->ErrorNo;
   EXPECT_EQ(NicknameOf(EncodedOf(found.get())), "holder-expired");

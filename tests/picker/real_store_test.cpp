@@ -139,7 +139,7 @@ TEST_F(RealStoreWindow, ChoosingInTheWindowRecordsTheTextsTheDialogShowed) {
 }
 
 TEST_F(RealStoreWindow, EscapeLeavesThePropertiesAndSetsError40) {
-  object.put_CertSerial(TempBstr(u"01"));
+  object.put_CertSerial(UniqueBstr::Copy(u"01").get());
   SeenWindow seen;
   EXPECT_EQ(Show([](Driver& driver, const SeenWindow&) { driver.Run({"xdotool", "key", "Escape"}); }, seen),
             VARIANT_FALSE);

@@ -157,8 +157,8 @@ TEST_F(LongSerial, EveryLengthSignsByIssuerAndSerialWithItsExactDecimal) {
     SCOPED_TRACE(signer.name);
     ClearErrorState();
     object_.put_CertFindOption(FindByIssuerSerial);
-    object_.put_CertIssuerName(test::TempBstr(Utf16(kIssuerText)));
-    object_.put_CertSerial(test::TempBstr(Utf16(signer.serialText())));
+    object_.put_CertIssuerName(UniqueBstr::Copy(Utf16(kIssuerText)).get());
+    object_.put_CertSerial(UniqueBstr::Copy(Utf16(signer.serialText())).get());
     ExpectSignedBy(SignOk(), signer);
   }
 }
@@ -169,7 +169,7 @@ TEST_F(LongSerial, TwentyByteSerialsSignBySubjectAndThroughThePicker) {
     const Signer& signer = Named(name);
     ClearErrorState();
     object_.put_CertFindOption(FindBySubject);
-    object_.put_CertSubject(test::TempBstr(Utf16(signer.name + ",")));
+    object_.put_CertSubject(UniqueBstr::Copy(Utf16(signer.name + ",")).get());
     ExpectSignedBy(SignOk(), signer);
 
     ClearErrorState();
@@ -185,9 +185,9 @@ TEST_F(LongSerial, TwentyByteSerialsSignBySubjectAndThroughThePicker) {
 
 TEST_F(LongSerial, AdvancedSignatureWithTheLongestSerialVerifies) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Serial 21"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Serial 21").get());
   object_.put_Advanced(VARIANT_TRUE);
-  object_.put_UserName(test::TempBstr(u"Ana Novak"));
+  object_.put_UserName(UniqueBstr::Copy(u"Ana Novak").get());
   const std::string signedText = SignOk();
   const test::Verification verification = test::VerifyWithXmlsec1(signedText, Named("Serial 21").pem);
   EXPECT_TRUE(verification.ok) << verification.output;
@@ -197,7 +197,7 @@ TEST_F(LongSerial, AdvancedSignatureWithTheLongestSerialVerifies) {
 // The certificate is written exactly as xmlsec itself writes an X509Certificate that it fills.
 TEST_F(LongSerial, CertificateTextIsWhatTheLibraryWouldWrite) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Serial 20 High"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Serial 20 High").get());
   const std::string ours = SignOk();
 
   std::string theirs;
@@ -226,7 +226,7 @@ TEST_F(LongSerial, CertificateTextIsWhatTheLibraryWouldWrite) {
 
 TEST_F(LongSerial, ContextThatCannotBeToldToLeaveKeyInfoFailsBeforeSigning) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Serial 20 High"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Serial 20 High").get());
   SetXmlDoc(u"<doc/>");
   library_.FailAt("DSigCtxLeaveKeyInfo");
   EXPECT_FALSE(RunSign());

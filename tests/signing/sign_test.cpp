@@ -79,7 +79,7 @@ class Sign : public test::SignFixture {
  protected:
   void UseSigner() {
     object_.put_CertFindOption(FindBySubject);
-    object_.put_CertSubject(test::TempBstr(u"Test Signer"));
+    object_.put_CertSubject(UniqueBstr::Copy(u"Test Signer").get());
   }
   // Signs `text` and expects success.
   std::string SignOk(const std::u16string& text) {
@@ -173,8 +173,8 @@ TEST_F(Sign, X509DataCarriesCertificateSubjectAndIssuerSerial) {
 TEST_F(Sign, AdvancedCarriesSignedPropertiesAndVerifies) {
   UseSigner();
   object_.put_Advanced(VARIANT_TRUE);
-  object_.put_UserName(test::TempBstr(u"Smith & Sons \u010c\u0161 &#x17E;"));
-  object_.put_LocalTimeStamp(test::TempBstr(u"2024-05-01 10:00 <CET>"));
+  object_.put_UserName(UniqueBstr::Copy(u"Smith & Sons \u010c\u0161 &#x17E;").get());
+  object_.put_LocalTimeStamp(UniqueBstr::Copy(u"2024-05-01 10:00 <CET>").get());
   const std::string signedText = SignOk(u"<doc>text</doc>");
   ExpectVerifies(signedText);
 
@@ -266,7 +266,7 @@ TEST_F(Sign, EverySignatureHasFreshIdentifiers) {
 TEST_F(Sign, SingleByteEncodingsKeepEveryCharacterAndTheirDeclaration) {
   UseSigner();
   object_.put_Advanced(VARIANT_TRUE);
-  object_.put_UserName(test::TempBstr(u"\u0158\u00ed\u0161a"));
+  object_.put_UserName(UniqueBstr::Copy(u"\u0158\u00ed\u0161a").get());
   for (const char* encoding : {"windows-1250", "ISO-8859-2"}) {
     const std::u16string declared(encoding, encoding + std::char_traits<char>::length(encoding));
     const std::u16string body = u"<doc attr=\"\u0151\u0171\">\u010d\u0161\u017e \u010c\u0160\u017d \u0105\u0119 \u0142\u00f3\u00df</doc>";
@@ -332,7 +332,7 @@ TEST_F(Sign, ACharacterTheEncodingLacksIsKeptInTextAndRefusedInACdataSection) {
 
 TEST_F(Sign, UnicodeDocumentAndCertificateVerify) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"\u010cebelar"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"\u010cebelar").get());
   const std::string signedText = SignOk(u"<doc>\u4e2d\u6587 \U0001F600</doc>");
   EXPECT_NE(signedText.find(Utf8(u"\u4e2d\u6587 \U0001F600")), std::string::npos);
   test::TempDir dir;
@@ -343,8 +343,8 @@ TEST_F(Sign, UnicodeDocumentAndCertificateVerify) {
 
 TEST_F(Sign, FindsByIssuerAndSerialAndThroughThePicker) {
   SetXmlDoc(u"<doc/>");
-  object_.put_CertIssuerName(test::TempBstr(u"CN=Quillbox Test CA, O=Example, C=SI"));
-  object_.put_CertSerial(test::TempBstr(u"013cff0a"));
+  object_.put_CertIssuerName(UniqueBstr::Copy(u"CN=Quillbox Test CA, O=Example, C=SI").get());
+  object_.put_CertSerial(UniqueBstr::Copy(u"013cff0a").get());
   ASSERT_TRUE(RunSign()) << ErrorNo();
   ExpectVerifies(Utf8(XmlDoc()));
 
@@ -362,8 +362,8 @@ TEST_F(Sign, FindsByIssuerAndSerialAndThroughThePicker) {
 
 TEST_F(Sign, NoMatchingCertificate) {
   SetXmlDoc(u"<doc/>");
-  object_.put_CertIssuerName(test::TempBstr(u"CN=Quillbox Test CA,O=Example,C=SI"));  // blanks differ
-  object_.put_CertSerial(test::TempBstr(u"013CFF0A"));
+  object_.put_CertIssuerName(UniqueBstr::Copy(u"CN=Quillbox Test CA,O=Example,C=SI").get());  // blanks differ
+  object_.put_CertSerial(UniqueBstr::Copy(u"013CFF0A").get());
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::CertNotFound, u"<doc/>");
 
@@ -386,7 +386,7 @@ TEST_F(Sign, PickerCancelled) {
 
 TEST_F(Sign, CertificateWithoutPrivateKeyIsNotAPersonalCertificate) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Public Only"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Public Only").get());
   SetXmlDoc(u"<doc/>");
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::CertNotFound, u"<doc/>");
@@ -418,7 +418,7 @@ TEST_F(Sign, PersonalStoreNotOpened) {
 
 TEST_F(Sign, KeyThatCannotMakeAnRsaSignature) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Elliptic Signer"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Elliptic Signer").get());
   SetXmlDoc(u"<doc/>");
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::SigningDoc, u"<doc/>");

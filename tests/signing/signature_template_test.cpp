@@ -37,8 +37,8 @@ class SignatureTemplate : public ::testing::Test {
   }
 
   static UniqueXmlDoc Parse(const std::u16string& text) {
-    test::TempBstr b(text);
-    return ParseUntrustedXml(BstrToUtf8(b));
+    const auto b = UniqueBstr::Copy(text);
+    return ParseUntrustedXml(BstrToUtf8(b.get()));
   }
   static std::string Dump(xmlDocPtr doc) {
     xmlChar* bytes = nullptr;
@@ -48,8 +48,8 @@ class SignatureTemplate : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
   }
   xmlNodePtr Build(xmlDocPtr doc, VARIANT_BOOL advanced, const char16_t* user = nullptr, const char16_t* time = nullptr) {
-    test::TempBstr userName(user != nullptr ? user : u"");
-    test::TempBstr timeStamp(time != nullptr ? time : u"");
+    const auto userName = UniqueBstr::Copy(user != nullptr ? user : u"");
+    const auto timeStamp = UniqueBstr::Copy(time != nullptr ? time : u"");
     return BuildSignatureTemplate(doc, advanced, user != nullptr ? userName.get() : nullptr,
                                   time != nullptr ? timeStamp.get() : nullptr);
   }

@@ -34,17 +34,17 @@ std::u16string FromUtf8(const std::string& text) {
 }
 
 std::string ToUtf8(const std::u16string& text) {
-  TempBstr b(text);
-  const Utf8Text utf8 = BstrToUtf8(b);
+  const auto b = UniqueBstr::Copy(text);
+  const Utf8Text utf8 = BstrToUtf8(b.get());
   return utf8 ? std::string(utf8.data(), static_cast<std::size_t>(utf8.length - 1)) : std::string();
 }
 
 TransformOutcome RunTransform(Signature& object, const std::optional<std::u16string>& xsl) {
-  std::optional<TempBstr> stylesheet;
-  if (xsl) stylesheet.emplace(*xsl);
+  UniqueBstr stylesheet;
+  if (xsl) stylesheet = UniqueBstr::Copy(*xsl);
   BSTR tml = nullptr;
   TransformOutcome outcome;
-  if (object.Transform(stylesheet ? stylesheet->get() : nullptr, &tml) != S_OK) throw std::runtime_error("Transform did not return S_OK");
+  if (object.Transform(stylesheet.get(), &tml) != S_OK) throw std::runtime_error("Transform did not return S_OK");
   outcome.tml = Take(tml);
   object.get_ErrorNo(&outcome.errorNo);
   BSTR text = nullptr;

@@ -108,7 +108,7 @@ TEST_P(XslOutput, AsXsltprocWritesIt) {
   for (const std::string& mark : c.absent) EXPECT_EQ(reference.out.find(mark), std::string::npos) << mark << "\n" << reference.out;
 
   Signature object;
-  object.put_XmlDoc(test::TempBstr(FromUtf8(kDocument)));
+  object.put_XmlDoc(UniqueBstr::Copy(FromUtf8(kDocument)).get());
   const test::TransformOutcome outcome = test::RunTransform(object, FromUtf8(c.stylesheet));
   ClearErrorState();
   EXPECT_EQ(outcome.errorNo, 0);
@@ -142,7 +142,7 @@ TEST_F(XslOutputFailure, PrefixedMethodsFailAsInXsltproc) {
     world_.Write("style.xsl", stylesheet);
     EXPECT_NE(world_.Program("xsltproc", {world_.Path("style.xsl"), world_.Path("doc.xml")}).status, 0);
     Signature object;
-    object.put_XmlDoc(test::TempBstr(FromUtf8(kDocument)));
+    object.put_XmlDoc(UniqueBstr::Copy(FromUtf8(kDocument)).get());
     const test::TransformOutcome outcome = test::RunTransform(object, FromUtf8(stylesheet));
     ClearErrorState();
     EXPECT_EQ(outcome.errorNo, static_cast<LONG>(Error::TransformingXml));
