@@ -40,7 +40,7 @@ class CertificatePicker : public ModuleLockAudit {
 TEST_F(CertificatePicker, ChoiceSetsIssuerAndSerial) {
   FakeDialog dialog("choose", "Test Signer");
   EXPECT_EQ(Show(), VARIANT_TRUE);
-  EXPECT_EQ(Property(&Signature::get_CertIssuerName), Utf16(fixture::kSigner.issuerText));
+  EXPECT_EQ(Property(&Signature::get_CertIssuerName), test::FromUtf8(fixture::kSigner.issuerText));
   EXPECT_EQ(Property(&Signature::get_CertSerial), u"013CFF0A");
   EXPECT_EQ(ErrorNo(), 0);
 }
@@ -90,7 +90,7 @@ TEST_F(CertificatePicker, SecondChoiceReplacesTheFirst) {
   EXPECT_EQ(Show(), VARIANT_TRUE);
   dialog.Choose("Čebelar");
   EXPECT_EQ(Show(), VARIANT_TRUE);
-  EXPECT_EQ(Property(&Signature::get_CertIssuerName), Utf16(fixture::kUnicode.issuerText));
+  EXPECT_EQ(Property(&Signature::get_CertIssuerName), test::FromUtf8(fixture::kUnicode.issuerText));
   EXPECT_EQ(Property(&Signature::get_CertSerial), u"05");
 }
 

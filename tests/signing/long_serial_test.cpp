@@ -8,6 +8,7 @@
 #include "support/crypto_session.h"
 #include "support/openssl_ca.h"
 #include "support/sign_document.h"
+#include "support/utf_text.h"
 
 #include <qbcrypt.h>
 
@@ -93,21 +94,6 @@ class CaIssuedStore : public ::testing::Environment {
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CaIssuedStore);
 
-std::string Utf8(const std::u16string& text) {
-  const int units = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), units, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
-std::u16string Utf16(const std::string& text) {
-  const int bytes = static_cast<int>(text.size());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
-  std::u16string out(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
-  if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, out.data(), units);
-  return out;
-}
-
 struct DocDeleter {
   void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
 };
@@ -118,8 +104,8 @@ class LongSerial : public test::SignFixture {
   // Signs a small document and expects success; the signed text as UTF-8.
   std::string SignOk() {
     SetXmlDoc(u"<invoice><total>42.00</total></invoice>");
-    EXPECT_TRUE(RunSign()) << "error " << ErrorNo() << ": " << Utf8(ErrorDesc().value_or(u""));
-    return Utf8(XmlDoc());
+    EXPECT_TRUE(RunSign()) << "error " << ErrorNo() << ": " << test::ToUtf8(ErrorDesc().value_or(u""));
+    return test::ToUtf8(XmlDoc());
   }
   // The signed text verifies with `signer`'s key alone, and its X509Data names `signer` exactly.
   static void ExpectSignedBy(const std::string& signedText, const Signer& signer) {
@@ -157,8 +143,8 @@ TEST_F(LongSerial, EveryLengthSignsByIssuerAndSerialWithItsExactDecimal) {
     SCOPED_TRACE(signer.name);
     ClearErrorState();
     object_.put_CertFindOption(FindByIssuerSerial);
-    object_.put_CertIssuerName(UniqueBstr::Copy(Utf16(kIssuerText)).get());
-    object_.put_CertSerial(UniqueBstr::Copy(Utf16(signer.serialText())).get());
+    object_.put_CertIssuerName(UniqueBstr::Copy(test::FromUtf8(kIssuerText)).get());
+    object_.put_CertSerial(UniqueBstr::Copy(test::FromUtf8(signer.serialText())).get());
     ExpectSignedBy(SignOk(), signer);
   }
 }
@@ -169,7 +155,7 @@ TEST_F(LongSerial, TwentyByteSerialsSignBySubjectAndThroughThePicker) {
     const Signer& signer = Named(name);
     ClearErrorState();
     object_.put_CertFindOption(FindBySubject);
-    object_.put_CertSubject(UniqueBstr::Copy(Utf16(signer.name + ",")).get());
+    object_.put_CertSubject(UniqueBstr::Copy(test::FromUtf8(signer.name + ",")).get());
     ExpectSignedBy(SignOk(), signer);
 
     ClearErrorState();

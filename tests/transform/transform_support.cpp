@@ -29,16 +29,6 @@
 
 namespace quillbox::test {
 
-std::u16string FromUtf8(const std::string& text) {
-  return Take(Utf8ToBstr(text.data(), text.size())).value_or(u"<not UTF-8>");
-}
-
-std::string ToUtf8(const std::u16string& text) {
-  const auto b = UniqueBstr::Copy(text);
-  const Utf8Text utf8 = BstrToUtf8(b.get());
-  return utf8 ? std::string(utf8.data(), static_cast<std::size_t>(utf8.length - 1)) : std::string();
-}
-
 TransformOutcome RunTransform(Signature& object, const std::optional<std::u16string>& xsl) {
   UniqueBstr stylesheet;
   if (xsl) stylesheet = UniqueBstr::Copy(*xsl);

@@ -4,15 +4,13 @@
 #pragma once
 
 #include "component/signature.h"
+#include "support/utf_text.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quillbox::test {
-
-std::u16string FromUtf8(const std::string& text);
-std::string ToUtf8(const std::u16string& text);
 
 // Everything a script can read after one Transform.
 struct TransformOutcome {
