@@ -46,23 +46,6 @@ TransformOutcome RunTransform(Signature& object, const std::optional<std::u16str
   return outcome;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-transform-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void TempDir::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(File(name), std::ios::binary);
-  out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + File(name));
-}
-
 bool Exists(const std::string& path) {
   struct stat info {};
   return lstat(path.c_str(), &info) == 0;

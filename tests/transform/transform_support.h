@@ -4,6 +4,7 @@
 #pragma once
 
 #include "component/signature.h"
+#include "support/temp_dir.h"
 #include "support/utf_text.h"
 
 #include <optional>
@@ -22,21 +23,6 @@ struct TransformOutcome {
 
 // Runs Transform with `xsl` (nullopt: a null BSTR) on `object` as it is.
 TransformOutcome RunTransform(Signature& object, const std::optional<std::u16string>& xsl);
-
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::string path_;
-};
 
 bool Exists(const std::string& path);
 std::string ReadBytes(const std::string& path);
