@@ -50,7 +50,6 @@ std::string HexToDecimal(const std::string& hex) {
 }
 
 struct World {
-  std::unique_ptr<test::NssDatabase> database;
   std::vector<Signer> signers;
 };
 World& TheWorld() {
@@ -58,13 +57,12 @@ World& TheWorld() {
   return world;
 }
 
-class CaIssuedStore : public ::testing::Environment {
- public:
-  void SetUp() override {
+class CaIssuedStore : public test::CaIssuedStoreEnvironment {
+ protected:
+  void Fill(test::NssDatabase& database) override {
     test::OpensslCa root;
     test::OpensslCa intermediate = root.Intermediate("/C=SI/O=Quillbox Tests/CN=Quillbox Serial Intermediate CA");
     World& world = TheWorld();
-    world.database = std::make_unique<test::NssDatabase>(test::NssDatabase::Create());
     const std::vector<std::pair<std::string, std::string>> serials = {
         {"Serial 1", "05"},
         {"Serial 8", "7F0102030405060F"},
@@ -77,18 +75,11 @@ class CaIssuedStore : public ::testing::Environment {
     for (const auto& [name, hex] : serials) {
       const test::IssuedCertificate issued = intermediate.Issue(
           {"/C=SI/O=Quillbox Tests/CN=" + name, hex, "", "", "critical,digitalSignature,nonRepudiation"});
-      intermediate.ImportInto(*world.database, issued, name);
-      const std::string pem = world.database->directory() + "/" + std::to_string(world.signers.size()) + ".pem";
+      intermediate.ImportInto(database, issued, name);
+      const std::string pem = database.directory() + "/" + std::to_string(world.signers.size()) + ".pem";
       test::WriteFile(pem, test::ReadFile(issued.certificatePem));
       world.signers.push_back({name, issued.serialHex, pem});
     }
-    setenv("QUILLBOX_NSS_DB", world.database->location().c_str(), 1);
-    unsetenv("QUILLBOX_NSS_PASSWORD_FILE");
-  }
-  void TearDown() override {
-    SetLastError(0);
-    EXPECT_TRUE(QbCryptCloseSession()) << "NSS was still busy at the end: a certificate or key reference leaked";
-    TheWorld().database.reset();
   }
 };
 

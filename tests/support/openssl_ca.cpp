@@ -172,6 +172,23 @@ std::string OpensslCa::ExportPkcs12(const IssuedCertificate& issued, const std::
   return file;
 }
 
+std::string DerOf(const IssuedCertificate& issued) {
+  const std::string der = issued.certificatePem + ".der";
+  Require({"openssl", "x509", "-in", issued.certificatePem, "-outform", "DER", "-out", der});
+  return ReadFile(der);
+}
+
+void CaIssuedStoreEnvironment::SetUp() {
+  database_ = std::make_unique<NssDatabase>(NssDatabase::Create());
+  Fill(*database_);
+  UseAsStore(*database_);
+}
+
+void CaIssuedStoreEnvironment::TearDown() {
+  ExpectNssClosesCleanly();
+  database_.reset();
+}
+
 void OpensslCa::ImportInto(NssDatabase& database, const IssuedCertificate& issued, const std::string& nickname) const {
   database.ImportPkcs12(ExportPkcs12(issued, nickname, "transport"), "transport");
 }
