@@ -48,6 +48,7 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
                   const std::string& standardOutput) const {
   Write(".stdin", input);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
 
@@ -60,6 +61,7 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
     }
   }
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
 

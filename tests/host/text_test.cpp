@@ -37,7 +37,7 @@ TEST(HostText, BstrOwnsAndKeepsItsWholeLength) {
   EXPECT_EQ(text.view(), std::u16string_view(u"x\0y", 3));
   UniqueBstr moved = std::move(text);
   EXPECT_EQ(moved.view(), std::u16string_view(u"x\0y", 3));
-  EXPECT_EQ(text.get(), nullptr);
+  EXPECT_EQ(text.get(), nullptr);  // NOLINT(bugprone-use-after-move): the moved-from state is the point
   EXPECT_EQ(BstrView(nullptr), u"");
 }
 

@@ -132,6 +132,7 @@ constexpr int kRounds = 5;
 template <typename Body>
 void OnApartmentThreads(Body body) {
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&body, t] {
       if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return;

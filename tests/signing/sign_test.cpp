@@ -189,7 +189,7 @@ TEST_F(Sign, SignatureFollowsTrailingTextAndCommentDirectly) {
 
 TEST_F(Sign, OnlyTheTextBeforeANulIsSigned) {
   UseSigner();
-  SetXmlDoc(std::u16string(u"<doc>kept</doc>\0<junk>", 23));
+  SetXmlDoc(std::u16string(u"<doc>kept</doc>\0<junk>", 22));
   ASSERT_TRUE(RunSign());
   const std::string signedText = test::ToUtf8(XmlDoc());
   EXPECT_EQ(signedText.find("junk"), std::string::npos);

@@ -165,7 +165,7 @@ IssuedCertificate OpensslCa::Sign(const IssueRequest& request, const std::string
 std::string OpensslCa::ExportPkcs12(const IssuedCertificate& issued, const std::string& nickname,
                                     const std::string& password) const {
   const std::string chain = issued.certificatePem + ".chain";
-  const std::string file = issued.certificatePem + ".p12";
+  std::string file = issued.certificatePem + ".p12";
   WriteFile(chain, chainPem_);
   Require({"openssl", "pkcs12", "-export", "-in", issued.certificatePem, "-inkey", issued.keyPem, "-certfile", chain,
            "-name", nickname, "-passout", "pass:" + password, "-out", file});

@@ -28,6 +28,7 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
     close(pipeFds[0]);
     close(pipeFds[1]);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     execvp(args[0], args.data());

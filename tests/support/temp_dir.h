@@ -16,7 +16,7 @@ namespace quillbox::test {
 // the object goes.
 class TempDir {
  public:
-  explicit TempDir(const std::string& prefix = "quillbox-test", std::string base = DefaultBase()) {
+  explicit TempDir(const std::string& prefix = "quillbox-test", const std::string& base = DefaultBase()) {
     std::string pattern = base + "/" + prefix + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary directory from " + pattern);
     path_ = std::move(pattern);

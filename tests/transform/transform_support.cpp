@@ -120,17 +120,21 @@ StderrCapture::StderrCapture() {
   close(file);
 }
 
+void StderrCapture::Restore() noexcept {
+  if (finished_) return;
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+  finished_ = true;
+}
+
 std::string StderrCapture::Finish() {
-  if (!finished_) {
-    std::fflush(stderr);
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
-    finished_ = true;
-  }
+  Restore();
   return ReadBytes(dir_.File("stderr"));
 }
 
-StderrCapture::~StderrCapture() { Finish(); }
+// Only stderr needs putting back; what was captured is of no use to anyone by now.
+StderrCapture::~StderrCapture() { Restore(); }
 
 std::optional<std::string> Xsltproc(const std::string& stylesheet, const std::string& document) {
   const std::string command = "xsltproc '" + stylesheet + "' '" + document + "' 2>/dev/null";

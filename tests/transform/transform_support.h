@@ -67,6 +67,8 @@ class StderrCapture {
   std::string Finish();
 
  private:
+  void Restore() noexcept;
+
   TempDir dir_;
   int saved_ = -1;
   bool finished_ = false;

@@ -33,7 +33,7 @@ using quillbox::test::TempDir;
 
 // Writes `bytes` as `name` in `dir`; the file's path.
 std::string WriteBytes(const TempDir& dir, const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  const std::string path = dir / name;
+  std::string path = dir / name;
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;

@@ -18,9 +18,8 @@ struct RunResult {
 
 class ToolRun : public ::testing::Test {
  protected:
-
   std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = dir_ + "/" + name;
+    std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
