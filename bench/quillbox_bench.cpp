@@ -6,6 +6,7 @@
 #include "bench/bench_support.h"
 #include "bench/com_client.h"
 #include "certs/text_forms.h"
+#include "common/bstr_owner.h"
 
 #include <quillbox_h.h>
 #include <wincrypt.h>
@@ -41,10 +42,6 @@ SignerIdentity StoreSigner() {
   return identity;
 }
 
-struct BstrFreer {
-  void operator()(BSTR text) const { SysFreeString(text); }
-};
-using Bstr = std::unique_ptr<OLECHAR, BstrFreer>;
 
 class Signer {
  public:
@@ -86,7 +83,7 @@ struct Fixture {
 
 void SignDocument(benchmark::State& state, const Fixture* fixture, Document document) {
   const Signer signer(fixture->component, fixture->identity);
-  const Bstr text(Utf8ToBstr(ReadWholeFile(document.path)));
+  const UniqueBstr text(Utf8ToBstr(ReadWholeFile(document.path)));
   for (auto _ : state) {
     signer.SetDocument(text.get());
     const auto start = std::chrono::steady_clock::now();
@@ -105,7 +102,7 @@ void SignDocument(benchmark::State& state, const Fixture* fixture, Document docu
 void TransformDocument(benchmark::State& state, const Fixture* fixture, std::string docPath, std::string xslPath) {
   const Signer holder(fixture->component, fixture->identity);
   {
-    const Bstr text(Utf8ToBstr(ReadWholeFile(docPath)));
+    const UniqueBstr text(Utf8ToBstr(ReadWholeFile(docPath)));
     holder.SetDocument(text.get());
   }
   const DISPID transform = holder.object().Id(u"Transform");
@@ -165,7 +162,7 @@ int SignOnce(const char* docPath, const char* outPath) {
   Fixture fixture;
   const Signer signer(fixture.component, fixture.identity);
   {
-    const Bstr text(Utf8ToBstr(ReadWholeFile(docPath)));
+    const UniqueBstr text(Utf8ToBstr(ReadWholeFile(docPath)));
     signer.SetDocument(text.get());
   }
   if (!signer.Sign()) {

@@ -1,5 +1,7 @@
-// Owning wrappers for BSTRs and the UTF-8 form handed to the XML libraries.
+// BSTR copies and the UTF-8 form handed to the XML libraries; the owner itself is shared.
 #pragma once
+
+#include "common/bstr_owner.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -10,34 +12,6 @@
 #include <utility>
 
 namespace quillbox {
-
-// Sole owner of one BSTR (null allowed), released with SysFreeString.
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  explicit UniqueBstr(BSTR owned) : text_(owned) {}
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  UniqueBstr(UniqueBstr&& other) noexcept : text_(other.release()) {}
-  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  ~UniqueBstr() { SysFreeString(text_); }
-
-  BSTR get() const { return text_; }
-  BSTR release() { return std::exchange(text_, nullptr); }
-  void reset(BSTR owned = nullptr) { SysFreeString(std::exchange(text_, owned)); }
-  BSTR* out() {
-    reset();
-    return &text_;
-  }
-  explicit operator bool() const { return text_ != nullptr; }
-  std::u16string_view view() const { return text_ ? std::u16string_view(text_, SysStringLen(text_)) : std::u16string_view(); }
-
- private:
-  BSTR text_ = nullptr;
-};
 
 // A new BSTR holding the text up to its first zero unit (SysAllocString rules); null stays null.
 inline BSTR CopyUpToNul(BSTR text) { return text == nullptr ? nullptr : SysAllocString(text); }

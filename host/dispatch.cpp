@@ -126,7 +126,7 @@ Variant DispatchClient::Call(std::u16string_view name, std::vector<Variant> argu
 Variant MakeString(std::u16string_view text) {
   Variant value;
   value->vt = VT_BSTR;
-  value->bstrVal = Bstr(text).Release();
+  value->bstrVal = UniqueBstr::Copy(text).release();
   return value;
 }
 

@@ -133,9 +133,9 @@ Variant ToVariant(duk_context* ctx, duk_idx_t index) {
     case DUK_TYPE_STRING: {
       duk_size_t length = 0;
       const char* bytes = duk_get_lstring(ctx, index, &length);
-      Bstr text(DukToUtf16(std::string_view(bytes, length)));
+      auto text = UniqueBstr::Copy(DukToUtf16(std::string_view(bytes, length)));
       value.vt = VT_BSTR;
-      value.bstrVal = text.Release();
+      value.bstrVal = text.release();
       break;
     }
     case DUK_TYPE_OBJECT: {

@@ -18,6 +18,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
   owned.push_back(program);
   owned.insert(owned.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(owned.size() + 1);
   for (std::string& argument : owned) argv.push_back(argument.data());
   argv.push_back(nullptr);
 

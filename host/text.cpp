@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <new>
-#include <utility>
 
 namespace quillbox::host {
 namespace {
@@ -113,30 +112,6 @@ std::string Utf16ToDuk(std::u16string_view text) {
   for (char16_t unit : text) AppendUtf8(out, unit);
   return out;
 }
-
-Bstr::Bstr(std::u16string_view text) : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
-  if (text_ == nullptr) throw std::bad_alloc();
-}
-
-Bstr Bstr::Adopt(BSTR owned) {
-  Bstr result;
-  result.text_ = owned;
-  return result;
-}
-
-Bstr& Bstr::operator=(Bstr&& other) noexcept {
-  SysFreeString(std::exchange(text_, other.Release()));
-  return *this;
-}
-
-BSTR Bstr::Release() { return std::exchange(text_, nullptr); }
-
-BSTR* Bstr::Out() {
-  SysFreeString(std::exchange(text_, nullptr));
-  return &text_;
-}
-
-std::u16string_view Bstr::View() const { return BstrView(text_); }
 
 std::u16string_view BstrView(BSTR text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text, SysStringLen(text));

@@ -2,6 +2,8 @@
 // (BSTRs, as the component sees text) and Duktape's internal string bytes.
 #pragma once
 
+#include "common/bstr_owner.h"
+
 #include <oleauto.h>
 
 #include <string>
@@ -20,27 +22,6 @@ std::u16string DukToUtf16(std::string_view bytes);
 // Encodes UTF-16 units one by one, so that a string's JavaScript length equals its UTF-16 length,
 // as in the engines of the component's era; NUL units are kept.
 std::string Utf16ToDuk(std::u16string_view text);
-
-// Sole owner of one BSTR; null allowed.
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(std::u16string_view text);
-  static Bstr Adopt(BSTR owned);
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : text_(other.Release()) {}
-  Bstr& operator=(Bstr&& other) noexcept;
-  ~Bstr() { SysFreeString(text_); }
-
-  BSTR get() const { return text_; }
-  BSTR Release();
-  BSTR* Out();
-  std::u16string_view View() const;
-
- private:
-  BSTR text_ = nullptr;
-};
 
 // The whole stored length of a BSTR; null reads as empty.
 std::u16string_view BstrView(BSTR text);

@@ -186,6 +186,7 @@ std::string SignerCertificate(const KeyInfoCertificates& info) {
   const std::vector<std::string>& all = info.certificates;
   if (all.size() <= 1) return all.empty() ? "" : all.front();
   std::vector<std::optional<CertificateFields>> fields;
+  fields.reserve(all.size());
   for (const std::string& der : all) fields.push_back(ReadCertificateFields(der));
 
   for (const auto& [issuerName, serial] : info.issuerSerials) {

@@ -64,7 +64,7 @@ std::string StylesheetOutputEncoding(std::u16string_view stylesheet) {
 }
 
 std::string EncodeXsltOutput(std::u16string_view text, const std::string& encoding) {
-  const std::string utf8 = Utf16ToUtf8(text);
+  std::string utf8 = Utf16ToUtf8(text);
   if (encoding.empty()) return utf8;
   UniqueHandler converter(xmlFindCharEncodingHandler(encoding.c_str()));
   if (!converter) throw EncodingError("the encoding '" + encoding + "' is not supported");

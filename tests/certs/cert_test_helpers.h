@@ -4,6 +4,7 @@
 #include "fake_cryptdlg.h"
 #include "support/bstr_helpers.h"
 #include "support/nss_store.h"
+#include "support/utf_text.h"
 
 #include <windows.h>
 #include <qbcrypt.h>
@@ -30,14 +31,6 @@ inline Bytes DerOf(const FixtureCertificate& certificate) {
 inline Bytes EncodedOf(PCCERT_CONTEXT certificate) {
   if (certificate == nullptr) return {};
   return Bytes(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
-}
-
-inline std::u16string Utf16(const char* utf8) {
-  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  std::u16string text(static_cast<std::size_t>(units), u'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), units);
-  text.pop_back();
-  return text;
 }
 
 // Whether a file is mapped into this process.

@@ -42,7 +42,7 @@ class CertificatePicker : public ModuleLockAudit {
 TEST_F(CertificatePicker, ChoiceSetsIssuerAndSerial) {
   FakeDialog dialog("choose", "Test Signer");
   EXPECT_EQ(Show(), VARIANT_TRUE);
-  EXPECT_EQ(Property(&Signature::get_CertIssuerName), Utf16(fixture::kSigner.issuerText));
+  EXPECT_EQ(Property(&Signature::get_CertIssuerName), test::FromUtf8(fixture::kSigner.issuerText));
   EXPECT_EQ(Property(&Signature::get_CertSerial), u"013CFF0A");
   EXPECT_EQ(ErrorNo(), 0);
 }
@@ -76,7 +76,7 @@ TEST_F(CertificatePicker, RequestIsFilledAsTheDialogExpects) {
 TEST_F(CertificatePicker, ChoiceKeepsAnEarlierErrorAndOtherProperties) {
   SetError(Error::SigningDoc);
   object.put_CertFindOption(FindBySubject);
-  object.put_CertSubject(TempBstr(u"kept"));
+  object.put_CertSubject(UniqueBstr::Copy(u"kept").get());
   FakeDialog dialog("choose", "Second Signer");
   EXPECT_EQ(Show(), VARIANT_TRUE);
   EXPECT_EQ(ErrorNo(), 33);
@@ -92,15 +92,15 @@ TEST_F(CertificatePicker, SecondChoiceReplacesTheFirst) {
   EXPECT_EQ(Show(), VARIANT_TRUE);
   dialog.Choose("Čebelar");
   EXPECT_EQ(Show(), VARIANT_TRUE);
-  EXPECT_EQ(Property(&Signature::get_CertIssuerName), Utf16(fixture::kUnicode.issuerText));
+  EXPECT_EQ(Property(&Signature::get_CertIssuerName), test::FromUtf8(fixture::kUnicode.issuerText));
   EXPECT_EQ(Property(&Signature::get_CertSerial), u"05");
 }
 
 TEST_F(CertificatePicker, NoChoiceLeavesThePropertiesAndSetsError40) {
   for (const char* mode : {"cancel", "none", "noexport"}) {
     ClearErrorState();
-    object.put_CertIssuerName(TempBstr(u"CN=Before"));
-    object.put_CertSerial(TempBstr(u"ab"));
+    object.put_CertIssuerName(UniqueBstr::Copy(u"CN=Before").get());
+    object.put_CertSerial(UniqueBstr::Copy(u"ab").get());
     FakeDialog dialog(mode);
     EXPECT_EQ(Show(), VARIANT_FALSE) << mode;
     EXPECT_EQ(ErrorNo(), 40) << mode;
@@ -122,7 +122,7 @@ TEST_F(CertificatePicker, MissingDialogModuleSetsError40) {
   // module is found.
   TempDir nothing;
   setenv("QUILLBOX_DLL_PATH", nothing.path().c_str(), 1);
-  object.put_CertSerial(TempBstr(u"01"));
+  object.put_CertSerial(UniqueBstr::Copy(u"01").get());
   EXPECT_EQ(Show(), VARIANT_FALSE);
   EXPECT_EQ(ErrorNo(), 40);
   EXPECT_EQ(Property(&Signature::get_CertSerial), u"01");

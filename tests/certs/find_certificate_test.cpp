@@ -17,12 +17,12 @@ class CertificateLookup : public StoreLookup {
  protected:
   void ByIssuerSerial(const std::u16string& issuer, const std::u16string& serial) {
     object.put_CertFindOption(FindByIssuerSerial);
-    object.put_CertIssuerName(TempBstr(issuer));
-    object.put_CertSerial(TempBstr(serial));
+    object.put_CertIssuerName(UniqueBstr::Copy(issuer).get());
+    object.put_CertSerial(UniqueBstr::Copy(serial).get());
   }
   void BySubject(const std::u16string& subject) {
     object.put_CertFindOption(FindBySubject);
-    object.put_CertSubject(TempBstr(subject));
+    object.put_CertSubject(UniqueBstr::Copy(subject).get());
   }
   UniqueCertContext Find() { return Recorded(FindCertificate(store.get(), object.certificateQuery())); }
   LONG ErrorNo() const { return TheErrorState()->ErrorNo; }
@@ -33,7 +33,7 @@ class CertificateLookup : public StoreLookup {
 };
 
 TEST_F(CertificateLookup, ByIssuerAndSerial) {
-  ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
+  ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), test::FromUtf8(fixture::kSigner.serialText));
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
   EXPECT_EQ(EncodedOf(found.get()), DerOf(fixture::kSigner));
@@ -43,7 +43,7 @@ TEST_F(CertificateLookup, ByIssuerAndSerial) {
 TEST_F(CertificateLookup, EveryCertificateWithAKeyIsFoundByItsTexts) {
   for (const FixtureCertificate& c : fixture::kWithKeys) {
     if (std::string(c.nickname).starts_with("twin-leaf")) continue;  // their texts are shared
-    ByIssuerSerial(Utf16(c.issuerText), Utf16(c.serialText));
+    ByIssuerSerial(test::FromUtf8(c.issuerText), test::FromUtf8(c.serialText));
     UniqueCertContext found = Find();
     ASSERT_TRUE(found) << c.nickname;
     EXPECT_EQ(EncodedOf(found.get()), DerOf(c)) << c.nickname;
@@ -51,25 +51,25 @@ TEST_F(CertificateLookup, EveryCertificateWithAKeyIsFoundByItsTexts) {
 }
 
 TEST_F(CertificateLookup, LowerCaseSerialMatchesBecauseTheSetterUpperCases) {
-  ByIssuerSerial(Utf16(fixture::kSigner.issuerText), u"013cff0a");
+  ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), u"013cff0a");
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
   EXPECT_EQ(EncodedOf(found.get()), DerOf(fixture::kSigner));
 }
 
 TEST_F(CertificateLookup, LeadingZeroByteMustBeGiven) {
-  ByIssuerSerial(Utf16(fixture::kSecond.issuerText), u"8F00AB");
+  ByIssuerSerial(test::FromUtf8(fixture::kSecond.issuerText), u"8F00AB");
   EXPECT_FALSE(Find());
   EXPECT_EQ(ErrorNo(), 31);
   EXPECT_EQ(ErrorStr(), u"ERR_CERT_NOT_FOUND");
-  ByIssuerSerial(Utf16(fixture::kSecond.issuerText), u"008F00AB");
+  ByIssuerSerial(test::FromUtf8(fixture::kSecond.issuerText), u"008F00AB");
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
   EXPECT_EQ(EncodedOf(found.get()), DerOf(fixture::kSecond));
 }
 
 TEST_F(CertificateLookup, IssuerComparisonIsExact) {
-  const std::u16string serial = Utf16(fixture::kSigner.serialText);
+  const std::u16string serial = test::FromUtf8(fixture::kSigner.serialText);
   for (const std::u16string issuer : {u"cn=Quillbox Test CA, O=Example, C=SI", u"CN=Quillbox Test CA,O=Example,C=SI",
                                       u"CN=Quillbox Test CA,  O=Example, C=SI", u"CN=Quillbox Test CA, O=Example"}) {
     ClearErrorState();
@@ -81,14 +81,14 @@ TEST_F(CertificateLookup, IssuerComparisonIsExact) {
 
 TEST_F(CertificateLookup, SerialWithSeparatorsMatchesNothing) {
   for (const std::u16string serial : {u"01 3C FF 0A", u"01:3C:FF:0A", u"13CFF0A"}) {
-    ByIssuerSerial(Utf16(fixture::kSigner.issuerText), serial);
+    ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), serial);
     EXPECT_FALSE(Find());
     EXPECT_EQ(ErrorNo(), 31);
   }
 }
 
 TEST_F(CertificateLookup, NonAsciiIssuer) {
-  ByIssuerSerial(Utf16(fixture::kUnicode.issuerText), u"05");
+  ByIssuerSerial(test::FromUtf8(fixture::kUnicode.issuerText), u"05");
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
   EXPECT_EQ(EncodedOf(found.get()), DerOf(fixture::kUnicode));
@@ -114,7 +114,7 @@ TEST_F(CertificateLookup, EqualTextsTakeTheFirstInEnumerationOrder) {
 }
 
 TEST_F(CertificateLookup, MatchHoldsOnlyTheResult) {
-  ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
+  ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), test::FromUtf8(fixture::kSigner.serialText));
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
   EXPECT_EQ(QbCertReferenceCount(found.get()), 2);  // the store's and the caller's
@@ -130,7 +130,7 @@ TEST_F(CertificateLookup, UnsetPropertiesMatchNothing) {
 }
 
 TEST_F(CertificateLookup, StoreThatDidNotOpenFindsNothing) {
-  ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
+  ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), test::FromUtf8(fixture::kSigner.serialText));
   EXPECT_FALSE(Recorded(FindCertificate(nullptr, object.certificateQuery())));
   EXPECT_EQ(ErrorNo(), 31);
   BySubject(u"Test Signer");
@@ -167,8 +167,8 @@ TEST_F(CertificateLookup, UnknownOptionsLookNothingUpAndShowNoDialog) {
   FakeDialog dialog("choose", "Test Signer");
   for (const SHORT option : {SHORT{3}, SHORT{-1}, SHORT{32767}}) {
     ClearErrorState();
-    ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
-    object.put_CertSubject(TempBstr(u"Test Signer"));
+    ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), test::FromUtf8(fixture::kSigner.serialText));
+    object.put_CertSubject(UniqueBstr::Copy(u"Test Signer").get());
     object.put_CertFindOption(option);
     EXPECT_FALSE(Find());
     EXPECT_EQ(ErrorNo(), 31) << option;
@@ -200,14 +200,14 @@ TEST_F(CertificateLookup, CancelledPickerIsNoCertSelectedNotNotFound) {
 
 TEST_F(CertificateLookup, LookupNeverClearsAnEarlierError) {
   SetError(Error::SigningDoc);
-  ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
+  ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), test::FromUtf8(fixture::kSigner.serialText));
   EXPECT_TRUE(Find());
   EXPECT_EQ(ErrorNo(), 33);
   EXPECT_EQ(ErrorStr(), u"ERR_SIGNING_DOC");
 }
 
 TEST_F(CertificateLookup, FoundCertificateOutlivesTheStore) {
-  ByIssuerSerial(Utf16(fixture::kSigner.issuerText), Utf16(fixture::kSigner.serialText));
+  ByIssuerSerial(test::FromUtf8(fixture::kSigner.issuerText), test::FromUtf8(fixture::kSigner.serialText));
   UniqueCertContext found = Find();
   ASSERT_TRUE(found);
   store.reset();

@@ -66,8 +66,8 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Importe
 using ImportedCertificate = StoreLookup;
 
 TEST_F(ImportedCertificate, FoundByIssuerAndSerial) {
-  object.put_CertIssuerName(TempBstr(kIssuerText));
-  object.put_CertSerial(TempBstr(kSerialText));
+  object.put_CertIssuerName(UniqueBstr::Copy(kIssuerText).get());
+  object.put_CertSerial(UniqueBstr::Copy(kSerialText).get());
   UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
   ASSERT_TRUE(found);
   EXPECT_EQ(Take(IssuerNameText(found.get())), kIssuerText);
@@ -76,7 +76,7 @@ TEST_F(ImportedCertificate, FoundByIssuerAndSerial) {
 
 TEST_F(ImportedCertificate, FoundBySubject) {
   object.put_CertFindOption(FindBySubject);
-  object.put_CertSubject(TempBstr(u"imported signer"));
+  object.put_CertSubject(UniqueBstr::Copy(u"imported signer").get());
   UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
   ASSERT_TRUE(found);
   EXPECT_EQ(Take(SerialNumberText(found.get())), kSerialText);
@@ -86,8 +86,8 @@ class SignedWithImportedKey : public ImportedCertificate {
  protected:
   // Signs, writes the document out and asks xmlsec1 whether the signature holds.
   CommandResult SignAndVerify(bool tamper) {
-    object.put_CertIssuerName(TempBstr(kIssuerText));
-    object.put_CertSerial(TempBstr(kSerialText));
+    object.put_CertIssuerName(UniqueBstr::Copy(kIssuerText).get());
+    object.put_CertSerial(UniqueBstr::Copy(kSerialText).get());
     UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
     EXPECT_TRUE(found);
     if (!found) return {};

@@ -379,6 +379,7 @@ TEST_F(RememberedListing, StoresOpenedOnSeveralThreadsAtOnceAreComplete) {
   ASSERT_FALSE(expected.empty());
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&expected, &wrong] {
       for (int i = 0; i < 25; ++i) {

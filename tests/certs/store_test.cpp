@@ -100,6 +100,7 @@ TEST_F(PersonalStore, EnumeratesNewestFirstThenByNicknameEveryTime) {
   }
   std::sort(expected.begin(), expected.end());
   std::vector<Bytes> sorted;
+  sorted.reserve(expected.size());
   for (const auto& [newestFirst, nickname, der] : expected) sorted.push_back(der);
   EXPECT_EQ(first, sorted);
 }

@@ -55,7 +55,6 @@ const std::vector<std::string> kExpectedOrder = {"holder-renewed", "tie-1",     
                                                  "future-soon",    "future-later", "holder-expired", "long-expired"};
 
 struct World {
-  std::unique_ptr<NssDatabase> database;
   std::map<std::string, Bytes> derByNickname;
   std::map<std::string, std::string> serialByNickname;
 };
@@ -68,21 +67,10 @@ Bytes EncodedOf(PCCERT_CONTEXT certificate) {
   return Bytes(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
 }
 
-Bytes PemToDer(const std::string& pem) {
-  TempDir dir;
-  WriteFile(dir / "cert.pem", pem);
-  const CommandResult converted =
-      RunCommand({"openssl", "x509", "-in", dir / "cert.pem", "-outform", "DER", "-out", dir / "cert.der"});
-  if (converted.status != 0) throw std::runtime_error("openssl x509 failed: " + converted.output);
-  const std::string der = ReadFile(dir / "cert.der");
-  return Bytes(der.begin(), der.end());
-}
-
-class WindowedStore : public ::testing::Environment {
- public:
-  void SetUp() override {
+class WindowedStore : public CaIssuedStoreEnvironment {
+ protected:
+  void Fill(NssDatabase& database) override {
     World& world = TheWorld();
-    world.database = std::make_unique<NssDatabase>(NssDatabase::Create());
     OpensslCa ca("/C=SI/O=Quillbox Tests/CN=Quillbox Validity CA");
     // The ties share their window to the second: both are issued from the same two texts.
     const std::string tieStart = OpensslTimeFromNow(days(-100));
@@ -93,17 +81,11 @@ class WindowedStore : public ::testing::Environment {
           ca.Issue({std::string("/C=SI/O=Quillbox Tests/CN=") + planned.commonName, "",
                     tie ? tieStart : OpensslTimeFromNow(days(planned.notBefore)),
                     tie ? tieEnd : OpensslTimeFromNow(days(planned.notAfter)), ""});
-      ca.ImportInto(*world.database, issued, planned.nickname);
-      world.derByNickname[planned.nickname] = PemToDer(ReadFile(issued.certificatePem));
+      ca.ImportInto(database, issued, planned.nickname);
+      const std::string der = DerOf(issued);
+      world.derByNickname[planned.nickname] = Bytes(der.begin(), der.end());
       world.serialByNickname[planned.nickname] = issued.serialHex;
     }
-    setenv("QUILLBOX_NSS_DB", world.database->location().c_str(), 1);
-    unsetenv("QUILLBOX_NSS_PASSWORD_FILE");
-  }
-  void TearDown() override {
-    SetLastError(0);
-    EXPECT_TRUE(QbCryptCloseSession()) << "NSS was still busy at the end: a certificate or key reference leaked";
-    TheWorld().database.reset();
   }
 };
 
@@ -150,7 +132,7 @@ using ComponentLookup = StoreLookup;
 
 TEST_F(ComponentLookup, BySubjectTakesTheRenewedByIssuerAndSerialTheOneNamed) {
   object.put_CertFindOption(FindBySubject);
-  object.put_CertSubject(TempBstr(u"Renewal Holder"));
+  object.put_CertSubject(UniqueBstr::Copy(u"Renewal Holder").get());
   UniqueCertContext found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
   ASSERT_TRUE(found);
   EXPECT_EQ(NicknameOf(EncodedOf(found.get())), "holder-renewed");
@@ -158,8 +140,8 @@ TEST_F(ComponentLookup, BySubjectTakesTheRenewedByIssuerAndSerialTheOneNamed) {
   // Issuer and serial still name one certificate exactly, expired or not.
   const std::string serial = TheWorld().serialByNickname.at("holder-expired");
   object.put_CertFindOption(FindByIssuerSerial);
-  object.put_CertIssuerName(TempBstr(u"CN=Quillbox Validity CA, O=Quillbox Tests, C=SI"));
-  object.put_CertSerial(TempBstr(std::u16string(serial.begin(), serial.end())));
+  object.put_CertIssuerName(UniqueBstr::Copy(u"CN=Quillbox Validity CA, O=Quillbox Tests, C=SI").get());
+  object.put_CertSerial(UniqueBstr::Copy(std::u16string(serial.begin(), serial.end())).get());
   found = Recorded(FindCertificate(store.get(), object.certificateQuery()));
   ASSERT_TRUE(found) << TheErrorState()->ErrorNo;
   EXPECT_EQ(NicknameOf(EncodedOf(found.get())), "holder-expired");

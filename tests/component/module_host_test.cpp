@@ -58,7 +58,7 @@ TEST_F(ModuleHostUse, EveryObjectLocksTheConnectedHostForItsLifetime) {
 
 TEST_F(ModuleHostUse, SignAsksTheHostAfreshAndRefusesInProtectedMode) {
   Signature object;
-  object.put_XmlDoc(test::TempBstr(u"<a/>"));
+  object.put_XmlDoc(UniqueBstr::Copy(u"<a/>").get());
   host.protectedMode = true;
   VARIANT_BOOL result = VARIANT_TRUE;
   EXPECT_EQ(object.Sign(&result), S_OK);

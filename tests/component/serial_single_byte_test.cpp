@@ -15,7 +15,7 @@ using SerialThroughSingleByteCodePage = test::ModuleLockAudit;
 
 TEST_F(SerialThroughSingleByteCodePage, LettersOfTheCodePageAreUpperCased) {
   Signature object;
-  object.put_CertSerial(test::TempBstr(u"0a\u010d"));  // c-caron is in ISO-8859-2
+  object.put_CertSerial(UniqueBstr::Copy(u"0a\u010d").get());  // c-caron is in ISO-8859-2
   BSTR value = nullptr;
   object.get_CertSerial(&value);
   EXPECT_EQ(test::Take(value), u"0A\u010c");
@@ -23,7 +23,7 @@ TEST_F(SerialThroughSingleByteCodePage, LettersOfTheCodePageAreUpperCased) {
 
 TEST_F(SerialThroughSingleByteCodePage, CharacterOutsideTheCodePageBecomesQuestionMark) {
   Signature object;
-  object.put_CertSerial(test::TempBstr(u"ab\u20ac"));  // the euro sign is not
+  object.put_CertSerial(UniqueBstr::Copy(u"ab\u20ac").get());  // the euro sign is not
   BSTR value = nullptr;
   object.get_CertSerial(&value);
   EXPECT_EQ(test::Take(value), u"AB?");

@@ -11,7 +11,6 @@ namespace quillbox {
 namespace {
 
 using test::Take;
-using test::TempBstr;
 
 using Getter = HRESULT (Signature::*)(BSTR*);
 using Setter = HRESULT (Signature::*)(BSTR);
@@ -63,8 +62,8 @@ TEST_F(SignatureProperties, NewObjectDefaults) {
 }
 
 TEST_F(SignatureProperties, NullAndEmptyDifferInsideTheObject) {
-  TempBstr empty(u"");
-  object.put_XmlDoc(empty);
+  const auto empty = UniqueBstr::Copy(u"");
+  object.put_XmlDoc(empty.get());
   ASSERT_NE(object.xmlDoc(), nullptr);
   EXPECT_EQ(SysStringLen(object.xmlDoc()), 0u);
   object.put_XmlDoc(nullptr);
@@ -74,8 +73,8 @@ TEST_F(SignatureProperties, NullAndEmptyDifferInsideTheObject) {
 
 TEST_F(SignatureProperties, SettersCopyUpToTheFirstZero) {
   for (const auto& p : kStringProperties) {
-    TempBstr withNul(std::u16string(u"ab\0cd", 5));
-    EXPECT_EQ((object.*p.put)(withNul), S_OK);
+    const auto withNul = UniqueBstr::Copy(std::u16string(u"ab\0cd", 5));
+    EXPECT_EQ((object.*p.put)(withNul.get()), S_OK);
     EXPECT_EQ(Read(object, p.get), p.name == std::string("CertSerial") ? u"AB" : u"ab") << p.name;
   }
 }
@@ -83,22 +82,22 @@ TEST_F(SignatureProperties, SettersCopyUpToTheFirstZero) {
 TEST_F(SignatureProperties, SetterKeepsItsOwnCopy) {
   std::u16string text = u"<a/>";
   {
-    TempBstr value(text);
-    object.put_XmlDoc(value);
+    const auto value = UniqueBstr::Copy(text);
+    object.put_XmlDoc(value.get());
   }
   EXPECT_EQ(Read(object, &Signature::get_XmlDoc), text);
   EXPECT_EQ(Read(object, &Signature::get_XmlDoc), text);  // every read is a fresh copy
 }
 
 TEST_F(SignatureProperties, CertSerialIsUpperCased) {
-  object.put_CertSerial(TempBstr(u"00ab cd"));
+  object.put_CertSerial(UniqueBstr::Copy(u"00ab cd").get());
   EXPECT_EQ(Read(object, &Signature::get_CertSerial), u"00AB CD");
-  object.put_CertSerial(TempBstr(u"0a1bff"));
+  object.put_CertSerial(UniqueBstr::Copy(u"0a1bff").get());
   EXPECT_EQ(Read(object, &Signature::get_CertSerial), u"0A1BFF");
   object.put_CertSerial(nullptr);
   EXPECT_EQ(object.certSerial(), nullptr);
   EXPECT_EQ(Read(object, &Signature::get_CertSerial), u"");
-  object.put_CertSerial(TempBstr(u""));
+  object.put_CertSerial(UniqueBstr::Copy(u"").get());
   ASSERT_NE(object.certSerial(), nullptr);
   EXPECT_EQ(SysStringLen(object.certSerial()), 0u);
 }
@@ -123,15 +122,15 @@ TEST_F(SignatureProperties, NumericPropertiesAreStoredRaw) {
 
 TEST_F(SignatureProperties, AccessorsNeverTouchTheErrorReport) {
   SetError(Error::SigningDoc);
-  object.put_XmlDoc(TempBstr(u"x"));
+  object.put_XmlDoc(UniqueBstr::Copy(u"x").get());
   (void)Read(object, &Signature::get_XmlDoc);
-  object.put_CertSerial(TempBstr(u"ab"));
+  object.put_CertSerial(UniqueBstr::Copy(u"ab").get());
   EXPECT_EQ(TheErrorState()->ErrorNo, 33);
   ASSERT_NE(TheErrorState()->ErrorStr, nullptr);
 }
 
 TEST_F(SignatureProperties, FinalizeClearsStringsOnly) {
-  for (const auto& p : kStringProperties) (object.*p.put)(TempBstr(u"v"));
+  for (const auto& p : kStringProperties) (object.*p.put)(UniqueBstr::Copy(u"v").get());
   object.put_Advanced(VARIANT_TRUE);
   object.put_CertFindOption(2);
   object.put_Handle(99);

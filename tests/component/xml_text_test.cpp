@@ -13,8 +13,8 @@ namespace quillbox {
 namespace {
 
 Utf8Text Utf8(const std::u16string& text) {
-  test::TempBstr b(text);
-  return BstrToUtf8(b);
+  const auto b = UniqueBstr::Copy(text);
+  return BstrToUtf8(b.get());
 }
 
 std::u16string Serialise(xmlDocPtr doc) {
@@ -37,11 +37,11 @@ TEST(XmlText, Utf8TextStopsAtTheFirstNulAndRefusesUnpairedSurrogates) {
 }
 
 TEST(XmlText, Utf8TextLongerThanAllowedIsRefused) {
-  test::TempBstr text(u"\u010D\u010D");  // four bytes of UTF-8
-  EXPECT_EQ(BstrToUtf8(text, 4).view(), "\xC4\x8D\xC4\x8D");
-  EXPECT_FALSE(BstrToUtf8(text, 3));
-  EXPECT_FALSE(BstrToUtf8(text, 1));  // more units than bytes allowed
-  EXPECT_EQ(BstrToUtf8(test::TempBstr(u""), 0).length, 1);
+  const auto text = UniqueBstr::Copy(u"\u010D\u010D");  // four bytes of UTF-8
+  EXPECT_EQ(BstrToUtf8(text.get(), 4).view(), "\xC4\x8D\xC4\x8D");
+  EXPECT_FALSE(BstrToUtf8(text.get(), 3));
+  EXPECT_FALSE(BstrToUtf8(text.get(), 1));  // more units than bytes allowed
+  EXPECT_EQ(BstrToUtf8(UniqueBstr::Copy(u"").get(), 0).length, 1);
 }
 
 TEST(XmlText, DeclaredSingleByteEncodingKeepsCharactersAndDeclaration) {

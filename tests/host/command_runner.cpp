@@ -15,17 +15,6 @@ extern char** environ;
 
 namespace quillbox::host::test {
 
-World::World() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-host-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  dir_ = pattern;
-}
-
-World::~World() {
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
-}
-
 void World::Write(const std::string& name, const std::string& bytes) const {
   std::ofstream(Path(name), std::ios::binary) << bytes;
 }
@@ -59,11 +48,12 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
                   const std::string& standardOutput) const {
   Write(".stdin", input);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
 
-  std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + dir_ + "/nssdb", "QUILLBOX_REGISTRY=" + dir_ + "/registry.db",
-                                  "HOME=" + dir_, "TMPDIR=" + dir_, "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
+  std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + Path("nssdb"), "QUILLBOX_REGISTRY=" + Path("registry.db"),
+                                  "HOME=" + dir(), "TMPDIR=" + dir(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     for (const char* keep : {"PATH=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
@@ -71,6 +61,7 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
     }
   }
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
 

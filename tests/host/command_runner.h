@@ -2,6 +2,8 @@
 // and HOME, and no display, so no test touches the user's store or registry or opens a window.
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <string>
 #include <vector>
 
@@ -15,13 +17,12 @@ struct Result {
 
 class World {
  public:
-  World();
-  ~World();
+  World() = default;
   World(const World&) = delete;
   World& operator=(const World&) = delete;
 
-  const std::string& dir() const { return dir_; }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& dir() const { return dir_.path(); }
+  std::string Path(const std::string& name) const { return dir_ / name; }
   // Runs `quillbox arguments...` with `input` on standard input.
   Result Quillbox(const std::vector<std::string>& arguments, const std::string& input = "") const;
   // The same with standard output going to `standardOutput` (a device such as /dev/full).
@@ -34,7 +35,7 @@ class World {
  private:
   Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
              const std::string& standardOutput = "") const;
-  std::string dir_;
+  quillbox::test::TempDir dir_{"quillbox-host"};
 };
 
 }  // namespace quillbox::host::test

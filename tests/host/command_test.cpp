@@ -353,7 +353,7 @@ TEST_F(QuillboxCommand, Windows1250FormComesBackAsWindows1250WithEveryCharacter)
   EXPECT_NE(bytes.find("<priimek>\xC8" "eba\x9A" "ek</priimek>"), std::string::npos);          // Čebašek
   EXPECT_NE(bytes.find("<UserName>\x8Eiga \xC8" "eba\x9A" "ek</UserName>"), std::string::npos);  // Žiga Čebašek
   EXPECT_NE(bytes.find("dru\x9Einske po\xE8itnice"), std::string::npos);                        // družinske počitnice
-  EXPECT_EQ(bytes.find("\xC5"), std::string::npos);  // no UTF-8 lead byte of Ž/Č/Š slipped in
+  EXPECT_EQ(bytes.find('\xC5'), std::string::npos);  // no UTF-8 lead byte of Ž/Č/Š slipped in
   const Result verified = world().Quillbox({"verify", world().Path("form.signed.xml")});
   EXPECT_EQ(verified.status, 0) << verified.out;
   // And by xmlsec's own tool, which knows nothing of this project.

@@ -31,11 +31,13 @@ TEST(HostText, MalformedDuktapeBytesBecomeReplacementCharacters) {
 }
 
 TEST(HostText, BstrOwnsAndKeepsItsWholeLength) {
-  Bstr text(std::u16string_view(u"x\0y", 3));
+  auto text = UniqueBstr::Copy(std::u16string_view(u"x\0y", 3));
   EXPECT_EQ(SysStringLen(text.get()), 3u);
-  EXPECT_EQ(text.View(), std::u16string_view(u"x\0y", 3));
-  Bstr moved = std::move(text);
-  EXPECT_EQ(text.get(), nullptr);
+  EXPECT_EQ(text.length(), 3u);
+  EXPECT_EQ(text.view(), std::u16string_view(u"x\0y", 3));
+  UniqueBstr moved = std::move(text);
+  EXPECT_EQ(moved.view(), std::u16string_view(u"x\0y", 3));
+  EXPECT_EQ(text.get(), nullptr);  // NOLINT(bugprone-use-after-move): the moved-from state is the point
   EXPECT_EQ(BstrView(nullptr), u"");
 }
 

@@ -4,6 +4,7 @@
 #include "hostile/scripted_signature.h"
 #include "hostile/signer_store.h"
 #include "hostile/texts.h"
+#include "support/temp_dir.h"
 #include "support/temp_registry.h"
 
 #include <libxml/globals.h>
@@ -41,13 +42,13 @@ struct HostLibraryState {
 class HostDocument {
  public:
   HostDocument() {
-    std::ofstream(directory_.path() / "secret.txt") << "the host's secret";
-    std::ofstream(directory_.path() / "page.xml")
-        << "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://" << (directory_.path() / "secret.txt").string()
+    std::ofstream(directory_ / "secret.txt") << "the host's secret";
+    std::ofstream(directory_ / "page.xml")
+        << "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://" << (directory_ / "secret.txt")
         << "'>]><r>&x;</r>";
   }
   std::string Parse() const {
-    xmlDocPtr doc = xmlReadFile((directory_.path() / "page.xml").c_str(), nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlDocPtr doc = xmlReadFile((directory_ / "page.xml").c_str(), nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (doc == nullptr) return "<no document>";
     xmlChar* text = nullptr;
     int size = 0;
@@ -59,7 +60,7 @@ class HostDocument {
   }
 
  private:
-  TempDirectory directory_;
+  TempDir directory_;
 };
 
 using Guest = ScriptedSignature;
@@ -131,6 +132,7 @@ constexpr int kRounds = 5;
 template <typename Body>
 void OnApartmentThreads(Body body) {
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&body, t] {
       if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return;

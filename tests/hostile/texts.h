@@ -1,6 +1,7 @@
-// Texts for hostile-input tests: UTF-16 and UTF-8 forms of well-formed text, and a parsed view of
-// a signed document.
+// Texts for hostile-input tests: stylesheets, and a parsed view of a signed document.
 #pragma once
+
+#include "support/utf_text.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -18,10 +19,6 @@ inline constexpr std::size_t kLongestTextRun = 10'000'000;
 // A stylesheet around `body`, and one that copies the whole document.
 std::u16string Stylesheet(const std::u16string& body);
 extern const std::u16string kCopyDocument;
-
-// Both directions assume well-formed text: the tests make their hostile texts by hand.
-std::string ToUtf8(std::u16string_view text);
-std::u16string FromUtf8(std::string_view text);
 
 struct ParsedDocDeleter {
   void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }

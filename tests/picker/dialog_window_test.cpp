@@ -137,6 +137,7 @@ TEST_F(WindowPicker, LongNamesFitA1024By768ScreenWithoutSidewaysScrolling) {
   const std::string longName = "CN=" + std::string(40, 'A') + " " + std::string(60, 'B') + " " + std::string(50, 'C') +
                                ", OU=" + std::string(120, 'D') + ", O=Quillbox Test, C=SI";
   std::vector<FakeCertificateDescription> descriptions;
+  descriptions.reserve(12);
   for (int i = 0; i < 12; ++i)
     descriptions.push_back({longName, longName, {static_cast<BYTE>(i + 1)}, FileTimeFromNow(-1), FileTimeFromNow(30),
                      KeyUsageValue(CERT_KEY_AGREEMENT_KEY_USAGE), std::string(90, 'T'), true});

@@ -8,6 +8,7 @@
 #include "support/bstr_helpers.h"
 #include "support/nss_store.h"
 #include "support/module_lock_audit.h"
+#include "support/utf_text.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +23,6 @@ const auto* const kStoreEnvironment = ::testing::AddGlobalTestEnvironment(new St
 const auto* const kDisplayEnvironment = ::testing::AddGlobalTestEnvironment(new DisplayEnvironment);
 
 constexpr const char* kTitle = "Izberite certifikat";
-
-std::string Utf8(const std::u16string& text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
 
 std::size_t StoreSize() {
   HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
@@ -61,7 +53,7 @@ class RealStorePicker : public test::ModuleLockAudit {
   std::string Property(HRESULT (Signature::*get)(BSTR*)) {
     BSTR value = nullptr;
     EXPECT_EQ((object.*get)(&value), S_OK);
-    return Utf8(Take(value).value_or(u"<null>"));
+    return test::ToUtf8(Take(value).value_or(u"<null>"));
   }
 
   test::HeldSignature held;
@@ -139,7 +131,7 @@ TEST_F(RealStoreWindow, ChoosingInTheWindowRecordsTheTextsTheDialogShowed) {
 }
 
 TEST_F(RealStoreWindow, EscapeLeavesThePropertiesAndSetsError40) {
-  object.put_CertSerial(TempBstr(u"01"));
+  object.put_CertSerial(UniqueBstr::Copy(u"01").get());
   SeenWindow seen;
   EXPECT_EQ(Show([](Driver& driver, const SeenWindow&) { driver.Run({"xdotool", "key", "Escape"}); }, seen),
             VARIANT_FALSE);

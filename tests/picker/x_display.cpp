@@ -28,6 +28,7 @@ int Wait(pid_t pid) {
 
 std::vector<char*> Argv(const std::vector<std::string>& argv) {
   std::vector<char*> out;
+  out.reserve(argv.size() + 1);
   for (const std::string& arg : argv) out.push_back(const_cast<char*>(arg.c_str()));
   out.push_back(nullptr);
   return out;

@@ -1,3 +1,5 @@
+#include "support/temp_dir.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -78,9 +80,8 @@ TEST_F(LibraryLoading, ModuleFileNameIsTheRealPath) {
 // The loader maps a new module where an unloaded one was, so the two get the same handle; the
 // handle must then describe the new module, as it does on Windows.
 TEST_F(LibraryLoading, AModuleLoadedWhereAnUnloadedOneWasHasItsOwnFileName) {
-  char pattern[] = "/tmp/quillbox-library-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  const quillbox::test::TempDir temp("quillbox-library");
+  const std::filesystem::path dir = temp.path();
   const std::string first = dir / "first.so";
   const std::string second = dir / "second.so";
   std::filesystem::copy_file(std::string(QUILLBOX_FAKE_DIR) + "/fakeexports.so", first);

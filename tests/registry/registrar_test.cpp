@@ -311,7 +311,7 @@ TEST_F(Registrar, NestingIsBoundedAndDeepScriptsDoNotCrash) {
 }
 
 TEST_F(Registrar, ScriptsFromFiles) {
-  const auto file = registry_.directory() / "script.rgs";
+  const std::filesystem::path file = registry_.directory() + "/script.rgs";
   {
     std::ofstream out(file, std::ios::binary);
     out << "HKCU\r\n{\r\n\tFromFile = s '%WHAT%'\r\n}\r\n";

@@ -1,5 +1,6 @@
 // Persistence and several processes on one registry file.
 #include "support/registry_helpers.h"
+#include "support/temp_dir.h"
 #include "support/temp_registry.h"
 
 #include <gtest/gtest.h>
@@ -45,13 +46,13 @@ class RegistryProcesses : public ::testing::Test {
   // Lets go of this process's connection to the registry file (opening another file closes it),
   // so that SQLite removes its WAL files and nothing of this process holds the file.
   void LetGoOfTheFile() {
-    setenv("QUILLBOX_REGISTRY", (elsewhere_.path() / "elsewhere.db").c_str(), 1);
+    setenv("QUILLBOX_REGISTRY", (elsewhere_ / "elsewhere.db").c_str(), 1);
     ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, u"Elsewhere"), ERROR_SUCCESS);
     setenv("QUILLBOX_REGISTRY", registry_.file().c_str(), 1);
   }
 
   TempRegistry registry_;
-  TempDirectory elsewhere_;
+  TempDir elsewhere_;
 };
 
 // Another program in the middle of a write transaction on the registry file, until released.
@@ -95,8 +96,8 @@ TEST_F(RegistryProcesses, ContentsSurviveClosingAndReopeningTheFile) {
   Key handle;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Persist", 0, KEY_READ, handle.out()), ERROR_SUCCESS);
 
-  TempDirectory other;
-  setenv("QUILLBOX_REGISTRY", (other.path() / "other.db").c_str(), 1);
+  TempDir other;
+  setenv("QUILLBOX_REGISTRY", (other / "other.db").c_str(), 1);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, u"Persist\\Me"));
   // A handle into the first file never reaches into the second.
   DWORD size = 0;
@@ -107,7 +108,7 @@ TEST_F(RegistryProcesses, ContentsSurviveClosingAndReopeningTheFile) {
 }
 
 TEST_F(RegistryProcesses, TheDefaultLocationFollowsXdgDataHome) {
-  TempDirectory data;
+  TempDir data;
   unsetenv("QUILLBOX_REGISTRY");
   const char* savedXdg = std::getenv("XDG_DATA_HOME");
   const std::string saved = savedXdg != nullptr ? savedXdg : "";
@@ -118,7 +119,7 @@ TEST_F(RegistryProcesses, TheDefaultLocationFollowsXdgDataHome) {
   } else {
     unsetenv("XDG_DATA_HOME");
   }
-  setenv("QUILLBOX_REGISTRY", (data.path() / "quillbox" / "registry.db").c_str(), 1);
+  setenv("QUILLBOX_REGISTRY", (data / "quillbox/registry.db").c_str(), 1);
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, u"Xdg"), u"here");
   setenv("QUILLBOX_REGISTRY", registry_.file().c_str(), 1);
 }

@@ -10,6 +10,7 @@
 #include "support/openssl_ca.h"
 #include "support/recorded.h"
 #include "support/sign_document.h"
+#include "support/utf_text.h"
 
 #include <qbcrypt.h>
 
@@ -51,7 +52,6 @@ std::string HexToDecimal(const std::string& hex) {
 }
 
 struct World {
-  std::unique_ptr<test::NssDatabase> database;
   std::vector<Signer> signers;
 };
 World& TheWorld() {
@@ -59,13 +59,12 @@ World& TheWorld() {
   return world;
 }
 
-class CaIssuedStore : public ::testing::Environment {
- public:
-  void SetUp() override {
+class CaIssuedStore : public test::CaIssuedStoreEnvironment {
+ protected:
+  void Fill(test::NssDatabase& database) override {
     test::OpensslCa root;
     test::OpensslCa intermediate = root.Intermediate("/C=SI/O=Quillbox Tests/CN=Quillbox Serial Intermediate CA");
     World& world = TheWorld();
-    world.database = std::make_unique<test::NssDatabase>(test::NssDatabase::Create());
     const std::vector<std::pair<std::string, std::string>> serials = {
         {"Serial 1", "05"},
         {"Serial 8", "7F0102030405060F"},
@@ -78,37 +77,15 @@ class CaIssuedStore : public ::testing::Environment {
     for (const auto& [name, hex] : serials) {
       const test::IssuedCertificate issued = intermediate.Issue(
           {"/C=SI/O=Quillbox Tests/CN=" + name, hex, "", "", "critical,digitalSignature,nonRepudiation"});
-      intermediate.ImportInto(*world.database, issued, name);
-      const std::string pem = world.database->directory() + "/" + std::to_string(world.signers.size()) + ".pem";
+      intermediate.ImportInto(database, issued, name);
+      const std::string pem = database.directory() + "/" + std::to_string(world.signers.size()) + ".pem";
       test::WriteFile(pem, test::ReadFile(issued.certificatePem));
       world.signers.push_back({name, issued.serialHex, pem});
     }
-    setenv("QUILLBOX_NSS_DB", world.database->location().c_str(), 1);
-    unsetenv("QUILLBOX_NSS_PASSWORD_FILE");
-  }
-  void TearDown() override {
-    SetLastError(0);
-    EXPECT_TRUE(QbCryptCloseSession()) << "NSS was still busy at the end: a certificate or key reference leaked";
-    TheWorld().database.reset();
   }
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CaIssuedStore);
-
-std::string Utf8(const std::u16string& text) {
-  const int units = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), units, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
-std::u16string Utf16(const std::string& text) {
-  const int bytes = static_cast<int>(text.size());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
-  std::u16string out(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
-  if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, out.data(), units);
-  return out;
-}
 
 struct DocDeleter {
   void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
@@ -120,8 +97,8 @@ class LongSerial : public test::SignFixture {
   // Signs a small document and expects success; the signed text as UTF-8.
   std::string SignOk() {
     SetXmlDoc(u"<invoice><total>42.00</total></invoice>");
-    EXPECT_TRUE(RunSign()) << "error " << ErrorNo() << ": " << Utf8(ErrorDesc().value_or(u""));
-    return Utf8(XmlDoc());
+    EXPECT_TRUE(RunSign()) << "error " << ErrorNo() << ": " << test::ToUtf8(ErrorDesc().value_or(u""));
+    return test::ToUtf8(XmlDoc());
   }
   // The signed text verifies with `signer`'s key alone, and its X509Data names `signer` exactly.
   static void ExpectSignedBy(const std::string& signedText, const Signer& signer) {
@@ -159,8 +136,8 @@ TEST_F(LongSerial, EveryLengthSignsByIssuerAndSerialWithItsExactDecimal) {
     SCOPED_TRACE(signer.name);
     ClearErrorState();
     object_.put_CertFindOption(FindByIssuerSerial);
-    object_.put_CertIssuerName(test::TempBstr(Utf16(kIssuerText)));
-    object_.put_CertSerial(test::TempBstr(Utf16(signer.serialText())));
+    object_.put_CertIssuerName(UniqueBstr::Copy(test::FromUtf8(kIssuerText)).get());
+    object_.put_CertSerial(UniqueBstr::Copy(test::FromUtf8(signer.serialText())).get());
     ExpectSignedBy(SignOk(), signer);
   }
 }
@@ -171,7 +148,7 @@ TEST_F(LongSerial, TwentyByteSerialsSignBySubjectAndThroughThePicker) {
     const Signer& signer = Named(name);
     ClearErrorState();
     object_.put_CertFindOption(FindBySubject);
-    object_.put_CertSubject(test::TempBstr(Utf16(signer.name + ",")));
+    object_.put_CertSubject(UniqueBstr::Copy(test::FromUtf8(signer.name + ",")).get());
     ExpectSignedBy(SignOk(), signer);
 
     ClearErrorState();
@@ -187,9 +164,9 @@ TEST_F(LongSerial, TwentyByteSerialsSignBySubjectAndThroughThePicker) {
 
 TEST_F(LongSerial, AdvancedSignatureWithTheLongestSerialVerifies) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Serial 21"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Serial 21").get());
   object_.put_Advanced(VARIANT_TRUE);
-  object_.put_UserName(test::TempBstr(u"Ana Novak"));
+  object_.put_UserName(UniqueBstr::Copy(u"Ana Novak").get());
   const std::string signedText = SignOk();
   const test::Verification verification = test::VerifyWithXmlsec1(signedText, Named("Serial 21").pem);
   EXPECT_TRUE(verification.ok) << verification.output;
@@ -199,7 +176,7 @@ TEST_F(LongSerial, AdvancedSignatureWithTheLongestSerialVerifies) {
 // The certificate is written exactly as xmlsec itself writes an X509Certificate that it fills.
 TEST_F(LongSerial, CertificateTextIsWhatTheLibraryWouldWrite) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Serial 20 High"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Serial 20 High").get());
   const std::string ours = SignOk();
 
   std::string theirs;
@@ -228,7 +205,7 @@ TEST_F(LongSerial, CertificateTextIsWhatTheLibraryWouldWrite) {
 
 TEST_F(LongSerial, ContextThatCannotBeToldToLeaveKeyInfoFailsBeforeSigning) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Serial 20 High"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Serial 20 High").get());
   SetXmlDoc(u"<doc/>");
   library_.FailAt("DSigCtxLeaveKeyInfo");
   EXPECT_FALSE(RunSign());

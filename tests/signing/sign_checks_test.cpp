@@ -10,8 +10,8 @@ class SignChecks : public test::SignFixture {
  protected:
   // Certificate properties that let the input checks pass for option 0.
   void SetIssuerAndSerial() {
-    object_.put_CertIssuerName(test::TempBstr(u"CN=Nobody"));
-    object_.put_CertSerial(test::TempBstr(u"01"));
+    object_.put_CertIssuerName(UniqueBstr::Copy(u"CN=Nobody").get());
+    object_.put_CertSerial(UniqueBstr::Copy(u"01").get());
   }
 };
 
@@ -80,14 +80,14 @@ TEST_F(SignChecks, ADocumentWhoseAttributeDefaultCannotBeWrittenBackIsRefused) {
 
 TEST_F(SignChecks, IssuerAndSerialBothNeededForOptionZero) {
   SetXmlDoc(u"<a/>");
-  object_.put_CertIssuerName(test::TempBstr(u"CN=Somebody"));
+  object_.put_CertIssuerName(UniqueBstr::Copy(u"CN=Somebody").get());
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::CertUniqueIdEmpty, u"<a/>");
   EXPECT_EQ(library_.Calls("Init"), 0);
 
   ClearErrorState();
   object_.put_CertIssuerName(nullptr);
-  object_.put_CertSerial(test::TempBstr(u"0a"));
+  object_.put_CertSerial(UniqueBstr::Copy(u"0a").get());
   EXPECT_FALSE(RunSign());
   EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::CertUniqueIdEmpty));
 }
@@ -102,14 +102,14 @@ TEST_F(SignChecks, SubjectNeededForOptionOne) {
 
 TEST_F(SignChecks, EmptyButPresentStringsPassTheChecks) {
   SetXmlDoc(u"");
-  object_.put_CertIssuerName(test::TempBstr(u""));
-  object_.put_CertSerial(test::TempBstr(u""));
+  object_.put_CertIssuerName(UniqueBstr::Copy(u"").get());
+  object_.put_CertSerial(UniqueBstr::Copy(u"").get());
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::ParsingXml, u"");
 
   ClearErrorState();
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u""));
+  object_.put_CertSubject(UniqueBstr::Copy(u"").get());
   EXPECT_FALSE(RunSign());
   EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::ParsingXml));
 }

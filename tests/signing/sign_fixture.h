@@ -29,7 +29,7 @@ class SignFixture : public ModuleLockAudit {
     ModuleLockAudit::TearDown();
   }
 
-  void SetXmlDoc(const std::u16string& text) { object_.put_XmlDoc(TempBstr(text)); }
+  void SetXmlDoc(const std::u16string& text) { object_.put_XmlDoc(UniqueBstr::Copy(text).get()); }
   std::u16string XmlDoc() {
     BSTR value = nullptr;
     object_.get_XmlDoc(&value);

@@ -5,6 +5,7 @@
 #include "signing/verifier.h"
 #include "signing/xml_tree_helpers.h"
 #include "support/nss_store.h"
+#include "support/utf_text.h"
 
 #include <qbcrypt.h>
 
@@ -46,30 +47,6 @@ class SignStoreEnvironment : public test::StandardStoreEnvironment {
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new SignStoreEnvironment);
 
-std::string Utf8(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 struct DocDeleter {
   void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
 };
@@ -79,15 +56,15 @@ class Sign : public test::SignFixture {
  protected:
   void UseSigner() {
     object_.put_CertFindOption(FindBySubject);
-    object_.put_CertSubject(test::TempBstr(u"Test Signer"));
+    object_.put_CertSubject(UniqueBstr::Copy(u"Test Signer").get());
   }
   // Signs `text` and expects success.
   std::string SignOk(const std::u16string& text) {
     SetXmlDoc(text);
-    EXPECT_TRUE(RunSign()) << "error " << ErrorNo() << ": " << Utf8(ErrorDesc().value_or(u""));
+    EXPECT_TRUE(RunSign()) << "error " << ErrorNo() << ": " << test::ToUtf8(ErrorDesc().value_or(u""));
     EXPECT_EQ(ErrorNo(), 0);
     EXPECT_EQ(ErrorStr(), std::nullopt);
-    return Utf8(XmlDoc());
+    return test::ToUtf8(XmlDoc());
   }
   static void ExpectVerifies(const std::string& signedText, const std::string& encoding = "", int index = 1) {
     const test::Verification verification =
@@ -173,8 +150,8 @@ TEST_F(Sign, X509DataCarriesCertificateSubjectAndIssuerSerial) {
 TEST_F(Sign, AdvancedCarriesSignedPropertiesAndVerifies) {
   UseSigner();
   object_.put_Advanced(VARIANT_TRUE);
-  object_.put_UserName(test::TempBstr(u"Smith & Sons \u010c\u0161 &#x17E;"));
-  object_.put_LocalTimeStamp(test::TempBstr(u"2024-05-01 10:00 <CET>"));
+  object_.put_UserName(UniqueBstr::Copy(u"Smith & Sons \u010c\u0161 &#x17E;").get());
+  object_.put_LocalTimeStamp(UniqueBstr::Copy(u"2024-05-01 10:00 <CET>").get());
   const std::string signedText = SignOk(u"<doc>text</doc>");
   ExpectVerifies(signedText);
 
@@ -212,9 +189,9 @@ TEST_F(Sign, SignatureFollowsTrailingTextAndCommentDirectly) {
 
 TEST_F(Sign, OnlyTheTextBeforeANulIsSigned) {
   UseSigner();
-  SetXmlDoc(std::u16string(u"<doc>kept</doc>\0<junk>", 23));
+  SetXmlDoc(std::u16string(u"<doc>kept</doc>\0<junk>", 22));
   ASSERT_TRUE(RunSign());
-  const std::string signedText = Utf8(XmlDoc());
+  const std::string signedText = test::ToUtf8(XmlDoc());
   EXPECT_EQ(signedText.find("junk"), std::string::npos);
   EXPECT_NE(signedText.find("<doc>kept<Signature"), std::string::npos) << signedText;
   ExpectVerifies(signedText);
@@ -266,16 +243,16 @@ TEST_F(Sign, EverySignatureHasFreshIdentifiers) {
 TEST_F(Sign, SingleByteEncodingsKeepEveryCharacterAndTheirDeclaration) {
   UseSigner();
   object_.put_Advanced(VARIANT_TRUE);
-  object_.put_UserName(test::TempBstr(u"\u0158\u00ed\u0161a"));
+  object_.put_UserName(UniqueBstr::Copy(u"\u0158\u00ed\u0161a").get());
   for (const char* encoding : {"windows-1250", "ISO-8859-2"}) {
     const std::u16string declared(encoding, encoding + std::char_traits<char>::length(encoding));
     const std::u16string body = u"<doc attr=\"\u0151\u0171\">\u010d\u0161\u017e \u010c\u0160\u017d \u0105\u0119 \u0142\u00f3\u00df</doc>";
     const std::string signedText = SignOk(u"<?xml version=\"1.0\" encoding=\"" + declared + u"\"?>" + body);
     EXPECT_NE(signedText.find(std::string("encoding=\"") + encoding + "\""), std::string::npos) << signedText;
-    EXPECT_NE(signedText.find(Utf8(u"\u010d\u0161\u017e \u010c\u0160\u017d \u0105\u0119 \u0142\u00f3\u00df")), std::string::npos)
+    EXPECT_NE(signedText.find(test::ToUtf8(u"\u010d\u0161\u017e \u010c\u0160\u017d \u0105\u0119 \u0142\u00f3\u00df")), std::string::npos)
         << signedText;
-    EXPECT_NE(signedText.find(Utf8(u"attr=\"\u0151\u0171\"")), std::string::npos);
-    EXPECT_NE(signedText.find(Utf8(u"<UserName>\u0158\u00ed\u0161a</UserName>")), std::string::npos);
+    EXPECT_NE(signedText.find(test::ToUtf8(u"attr=\"\u0151\u0171\"")), std::string::npos);
+    EXPECT_NE(signedText.find(test::ToUtf8(u"<UserName>\u0158\u00ed\u0161a</UserName>")), std::string::npos);
     ExpectVerifies(signedText, encoding);
   }
 }
@@ -289,10 +266,10 @@ TEST_F(Sign, ShiftJisGivesBackTheBackslashesAndTildesItSigned) {
   const std::string signedText =
       SignOk(u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><doc a=\"~\\\">" + characters + u"</doc>");
   EXPECT_NE(signedText.find("encoding=\"Shift_JIS\""), std::string::npos) << signedText;
-  EXPECT_NE(signedText.find(Utf8(characters)), std::string::npos) << signedText;
+  EXPECT_NE(signedText.find(test::ToUtf8(characters)), std::string::npos) << signedText;
   EXPECT_NE(signedText.find("a=\"~\\\""), std::string::npos) << signedText;
-  EXPECT_EQ(signedText.find(Utf8(u"\u00a5")), std::string::npos);
-  EXPECT_EQ(signedText.find(Utf8(u"\u203e")), std::string::npos);
+  EXPECT_EQ(signedText.find(test::ToUtf8(u"\u00a5")), std::string::npos);
+  EXPECT_EQ(signedText.find(test::ToUtf8(u"\u203e")), std::string::npos);
   // xmlsec1 reads a Shift_JIS declaration through iconv's table, so it is handed the same bytes
   // under the name of the table they were written with; the declaration is not signed.
   std::string asCp932 = signedText;
@@ -317,7 +294,7 @@ TEST_F(Sign, ACharacterTheEncodingLacksIsKeptInTextAndRefusedInACdataSection) {
   UseSigner();
   const std::u16string declaration = u"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>";
   const std::string kept = SignOk(declaration + u"<d a=\"\u65e5\">\u65e5 \u010d</d>");
-  EXPECT_NE(kept.find(Utf8(u"<d a=\"&#26085;\">&#26085; \u010d")), std::string::npos) << kept;
+  EXPECT_NE(kept.find(test::ToUtf8(u"<d a=\"&#26085;\">&#26085; \u010d")), std::string::npos) << kept;
   ExpectVerifies(kept, "ISO-8859-2");
 
   for (const std::u16string body : {u"<d><![CDATA[\u65e5]]></d>", u"<d><!--\u65e5--></d>"}) {
@@ -332,9 +309,9 @@ TEST_F(Sign, ACharacterTheEncodingLacksIsKeptInTextAndRefusedInACdataSection) {
 
 TEST_F(Sign, UnicodeDocumentAndCertificateVerify) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"\u010cebelar"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"\u010cebelar").get());
   const std::string signedText = SignOk(u"<doc>\u4e2d\u6587 \U0001F600</doc>");
-  EXPECT_NE(signedText.find(Utf8(u"\u4e2d\u6587 \U0001F600")), std::string::npos);
+  EXPECT_NE(signedText.find(test::ToUtf8(u"\u4e2d\u6587 \U0001F600")), std::string::npos);
   test::TempDir dir;
   SignStoreEnvironment::Store().ExportPem(kUnicode.nickname, dir / "unicode.pem");
   const test::Verification verification = test::VerifyWithXmlsec1(signedText, dir / "unicode.pem");
@@ -343,10 +320,10 @@ TEST_F(Sign, UnicodeDocumentAndCertificateVerify) {
 
 TEST_F(Sign, FindsByIssuerAndSerialAndThroughThePicker) {
   SetXmlDoc(u"<doc/>");
-  object_.put_CertIssuerName(test::TempBstr(u"CN=Quillbox Test CA, O=Example, C=SI"));
-  object_.put_CertSerial(test::TempBstr(u"013cff0a"));
+  object_.put_CertIssuerName(UniqueBstr::Copy(u"CN=Quillbox Test CA, O=Example, C=SI").get());
+  object_.put_CertSerial(UniqueBstr::Copy(u"013cff0a").get());
   ASSERT_TRUE(RunSign()) << ErrorNo();
-  ExpectVerifies(Utf8(XmlDoc()));
+  ExpectVerifies(test::ToUtf8(XmlDoc()));
 
   ClearErrorState();
   setenv("QUILLBOX_DLL_PATH", QUILLBOX_FAKE_DIR "/cryptdlg-choose", 1);
@@ -357,13 +334,13 @@ TEST_F(Sign, FindsByIssuerAndSerialAndThroughThePicker) {
   unsetenv("QUILLBOX_FAKE_CHOICE");
   unsetenv("QUILLBOX_DLL_PATH");
   ASSERT_TRUE(signedByPick) << ErrorNo();
-  ExpectVerifies(Utf8(XmlDoc()));
+  ExpectVerifies(test::ToUtf8(XmlDoc()));
 }
 
 TEST_F(Sign, NoMatchingCertificate) {
   SetXmlDoc(u"<doc/>");
-  object_.put_CertIssuerName(test::TempBstr(u"CN=Quillbox Test CA,O=Example,C=SI"));  // blanks differ
-  object_.put_CertSerial(test::TempBstr(u"013CFF0A"));
+  object_.put_CertIssuerName(UniqueBstr::Copy(u"CN=Quillbox Test CA,O=Example,C=SI").get());  // blanks differ
+  object_.put_CertSerial(UniqueBstr::Copy(u"013CFF0A").get());
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::CertNotFound, u"<doc/>");
 
@@ -386,7 +363,7 @@ TEST_F(Sign, PickerCancelled) {
 
 TEST_F(Sign, CertificateWithoutPrivateKeyIsNotAPersonalCertificate) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Public Only"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Public Only").get());
   SetXmlDoc(u"<doc/>");
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::CertNotFound, u"<doc/>");
@@ -418,7 +395,7 @@ TEST_F(Sign, PersonalStoreNotOpened) {
 
 TEST_F(Sign, KeyThatCannotMakeAnRsaSignature) {
   object_.put_CertFindOption(FindBySubject);
-  object_.put_CertSubject(test::TempBstr(u"Elliptic Signer"));
+  object_.put_CertSubject(UniqueBstr::Copy(u"Elliptic Signer").get());
   SetXmlDoc(u"<doc/>");
   EXPECT_FALSE(RunSign());
   ExpectFailure(Error::SigningDoc, u"<doc/>");

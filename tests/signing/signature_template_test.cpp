@@ -1,8 +1,8 @@
 #include "signing/signature_template.h"
 
-#include "common/bstr.h"
+#include "component/bstr.h"
 #include "component/error_report.h"
-#include "xml/xml_text.h"
+#include "component/xml_text.h"
 #include "signing/crypto_session.h"
 #include "signing/faulty_library.h"
 #include "signing/xml_tree_helpers.h"
@@ -39,8 +39,8 @@ class SignatureTemplate : public ::testing::Test {
   }
 
   static UniqueXmlDoc Parse(const std::u16string& text) {
-    test::TempBstr b(text);
-    return ParseUntrustedXml(BstrToUtf8(b));
+    const auto b = UniqueBstr::Copy(text);
+    return ParseUntrustedXml(BstrToUtf8(b.get()));
   }
   static std::string Dump(xmlDocPtr doc) {
     xmlChar* bytes = nullptr;
@@ -50,10 +50,10 @@ class SignatureTemplate : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
   }
   xmlNodePtr Build(xmlDocPtr doc, VARIANT_BOOL advanced, const char16_t* user = nullptr, const char16_t* time = nullptr) {
-    test::TempBstr userName(user != nullptr ? user : u"");
-    test::TempBstr timeStamp(time != nullptr ? time : u"");
+    const auto userName = UniqueBstr::Copy(user != nullptr ? user : u"");
+    const auto timeStamp = UniqueBstr::Copy(time != nullptr ? time : u"");
     return test::Recorded(BuildSignatureTemplate(doc, advanced, user != nullptr ? userName.get() : nullptr,
-                                                 time != nullptr ? timeStamp.get() : nullptr));
+                                  time != nullptr ? timeStamp.get() : nullptr));
   }
 };
 

@@ -1,5 +1,8 @@
-// Small helpers that keep test assertions about BSTRs readable.
+// Small helpers that keep test assertions about BSTRs readable; tests own the BSTRs they pass
+// in with UniqueBstr.
 #pragma once
+
+#include "common/bstr_owner.h"
 
 #include <oleauto.h>
 
@@ -15,18 +18,5 @@ inline std::optional<std::u16string> Take(BSTR text) {
   SysFreeString(text);
   return copy;
 }
-
-class TempBstr {
- public:
-  explicit TempBstr(const std::u16string& text) : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~TempBstr() { SysFreeString(text_); }
-  TempBstr(const TempBstr&) = delete;
-  TempBstr& operator=(const TempBstr&) = delete;
-  BSTR get() const { return text_; }
-  operator BSTR() const { return text_; }
-
- private:
-  BSTR text_;
-};
 
 }  // namespace quillbox::test

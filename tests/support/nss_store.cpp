@@ -202,15 +202,23 @@ std::unique_ptr<NssDatabase>& EnvironmentStore() {
 }
 }  // namespace
 
-void StandardStoreEnvironment::SetUp() {
-  EnvironmentStore() = std::make_unique<NssDatabase>(StandardStore());
-  setenv("QUILLBOX_NSS_DB", EnvironmentStore()->location().c_str(), 1);
+void UseAsStore(const NssDatabase& database) {
+  setenv("QUILLBOX_NSS_DB", database.location().c_str(), 1);
   unsetenv("QUILLBOX_NSS_PASSWORD_FILE");
 }
 
-void StandardStoreEnvironment::TearDown() {
+void ExpectNssClosesCleanly() {
   SetLastError(0);
   EXPECT_TRUE(QbCryptCloseSession()) << "NSS was still busy at the end: a certificate or key reference leaked";
+}
+
+void StandardStoreEnvironment::SetUp() {
+  EnvironmentStore() = std::make_unique<NssDatabase>(StandardStore());
+  UseAsStore(*EnvironmentStore());
+}
+
+void StandardStoreEnvironment::TearDown() {
+  ExpectNssClosesCleanly();
   EnvironmentStore().reset();
 }
 

@@ -92,6 +92,13 @@ inline constexpr FixtureCertificate kWithKeys[] = {kCa,        kSigner,       kS
 // generation is slow) and shared by every test program through a cache beside the test fakes.
 NssDatabase StandardStore();
 
+// Points the component at `database` as its personal store, with no password file, before anything
+// opens NSS.
+void UseAsStore(const NssDatabase& database);
+// At the end of a program: NSS shuts down, which it refuses while a certificate or key reference
+// is still held.
+void ExpectNssClosesCleanly();
+
 class StandardStoreEnvironment : public ::testing::Environment {
  public:
   void SetUp() override;

@@ -165,11 +165,28 @@ IssuedCertificate OpensslCa::Sign(const IssueRequest& request, const std::string
 std::string OpensslCa::ExportPkcs12(const IssuedCertificate& issued, const std::string& nickname,
                                     const std::string& password) const {
   const std::string chain = issued.certificatePem + ".chain";
-  const std::string file = issued.certificatePem + ".p12";
+  std::string file = issued.certificatePem + ".p12";
   WriteFile(chain, chainPem_);
   Require({"openssl", "pkcs12", "-export", "-in", issued.certificatePem, "-inkey", issued.keyPem, "-certfile", chain,
            "-name", nickname, "-passout", "pass:" + password, "-out", file});
   return file;
+}
+
+std::string DerOf(const IssuedCertificate& issued) {
+  const std::string der = issued.certificatePem + ".der";
+  Require({"openssl", "x509", "-in", issued.certificatePem, "-outform", "DER", "-out", der});
+  return ReadFile(der);
+}
+
+void CaIssuedStoreEnvironment::SetUp() {
+  database_ = std::make_unique<NssDatabase>(NssDatabase::Create());
+  Fill(*database_);
+  UseAsStore(*database_);
+}
+
+void CaIssuedStoreEnvironment::TearDown() {
+  ExpectNssClosesCleanly();
+  database_.reset();
 }
 
 void OpensslCa::ImportInto(NssDatabase& database, const IssuedCertificate& issued, const std::string& nickname) const {

@@ -8,7 +8,10 @@
 #include "support/nss_store.h"
 #include "support/process.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace quillbox::test {
@@ -64,6 +67,24 @@ class OpensslCa {
   std::string certificatePem_;
   std::string keyPem_;
   std::string chainPem_;
+};
+
+// The certificate's DER bytes, as the store hands them back.
+std::string DerOf(const IssuedCertificate& issued);
+
+// The environment of a test program whose store is what an openssl CA issued: SetUp makes an empty
+// database, lets Fill issue into it and points the component at it before anything opens NSS;
+// TearDown expects NSS to close cleanly, then drops the database.
+class CaIssuedStoreEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() final;
+  void TearDown() final;
+
+ protected:
+  virtual void Fill(NssDatabase& database) = 0;
+
+ private:
+  std::unique_ptr<NssDatabase> database_;
 };
 
 }  // namespace quillbox::test

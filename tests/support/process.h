@@ -1,6 +1,8 @@
 // Running the command-line tools (certutil, pk12util, xmlsec1) that tests build fixtures with.
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <string>
 #include <vector>
 
@@ -13,23 +15,6 @@ struct CommandResult {
 
 // Runs `argv` (argv[0] looked up on PATH) without a shell, with empty standard input.
 CommandResult RunCommand(const std::vector<std::string>& argv);
-
-// A directory under $TMPDIR (or /tmp), removed with everything in it when the object goes.
-class TempDir {
- public:
-  explicit TempDir(const std::string& prefix = "quillbox-test");
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  TempDir(TempDir&& other) noexcept;
-  TempDir& operator=(TempDir&&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);

@@ -78,7 +78,7 @@ class CallBudgetTest : public ::testing::Test {
 TEST_F(CallBudgetTest, MemoryBeyondTheBudgetFailsTheTransformAndTheNextCallStartsAfresh) {
   Limit(64u << 20);
   Signature object;
-  object.put_XmlDoc(TempBstr(u"<r/>"));
+  object.put_XmlDoc(UniqueBstr::Copy(u"<r/>").get());
   // A result tree fragment doubled forty times is 2^40 elements.
   const TransformOutcome fragment =
       RunTransform(object, Doubling(u"<xsl:with-param name='t'><x/></xsl:with-param>",
@@ -108,7 +108,7 @@ TEST_F(CallBudgetTest, MemoryBeyondTheBudgetFailsTheTransformAndTheNextCallStart
 TEST_F(CallBudgetTest, CpuTimeBeyondTheBudgetStopsNestedLoops) {
   Limit(std::uint64_t{1} << 30, 200);
   Signature object;
-  object.put_XmlDoc(TempBstr(Elements(999)));
+  object.put_XmlDoc(UniqueBstr::Copy(Elements(999)).get());
   // A thousand to the sixth power iterations, each evaluating an expression and writing nothing.
   std::u16string loops = std::u16string(kXslOpen) + u"<xsl:template match='/'><o>";
   for (int i = 0; i < 6; ++i) loops += u"<xsl:for-each select='//*'>";
@@ -123,7 +123,7 @@ TEST_F(CallBudgetTest, CpuTimeBeyondTheBudgetStopsNestedLoops) {
 TEST_F(CallBudgetTest, AResultDeeperThanAHostsStackIsCopiedOnTheComponentsOwnStack) {
   // 250,000 levels: xsltproc, on an 8 MiB stack, dies copying this tree.
   Signature object;
-  object.put_XmlDoc(TempBstr(u"<r/>"));
+  object.put_XmlDoc(UniqueBstr::Copy(u"<r/>").get());
   const TransformOutcome outcome = RunTransform(object, DeepCopy(250, 1000));
   ASSERT_EQ(outcome.errorNo, 0);
   ASSERT_TRUE(outcome.tml.has_value());
@@ -185,7 +185,7 @@ TEST_F(CallBudgetTest, AHostsOwnAllocatorServesTheCallAndIsItsOwnAgainAfter) {
   ASSERT_EQ(xmlGcMemSetup(std::free, HostMalloc, HostMalloc, HostRealloc, HostStrdup), 0);
 
   Signature object;
-  object.put_XmlDoc(TempBstr(u"<r><a/></r>"));
+  object.put_XmlDoc(UniqueBstr::Copy(u"<r><a/></r>").get());
   hostAllocations = 0;
   const TransformOutcome outcome =
       RunTransform(object, u"<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"

@@ -147,7 +147,7 @@ class LibxsltSuite : public test::ModuleLockAudit {
     }
 
     Signature object;
-    object.put_XmlDoc(test::TempBstr(host::DecodeXmlBytes(test::ReadBytes(c.document))));
+    object.put_XmlDoc(UniqueBstr::Copy(host::DecodeXmlBytes(test::ReadBytes(c.document))).get());
     const test::TransformOutcome outcome = test::RunTransform(object, host::DecodeXmlBytes(test::ReadBytes(c.stylesheet)));
     ClearErrorState();
     if (outcome.errorNo != 0) {

@@ -52,7 +52,7 @@ class TransformAttack : public test::ModuleLockAudit {
   std::string FileUrl(const std::string& name) const { return "file://" + dir.File(name); }
 
   TransformOutcome Run(const std::string& document, const std::string& stylesheet) {
-    object.put_XmlDoc(test::TempBstr(FromUtf8(document)));
+    object.put_XmlDoc(UniqueBstr::Copy(FromUtf8(document)).get());
     return RunTransform(object, FromUtf8(stylesheet));
   }
 

@@ -27,7 +27,7 @@ std::u16string ValueOf(const std::u16string& expression) {
 
 TEST(TransformWork, AnExpressionBeyondTheOperationLimitFails) {
   Signature object;
-  object.put_XmlDoc(TempBstr(Elements(2'000)));
+  object.put_XmlDoc(UniqueBstr::Copy(Elements(2'000)).get());
   const TransformOutcome nested = RunTransform(object, ValueOf(u"count(//a[count(//a[count(//a)>0])>0])"));
   EXPECT_EQ(nested.errorNo, static_cast<LONG>(Error::TransformingXml));
   EXPECT_EQ(nested.tml, u"");

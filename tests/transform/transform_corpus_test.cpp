@@ -29,7 +29,7 @@ Transformed TransformCase(const std::string& name) {
   const std::string document = kCorpus + name + ".xml";
   const std::string stylesheet = kCorpus + name + ".xsl";
   Signature object;
-  object.put_XmlDoc(test::TempBstr(FromUtf8(test::ReadBytes(document))));
+  object.put_XmlDoc(UniqueBstr::Copy(FromUtf8(test::ReadBytes(document))).get());
   const test::TransformOutcome outcome = test::RunTransform(object, FromUtf8(test::ReadBytes(stylesheet)));
   ClearErrorState();
   EXPECT_EQ(outcome.errorNo, 0) << name;

@@ -29,22 +29,12 @@
 
 namespace quillbox::test {
 
-std::u16string FromUtf8(const std::string& text) {
-  return Take(Utf8ToBstr(text.data(), text.size())).value_or(u"<not UTF-8>");
-}
-
-std::string ToUtf8(const std::u16string& text) {
-  TempBstr b(text);
-  const Utf8Text utf8 = BstrToUtf8(b);
-  return utf8 ? std::string(utf8.data(), static_cast<std::size_t>(utf8.length - 1)) : std::string();
-}
-
 TransformOutcome RunTransform(Signature& object, const std::optional<std::u16string>& xsl) {
-  std::optional<TempBstr> stylesheet;
-  if (xsl) stylesheet.emplace(*xsl);
+  UniqueBstr stylesheet;
+  if (xsl) stylesheet = UniqueBstr::Copy(*xsl);
   BSTR tml = nullptr;
   TransformOutcome outcome;
-  if (object.Transform(stylesheet ? stylesheet->get() : nullptr, &tml) != S_OK) throw std::runtime_error("Transform did not return S_OK");
+  if (object.Transform(stylesheet.get(), &tml) != S_OK) throw std::runtime_error("Transform did not return S_OK");
   outcome.tml = Take(tml);
   object.get_ErrorNo(&outcome.errorNo);
   BSTR text = nullptr;
@@ -54,23 +44,6 @@ TransformOutcome RunTransform(Signature& object, const std::optional<std::u16str
   object.get_ErrorDesc(&text);
   outcome.errorDesc = Take(text);
   return outcome;
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillbox-transform-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void TempDir::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(File(name), std::ios::binary);
-  out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + File(name));
 }
 
 bool Exists(const std::string& path) {
@@ -147,17 +120,21 @@ StderrCapture::StderrCapture() {
   close(file);
 }
 
+void StderrCapture::Restore() noexcept {
+  if (finished_) return;
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+  finished_ = true;
+}
+
 std::string StderrCapture::Finish() {
-  if (!finished_) {
-    std::fflush(stderr);
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
-    finished_ = true;
-  }
+  Restore();
   return ReadBytes(dir_.File("stderr"));
 }
 
-StderrCapture::~StderrCapture() { Finish(); }
+// Only stderr needs putting back; what was captured is of no use to anyone by now.
+StderrCapture::~StderrCapture() { Restore(); }
 
 std::optional<std::string> Xsltproc(const std::string& stylesheet, const std::string& document) {
   const std::string command = "xsltproc '" + stylesheet + "' '" + document + "' 2>/dev/null";

@@ -4,15 +4,14 @@
 #pragma once
 
 #include "component/signature.h"
+#include "support/temp_dir.h"
+#include "support/utf_text.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quillbox::test {
-
-std::u16string FromUtf8(const std::string& text);
-std::string ToUtf8(const std::u16string& text);
 
 // Everything a script can read after one Transform.
 struct TransformOutcome {
@@ -24,21 +23,6 @@ struct TransformOutcome {
 
 // Runs Transform with `xsl` (nullopt: a null BSTR) on `object` as it is.
 TransformOutcome RunTransform(Signature& object, const std::optional<std::u16string>& xsl);
-
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::string path_;
-};
 
 bool Exists(const std::string& path);
 std::string ReadBytes(const std::string& path);
@@ -83,6 +67,8 @@ class StderrCapture {
   std::string Finish();
 
  private:
+  void Restore() noexcept;
+
   TempDir dir_;
   int saved_ = -1;
   bool finished_ = false;

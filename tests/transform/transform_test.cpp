@@ -20,7 +20,6 @@ namespace quillbox {
 namespace {
 
 using test::RunTransform;
-using test::TempBstr;
 using test::TransformOutcome;
 
 constexpr char16_t kHead[] = u"<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>";
@@ -50,8 +49,8 @@ class TransformTest : public test::ModuleLockAudit {
   }
 
   void SetXmlDoc(const std::u16string& text) {
-    TempBstr value(text);
-    object.put_XmlDoc(value);
+    const auto value = UniqueBstr::Copy(text);
+    object.put_XmlDoc(value.get());
   }
 
   void ExpectFailure(const TransformOutcome& outcome, Error error, const char16_t* name) {
@@ -225,8 +224,8 @@ TEST_F(TransformTest, XmlDocIsUnchangedByteForByte) {
 }
 
 TEST_F(TransformTest, OtherPropertiesAreUntouched) {
-  TempBstr subject(u"CN=Someone");
-  object.put_CertSubject(subject);
+  const auto subject = UniqueBstr::Copy(u"CN=Someone");
+  object.put_CertSubject(subject.get());
   object.put_CertFindOption(FindBySubject);
   SetXmlDoc(u"<a/>");
   RunTransform(object, kCopyRoot);
@@ -267,8 +266,8 @@ TEST_F(TransformTest, EarlierSigningFailureAndItsDescriptionAreWiped) {
 
 TEST_F(TransformTest, NullResultPointerIsTolerated) {
   SetXmlDoc(u"<a/>");
-  TempBstr xsl(u"<a/>");
-  EXPECT_EQ(object.Transform(xsl, nullptr), S_OK);
+  const auto xsl = UniqueBstr::Copy(u"<a/>");
+  EXPECT_EQ(object.Transform(xsl.get(), nullptr), S_OK);
   LONG number = 0;
   object.get_ErrorNo(&number);
   EXPECT_EQ(number, static_cast<LONG>(Error::ParsingXsltSchema));

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <typelib_format.h>
 
+#include "support/temp_dir.h"
 #include "typelib/typelib_helpers.h"
 
 namespace {
@@ -29,17 +32,12 @@ class CorruptTypeLib : public ::testing::Test {
     original_ = ReadBytes(QUILLBOX_TLB);
     ASSERT_GT(original_.size(), qb::tlb::kHeaderSize);
     // Thousands of small files are written: memory-backed storage when the machine has it.
-    char shm[] = "/dev/shm/qb-corrupt-XXXXXX";
-    char tmp[] = "/tmp/qb-corrupt-XXXXXX";
-    char* pattern = mkdtemp(shm);
-    if (pattern == nullptr) pattern = mkdtemp(tmp);
-    ASSERT_NE(pattern, nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/damaged.tlb";
-  }
-  void TearDown() override {
-    std::remove(path_.c_str());
-    rmdir(dir_.c_str());
+    try {
+      temp_.emplace("qb-corrupt", "/dev/shm");
+    } catch (const std::runtime_error&) {
+      temp_.emplace("qb-corrupt");
+    }
+    path_ = *temp_ / "damaged.tlb";
   }
 
   HRESULT Load(const std::vector<std::uint8_t>& bytes, bool& loaded) {
@@ -86,7 +84,8 @@ class CorruptTypeLib : public ::testing::Test {
   }
 
   std::vector<std::uint8_t> original_;
-  std::string dir_, path_;
+  std::optional<quillbox::test::TempDir> temp_;
+  std::string path_;
 };
 
 TEST_F(CorruptTypeLib, TheOriginalLoads) {

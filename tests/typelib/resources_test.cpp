@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "typelib/typelib_helpers.h"
 
 namespace {
@@ -28,23 +29,15 @@ std::vector<std::uint8_t> ResourceBytes(HMODULE module, HRSRC resource) {
   return std::vector<std::uint8_t>(data, data + SizeofResource(module, resource));
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qb-resources-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-    const std::string path = path_ + "/" + name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
+using quillbox::test::TempDir;
 
- private:
-  std::string path_;
-};
+// Writes `bytes` as `name` in `dir`; the file's path.
+std::string WriteBytes(const TempDir& dir, const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  std::string path = dir / name;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
 
 // Reads a VS_VERSIONINFO node: its key, value bytes and children.
 struct VersionNode {
@@ -283,11 +276,11 @@ TEST(DataFileResources, MissingFile) {
 
 TEST(MalformedModules, NonElfFilesAreRefused) {
   TempDir dir;
-  const std::string text = dir.File("text.so", {'n', 'o', 't', ' ', 'e', 'l', 'f'});
+  const std::string text = WriteBytes(dir, "text.so", {'n', 'o', 't', ' ', 'e', 'l', 'f'});
   SetLastError(0);
   EXPECT_EQ(LoadLibraryExA(text.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
-  const std::string empty = dir.File("empty.so", {});
+  const std::string empty = WriteBytes(dir, "empty.so", {});
   EXPECT_EQ(LoadLibraryExA(empty.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
   ComPtr<ITypeLib> lib;
   EXPECT_TRUE(FAILED(quillbox::test::LoadTypeLibFromPath(text, lib.out())));
@@ -307,7 +300,7 @@ TEST(MalformedModules, EveryTruncationOfAModuleIsHandled) {
   int index = 0;
   for (std::size_t length : lengths) {
     // A new name each time: the platform keeps what it read of each file version.
-    const std::string path = dir.File("cut" + std::to_string(index++) + ".so",
+    const std::string path = WriteBytes(dir, "cut" + std::to_string(index++) + ".so",
                                       std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr) continue;
@@ -331,7 +324,7 @@ TEST(MalformedModules, DamagedElfHeadersAreRefused) {
   for (const Damage& d : damages) {
     std::vector<std::uint8_t> bytes = whole;
     bytes[d.offset] = d.value;
-    const std::string path = dir.File("damaged" + std::to_string(index++) + ".so", bytes);
+    const std::string path = WriteBytes(dir, "damaged" + std::to_string(index++) + ".so", bytes);
     SetLastError(0);
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_EQ(module, nullptr) << "damage at " << d.offset;

@@ -1,4 +1,6 @@
 // The build tools' answers to bad input: a message naming the file and line, and failure.
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -16,15 +18,8 @@ struct RunResult {
 
 class ToolRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qb-tools-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
   std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = dir_ + "/" + name;
+    std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
@@ -51,7 +46,8 @@ class ToolRun : public ::testing::Test {
     EXPECT_FALSE(std::ifstream(dir_ + "/out.tlb").good()) << "no output is left behind on failure";
   }
 
-  std::string dir_;
+  quillbox::test::TempDir temp_{"qb-tools"};
+  std::string dir_ = temp_.path();
 };
 
 const std::string kHead =
