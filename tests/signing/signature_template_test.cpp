@@ -1,8 +1,8 @@
 #include "signing/signature_template.h"
 
-#include "component/bstr.h"
+#include "common/bstr.h"
 #include "component/error_report.h"
-#include "component/xml_text.h"
+#include "xml/xml_text.h"
 #include "signing/crypto_session.h"
 #include "signing/faulty_library.h"
 #include "signing/xml_tree_helpers.h"
