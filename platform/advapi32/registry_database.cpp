@@ -13,10 +13,12 @@
 namespace qb::platform::registry {
 namespace {
 
-// Long enough for another process's registration to finish (a few milliseconds), short enough
-// that a program holding a write transaction open is reported as "busy" within seconds instead of
-// stalling the caller. Readers are not held up by a writer at all (WAL).
-constexpr int kBusyTimeoutMs = 5000;
+// Long enough for other processes' registrations to finish one after another, even when they
+// take seconds each on a loaded or instrumented machine (a writer that waits is not first in line:
+// it retries after sleeps, so it may wait out several of another's transactions); short enough
+// that a program holding a write transaction open is reported as "busy" rather than stalling the
+// caller for good. Readers are not held up by a writer at all (WAL).
+constexpr int kBusyTimeoutMs = 30000;
 
 constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS keys("
