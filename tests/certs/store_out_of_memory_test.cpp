@@ -21,18 +21,39 @@ std::atomic<long> gAllocations{0};
 
 }  // namespace
 
-// Replaces the program's (and so every loaded library's) allocation, to fail one on purpose.
-void* operator new(std::size_t size) {
+namespace {
+
+// Null for the allocation chosen to fail, else malloc's block.
+void* Allocate(std::size_t size) noexcept {
   const long at = gFailAt.load();
-  if (at > 0 && gAllocations.fetch_add(1) + 1 == at) throw std::bad_alloc();
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  if (at > 0 && gAllocations.fetch_add(1) + 1 == at) return nullptr;
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+}  // namespace
+
+// Replaces the program's (and so every loaded library's) allocation, to fail one on purpose. Every
+// form that pairs with a replaced delete is replaced too (the library's stable_sort takes its
+// buffer with the nothrow form), so no block is freed by another allocator than made it.
+void* operator new(std::size_t size) {
+  if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) {
+  if (void* memory = Allocate(size)) return memory;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 // The compiler sees free() of what it takes for new's memory; here new's memory is malloc's.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 #pragma GCC diagnostic pop
 
 namespace quillbox::test {
