@@ -32,12 +32,16 @@ struct PublicKeyFree {
 
 std::string Bytes(const SECItem& item) { return std::string(reinterpret_cast<const char*>(item.data), item.len); }
 
+// The value's bytes go whether or not the copy of them can be made.
+struct ItemContentsFree {
+  void operator()(SECItem* item) const { SECITEM_FreeItem(item, PR_FALSE); }
+};
+
 std::optional<std::string> Attribute(PK11GenericObject* object, CK_ATTRIBUTE_TYPE type) {
   SECItem value{};
   if (PK11_ReadRawAttribute(PK11_TypeGeneric, object, type, &value) != SECSuccess) return std::nullopt;
-  std::string bytes = Bytes(value);
-  SECITEM_FreeItem(&value, PR_FALSE);
-  return bytes;
+  const std::unique_ptr<SECItem, ItemContentsFree> contents(&value);
+  return Bytes(value);
 }
 
 std::unique_ptr<PK11SlotList, SlotListFree> AllTokens() {
