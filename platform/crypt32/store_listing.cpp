@@ -161,10 +161,13 @@ std::optional<std::vector<NssCertificateRef>> PersonalCertificates() {
   // at the same time is harmless, as every listing is at least as new as the key taken before it.
   Listing listing = ListFromNss();
   if (key && listing.complete) {
+    // Copied before the key is set: a copy that runs out of memory must not leave the key of this
+    // listing remembered beside no certificates, which later opens would take for the store.
+    std::vector<NssCertificateRef> remembered = Copies(listing.certificates);
     std::lock_guard guard(gRemembered.lock);
-    gRemembered.key = std::move(key);
+    gRemembered.certificates = std::move(remembered);
     gRemembered.taken = now;
-    gRemembered.certificates = Copies(listing.certificates);
+    gRemembered.key = std::move(key);
   }
   OrderAt(listing.certificates, PrTimeOf(now));
   return std::move(listing.certificates);
