@@ -34,26 +34,29 @@ void* Allocate(std::size_t size) noexcept {
 
 // Replaces the program's (and so every loaded library's) allocation, to fail one on purpose. Every
 // form that pairs with a replaced delete is replaced too (the library's stable_sort takes its
-// buffer with the nothrow form), so no block is freed by another allocator than made it.
-void* operator new(std::size_t size) {
+// buffer with the nothrow form), so no block is freed by another allocator than made it. None is
+// inlined: a memory checker that puts its own allocator in their place (by their names) must see
+// every call, or it would see its blocks freed by free().
+#define QB_REPLACED __attribute__((noinline))
+QB_REPLACED void* operator new(std::size_t size) {
   if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
+QB_REPLACED void* operator new[](std::size_t size) {
   if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+QB_REPLACED void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+QB_REPLACED void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 // The compiler sees free() of what it takes for new's memory; here new's memory is malloc's.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+QB_REPLACED void operator delete(void* memory) noexcept { std::free(memory); }
+QB_REPLACED void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+QB_REPLACED void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+QB_REPLACED void operator delete[](void* memory) noexcept { std::free(memory); }
+QB_REPLACED void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+QB_REPLACED void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 #pragma GCC diagnostic pop
 
 namespace quillbox::test {
