@@ -29,14 +29,11 @@
 namespace quillbox::bench {
 namespace {
 
-using UniqueStore = UniqueCertStore;
-using UniqueCertificate = UniqueCertContext;
-
 // A lookup by issuer and serial texts that name the store's last certificate.
 class LastCertificateSearch {
  public:
   LastCertificateSearch() {
-    const UniqueStore store(CertOpenSystemStoreA(0, "MY"));
+    const UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
     if (!store) throw std::runtime_error("cannot open the store");
     PCCERT_CONTEXT current = nullptr;
     PCCERT_CONTEXT last = nullptr;
@@ -56,14 +53,14 @@ class LastCertificateSearch {
 
   // The whole lookup as Sign makes it: open the store, find, release.
   bool FindsIt() {
-    const UniqueStore store(CertOpenSystemStoreA(0, "MY"));
+    const UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
     return store && FindsItIn(store.get());
   }
   // Only the walk over an open store, building the issuer (and on a match the serial) texts.
   bool FindsItIn(HCERTSTORE store) {
-    Result<UniqueCertificate> result = FindCertificate(store, query_);
+    Result<UniqueCertContext> result = FindCertificate(store, query_);
     if (!result) return false;
-    const UniqueCertificate found = std::move(result).value();
+    const UniqueCertContext found = std::move(result).value();
     return found->cbCertEncoded == expected_->cbCertEncoded &&
            std::equal(found->pbCertEncoded, found->pbCertEncoded + found->cbCertEncoded, expected_->pbCertEncoded);
   }
@@ -73,7 +70,7 @@ class LastCertificateSearch {
   UniqueBstr issuer_;
   UniqueBstr serial_;
   CertificateQuery query_;
-  UniqueCertificate expected_;
+  UniqueCertContext expected_;
   int count_ = 0;
 };
 
@@ -88,7 +85,7 @@ void QuillboxLookup(benchmark::State& state, LastCertificateSearch* search) {
 }
 
 void QuillboxFindInOpenStore(benchmark::State& state, LastCertificateSearch* search) {
-  const UniqueStore store(CertOpenSystemStoreA(0, "MY"));
+  const UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
   for (auto _ : state) {
     if (!store || !search->FindsItIn(store.get())) {
       state.SkipWithError("the lookup did not find the last certificate");

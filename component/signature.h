@@ -81,19 +81,13 @@ class Signature : public ISignature, public IObjectSafety {
   CertificateQuery certificateQuery() const;
   SignRequest signRequest() const;
 
-  // Direct field access for the operations of this object that live in other files.
+  // The stored strings themselves, not copies: what the tests compare a property's storage with.
   BSTR xmlDoc() const { return XmlDoc_; }
-  BSTR certSubject() const { return CertSubject_; }
-  BSTR userName() const { return UserName_; }
-  BSTR localTimeStamp() const { return LocalTimeStamp_; }
-  BSTR certIssuerName() const { return CertIssuerName_; }
   BSTR certSerial() const { return CertSerial_; }
-  VARIANT_BOOL advanced() const { return Advanced_; }
-  SHORT certFindOption() const { return CertFindOption_; }
-  // Replaces XmlDoc with a string this object now owns.
-  void AdoptXmlDoc(BSTR signedDocument);
 
  private:
+  // Replaces XmlDoc with a string this object now owns.
+  void AdoptXmlDoc(BSTR signedDocument);
   void FreeStrings();
 
   // Field order as the object lays out its state.

@@ -45,8 +45,7 @@ BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
   return text.release();
 }
 
-}  // namespace
-
+// The first input Sign cannot go without that the request lacks; Error::None when all are there.
 Error CheckSignRequest(const SignRequest& request) {
   if (request.xmlDoc == nullptr) return Error::XmlDocEmpty;
   const CertificateQuery& certificate = request.certificate;
@@ -55,6 +54,8 @@ Error CheckSignRequest(const SignRequest& request) {
   if (certificate.findOption == FindBySubject && certificate.subject == nullptr) return Error::CertSubjectEmpty;
   return Error::None;
 }
+
+}  // namespace
 
 Result<UniqueBstr> SignDocument(const SignRequest& request) {
   // First in, last out: the libraries' settings and hooks are put back after the session ends

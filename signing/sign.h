@@ -27,12 +27,10 @@ struct SignRequest {
   xmlSecErrorsCallback libraryReports = nullptr;
 };
 
-// The inputs Sign cannot go without: XmlDocEmpty, CertUniqueIdEmpty or CertSubjectEmpty for the
-// first one missing, Error::None when all are there.
-Error CheckSignRequest(const SignRequest& request);
-
-// Refuses a protected-mode call (AccessDenied), checks the request, signs XmlDoc with an enveloped signature made with the certificate the
-// request names, and returns the whole signed document; or the error of the step that failed.
+// Refuses a protected-mode call (AccessDenied), checks that the request has the inputs Sign cannot
+// go without (XmlDocEmpty, CertUniqueIdEmpty or CertSubjectEmpty for the first missing), signs
+// XmlDoc with an enveloped signature made with the certificate the request names, and returns the
+// whole signed document; or the error of the step that failed.
 Result<UniqueBstr> SignDocument(const SignRequest& request);
 
 }  // namespace quillbox
