@@ -3,7 +3,7 @@
 #pragma once
 
 #include "registry_store.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 namespace qb::platform::registry {
 
@@ -26,7 +26,7 @@ LSTATUS SplitPath(LPCWSTR path, std::vector<std::u16string_view>& parts);
 // back otherwise. Store failures become their status.
 template <typename Body>
 LSTATUS RunInTransaction(Transaction::Mode mode, Body&& body) {
-  return StatusBoundary([&]() -> LSTATUS {
+  return quillbox::StatusBoundary([&]() -> LSTATUS {
     try {
       Transaction transaction(mode);
       if (transaction.status() != ERROR_SUCCESS) return transaction.status();

@@ -3,7 +3,7 @@
 #include "ole32/com_runtime.h"
 #include "registrar_script.h"
 #include "registrar_source.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <atliface.h>
 
@@ -34,7 +34,7 @@ class Registrar final : public IRegistrar {
 
   HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) override {
     if (key == nullptr || item == nullptr) return E_INVALIDARG;
-    return HresultBoundary([&] {
+    return quillbox::HresultBoundary([&] {
       replacements_.emplace_back(key, item);
       return S_OK;
     });
@@ -64,7 +64,7 @@ class Registrar final : public IRegistrar {
  private:
   HRESULT Run(const ScriptText& script, bool registering) {
     if (FAILED(script.status)) return script.status;
-    return HresultBoundary([&]() -> HRESULT {
+    return quillbox::HresultBoundary([&]() -> HRESULT {
       std::u16string expanded;
       if (HRESULT result = ExpandReplacements(script.text, replacements_, expanded); FAILED(result)) return result;
       std::vector<ScriptRoot> roots;

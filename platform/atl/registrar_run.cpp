@@ -3,7 +3,7 @@
 #include "registrar_script.h"
 
 #include "advapi32/registry_store.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 namespace qb::platform::registrar {
 namespace {
@@ -89,7 +89,7 @@ bool Unregister(HKEY parent, const std::vector<ScriptNode>& nodes, HRESULT& firs
 // it wrote before the failure.
 template <typename Apply>
 HRESULT InOneTransaction(Apply apply) {
-  return HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     try {
       registry::Transaction transaction(registry::Transaction::Mode::Write);
       if (transaction.status() != ERROR_SUCCESS) return FromStatus(transaction.status());

@@ -4,7 +4,7 @@
 #include "objects.h"
 #include "user_certs.h"
 #include "nss_session.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <qbcrypt.h>
 
@@ -50,7 +50,7 @@ extern "C" BOOL WINAPI QbCertKeyLocation(PCCERT_CONTEXT certificate, LPSTR token
 }
 
 extern "C" BOOL WINAPI QbCertKeyInfo(PCCERT_CONTEXT certificate, QB_CERT_KEY_INFO* info) {
-  return qb::platform::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
+  return quillbox::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
     CERTCertificate* nss = NssOf(certificate);
     if (nss == nullptr || info == nullptr || info->cbSize < sizeof(QB_CERT_KEY_INFO)) {
       SetLastError(ERROR_INVALID_PARAMETER);

@@ -13,7 +13,7 @@
 
 #include "nss_passwords.h"
 #include "store_locations.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <qbcrypt.h>
 
@@ -77,16 +77,16 @@ void RunReleases() {
 // type (NSS_DEFAULT_DB_TYPE, read by NSS as it opens) is SQL, which it is unless set otherwise.
 // A relative directory is taken from the working directory of the moment NSS opens it.
 std::string SqlDirectory(const std::string& location) {
-  std::string directory;
+  std::string directory = location;
   if (location.starts_with("sql:")) {
     directory = location.substr(4);
-  } else if (const auto colon = location.find(':'); colon != std::string::npos && location.find('/') > colon) {
-    return {};
-  } else if (const char* type = std::getenv("NSS_DEFAULT_DB_TYPE");
-             type != nullptr && *type != '\0' && std::strncmp(type, "sql", 3) != 0) {
-    return {};
   } else {
-    directory = location;
+    // Another type's prefix ("dbm:DIR"), or a bare directory that NSS's default opens as another.
+    const auto colon = location.find(':');
+    const bool otherPrefix = colon != std::string::npos && location.find('/') > colon;
+    const char* type = std::getenv("NSS_DEFAULT_DB_TYPE");
+    const bool otherDefault = type != nullptr && *type != '\0' && std::strncmp(type, "sql", 3) != 0;
+    if (otherPrefix || otherDefault) return {};
   }
   if (directory.empty() || directory.starts_with('/')) return directory;
   std::error_code error;
@@ -136,16 +136,24 @@ SessionKind OpenSession(bool allowCryptoOnly) {
   Session& session = TheSession();
   std::lock_guard guard(session.lock);
   if (session.kind != SessionKind::None) return session.kind;
+  // Whatever can run out of memory is done before NSS opens a database, and what NSS opened is
+  // moved into the session without allocating: an open database is never left unrecorded, where
+  // closing the session would not find it.
   for (const StoreLocation& where : StoreLocations()) {
     if (where.location.empty() || !DatabaseExists(where.location)) continue;
     if (session.context == nullptr) {
+      std::string sqlDirectory = SqlDirectory(where.location);
+      StoreLocation main = where;
       session.context = OpenDatabase(where.location);
       if (session.context == nullptr) continue;
       session.kind = SessionKind::Database;
-      session.sqlDirectory = SqlDirectory(where.location);
-      session.main = where;
-    } else if (UniqueSlot slot = OpenUserDatabase(where)) {
-      session.extra.push_back({where, std::move(slot)});
+      session.sqlDirectory = std::move(sqlDirectory);
+      session.main = std::move(main);
+    } else {
+      UserDatabase entry{where, nullptr};
+      session.extra.reserve(session.extra.size() + 1);
+      entry.slot = OpenUserDatabase(where);
+      if (entry.slot) session.extra.push_back(std::move(entry));
     }
   }
   if (session.kind == SessionKind::None && allowCryptoOnly) {
@@ -220,7 +228,7 @@ void qb::platform::nss::ReleaseBeforeClose(void (*release)()) {
 extern "C" {
 
 BOOL WINAPI QbCryptOpenSession(BOOL requireDatabase) {
-  return qb::platform::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
+  return quillbox::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
     const SessionKind kind = OpenSession(!requireDatabase);
     if (kind == SessionKind::Database || (kind == SessionKind::CryptoOnly && !requireDatabase)) return TRUE;
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -256,7 +264,7 @@ void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT prompt, void* cont
 }
 
 BOOL WINAPI QbCryptStoreDatabase(DWORD index, QB_CRYPT_STORE_DATABASE* database) {
-  return qb::platform::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
+  return quillbox::LastErrorBoundary<BOOL>(FALSE, [&]() -> BOOL {
     if (database == nullptr || database->cbSize < sizeof(QB_CRYPT_STORE_DATABASE)) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;

@@ -5,7 +5,7 @@
 #include "store_listing.h"
 #include "objects.h"
 #include "nss_session.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 #include "shared/case_folding.h"
 
 
@@ -93,7 +93,7 @@ using namespace qb::platform;
 extern "C" {
 
 HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY, LPCSTR storeName) {
-  return LastErrorBoundary<HCERTSTORE>(nullptr, [&]() -> HCERTSTORE {
+  return quillbox::LastErrorBoundary<HCERTSTORE>(nullptr, [&]() -> HCERTSTORE {
     // Only the personal store exists here; the trust stores of Windows have no place in a signer.
     if (storeName == nullptr || !EqualsIgnoringAsciiCase(storeName, "MY")) {
       SetLastError(ERROR_FILE_NOT_FOUND);
@@ -154,7 +154,7 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE handle, DWORD, DWORD
   if (findType != CERT_FIND_ANY) {
     const auto* wanted = static_cast<LPCWSTR>(findPara);
     // crypt32's searches report HRESULTs as their last errors.
-    const bool folded = LastErrorBoundary(false, [&] {
+    const bool folded = quillbox::LastErrorBoundary(false, [&] {
       needle = UpperCased(wanted != nullptr ? std::u16string_view(wanted) : std::u16string_view());
       return true;
     }, static_cast<DWORD>(E_OUTOFMEMORY));
@@ -177,7 +177,7 @@ DWORD WINAPI CertNameToStrA(DWORD encoding, PCERT_NAME_BLOB name, DWORD strType,
   const DWORD form = strType & 0xFFFF;
   const bool knownForm = form == CERT_SIMPLE_NAME_STR || form == CERT_OID_NAME_STR || form == CERT_X500_NAME_STR;
   // A name that cannot be rendered for want of memory answers as an empty one, with the reason.
-  LastErrorBoundary(false, [&] {
+  quillbox::LastErrorBoundary(false, [&] {
     if (name != nullptr && (encoding & X509_ASN_ENCODING) != 0 && knownForm) {
       if (const auto decoded = DecodeName(name->pbData, name->cbData)) {
         const std::u16string wide = Utf8ToUtf16(RenderName(*decoded, strType));

@@ -3,7 +3,7 @@
 // slot with libffi, since the parameter list is known only at run time.
 #include "typelib_objects.h"
 
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <ffi.h>
 
@@ -177,7 +177,7 @@ HRESULT CheckAndCall(const Function& function, void* instance, DISPPARAMS* param
 HRESULT InvokeFunction(const Library&, const Function& function, void* instance, WORD, DISPPARAMS* params,
                        VARIANT* result, UINT* argError) {
   // The argument conversions allocate; the call reaches the caller through an exported Invoke.
-  return HresultBoundary([&] { return CheckAndCall(function, instance, params, result, argError); });
+  return quillbox::HresultBoundary([&] { return CheckAndCall(function, instance, params, result, argError); });
 }
 
 }  // namespace qb::platform::typelib

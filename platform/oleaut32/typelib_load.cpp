@@ -2,7 +2,7 @@
 // of a module file (read as data, the module is not run). Also DispGetIDsOfNames and DispInvoke,
 // the dispatch helpers over type information.
 #include "typelib_objects.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <windows.h>
 
@@ -87,7 +87,7 @@ using namespace qb::platform::typelib;
 extern "C" {
 
 HRESULT WINAPI LoadTypeLibEx(LPCOLESTR file, REGKIND kind, ITypeLib** typeLib) {
-  return qb::platform::HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     if (typeLib == nullptr) return E_INVALIDARG;
     *typeLib = nullptr;
     if (file == nullptr) return E_INVALIDARG;

@@ -1,7 +1,7 @@
 // Finding a registered type library's file: QueryPathOfRegTypeLib.
 #include "ole32/com_runtime.h"
 #include "typelib_registry.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <oleauto.h>
 
@@ -79,7 +79,7 @@ std::optional<std::u16string> RegisteredPath(REFGUID libId, USHORT major, USHORT
 }  // namespace qb::platform::typelib
 
 extern "C" HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID libId, USHORT major, USHORT minor, LCID lcid, BSTR* path) {
-  return qb::platform::HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     if (path == nullptr) return E_INVALIDARG;
     *path = nullptr;
     auto found = qb::platform::typelib::RegisteredPath(libId, major, minor, lcid);

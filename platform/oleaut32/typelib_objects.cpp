@@ -1,8 +1,9 @@
 // ITypeLib and ITypeInfo2 served from a checked library model.
 #include "typelib_objects.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 #include "shared/case_folding.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -105,7 +106,7 @@ HRESULT TypeInfoObject::GetVarDesc(UINT, VARDESC** ppVarDesc) {
 }
 
 HRESULT TypeInfoObject::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
-  return HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
     *pcNames = 0;
     for (const Function& f : data().functions) {
@@ -178,7 +179,7 @@ HRESULT TypeInfoObject::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID
 
 HRESULT TypeInfoObject::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
                                VARIANT* pVarResult, EXCEPINFO*, UINT* puArgErr) {
-  return HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     if (pvInstance == nullptr || pDispParams == nullptr) return E_INVALIDARG;
     const TypeInfoData& type = data();
     if (type.kind != TKIND_INTERFACE) return TYPE_E_WRONGTYPEKIND;
@@ -397,7 +398,7 @@ HRESULT TypeLibObject::IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) {
   // On a match the caller's buffer receives the stored spelling (same length, other case).
   auto match = [&](const std::u16string& stored) {
     if (!NamesEqual(stored, wanted)) return false;
-    std::memcpy(szNameBuf, stored.data(), stored.size() * sizeof(char16_t));
+    std::copy(stored.begin(), stored.end(), szNameBuf);  // over the caller's spelling, its terminator kept
     return true;
   };
   *pfName = FALSE;

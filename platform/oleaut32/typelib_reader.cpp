@@ -1,7 +1,7 @@
 // Reading a type library file into the platform's model. The file may come from anywhere (a
 // module's resource, a .tlb beside it), so every offset, count and index is checked before use.
 #include "typelib_model.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <typelib_format.h>
 
@@ -374,7 +374,7 @@ class Reader {
 
 HRESULT ParseTypeLibrary(std::span<const std::uint8_t> bytes, std::unique_ptr<Library>& out) {
   out.reset();
-  return HresultBoundary([&] { return Reader(bytes).Read(out); });
+  return quillbox::HresultBoundary([&] { return Reader(bytes).Read(out); });
 }
 
 }  // namespace qb::platform::typelib

@@ -13,7 +13,7 @@
 // Reg* calls have no transaction to offer (Windows' transacted registry is not provided here).
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 
 #include <oaidl.h>
 #include <oleauto.h>
@@ -154,7 +154,7 @@ const char16_t* SysKindName(SYSKIND kind) {
 extern "C" HRESULT WINAPI RegisterTypeLib(ITypeLib* typeLib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
   if (typeLib == nullptr || fullPath == nullptr) return E_INVALIDARG;
   // All entries or none: one registry transaction around the whole registration.
-  return qb::platform::HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     try {
       qb::platform::registry::Transaction transaction(qb::platform::registry::Transaction::Mode::Write);
       if (transaction.status() != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;

@@ -5,7 +5,7 @@
 // Reg* calls have no transaction to offer (Windows' transacted registry is not provided here).
 #include "advapi32/registry_store.h"
 #include "typelib_registry.h"
-#include "shared/boundary.h"
+#include "common/boundary.h"
 #include "shared/case_folding.h"
 
 #include <oleauto.h>
@@ -78,7 +78,7 @@ HRESULT Unregister(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND sys
 }  // namespace qb::platform::typelib
 
 extern "C" HRESULT WINAPI UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
-  return qb::platform::HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     try {
       qb::platform::registry::Transaction transaction(qb::platform::registry::Transaction::Mode::Write);
       if (transaction.status() != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;

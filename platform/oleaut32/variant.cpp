@@ -5,7 +5,7 @@
 // OLE Automation makes: a number too large for the target is DISP_E_OVERFLOW, a text that is not
 // a number DISP_E_TYPEMISMATCH. Fractions round half to even, as Automation's integer
 // conversions do.
-#include "shared/boundary.h"
+#include "common/boundary.h"
 #include "shared/case_folding.h"
 
 #include <oleauto.h>
@@ -512,7 +512,7 @@ HRESULT WINAPI VariantCopyInd(VARIANT* dest, const VARIANTARG* source) {
 }
 
 HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* source, LCID, USHORT flags, VARTYPE type) {
-  return qb::platform::HresultBoundary([&]() -> HRESULT {
+  return quillbox::HresultBoundary([&]() -> HRESULT {
     if (dest == nullptr || source == nullptr) return E_INVALIDARG;
     VARIANT result;
     if (HRESULT hr = Convert(*source, flags, type, result); FAILED(hr)) return hr;

@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-namespace qb::platform {
+namespace quillbox {
 
 // For a function that answers an HRESULT: E_OUTOFMEMORY when memory ran out, E_UNEXPECTED for any
 // other exception (a fault of this library, never an answer a caller could act on).
@@ -53,4 +53,4 @@ Result LastErrorBoundary(Result failure, Body&& body, DWORD outOfMemory = ERROR_
   return failure;
 }
 
-}  // namespace qb::platform
+}  // namespace quillbox
