@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quillbox {
@@ -66,21 +67,27 @@ void ClearBlankText(xmlNodePtr node) {
   }
 }
 
-// A certificate name in UTF-8; empty when the name renders to nothing.
-std::string NameText(const CERT_CONTEXT& certificate, CERT_NAME_BLOB& name) {
+// A certificate name in UTF-8; empty when the name renders to nothing, none when it could not be
+// rendered (memory ran out), which must fail the signature rather than leave the element empty.
+std::optional<std::string> NameText(const CERT_CONTEXT& certificate, CERT_NAME_BLOB& name) {
+  // An empty answer is a name of no parts unless the call says why it failed.
+  SetLastError(ERROR_SUCCESS);
   const DWORD size = CertNameToStrA(certificate.dwCertEncodingType, &name, kNameForm, nullptr, 0);
-  if (size <= 1) return {};
+  if (size <= 1) {
+    if (GetLastError() != ERROR_SUCCESS) return std::nullopt;
+    return std::string();
+  }
   std::vector<char> ansi(size);
   const DWORD written = CertNameToStrA(certificate.dwCertEncodingType, &name, kNameForm, ansi.data(), size);
-  if (written <= 1) return {};
+  if (written <= 1) return std::nullopt;  // it rendered a moment ago
   // The rendering is narrow text in the ANSI code page; the document wants UTF-8.
   const int ansiBytes = static_cast<int>(std::min(written, size) - 1);
   const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiBytes, nullptr, 0);
-  if (units <= 0) return {};
+  if (units <= 0) return std::nullopt;
   std::u16string wide(static_cast<std::size_t>(units), u'\0');
   MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiBytes, wide.data(), units);
   const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
+  if (bytes <= 0) return std::nullopt;
   std::string utf8(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
   return utf8;
@@ -98,10 +105,11 @@ bool FillCertificate(xmlNodePtr node, const CERT_CONTEXT& certificate) {
 }
 
 bool FillSubjectName(xmlNodePtr node, const CERT_CONTEXT& certificate) {
-  const std::string subject = NameText(certificate, certificate.pCertInfo->Subject);
-  if (subject.empty()) return true;  // nothing to say; the element stays empty
+  const std::optional<std::string> subject = NameText(certificate, certificate.pCertInfo->Subject);
+  if (!subject) return false;
+  if (subject->empty()) return true;  // nothing to say; the element stays empty
   ClearBlankText(node);
-  return AddText(node, subject);
+  return AddText(node, *subject);
 }
 
 // Adds a child element of the signature namespace on a line of its own.
@@ -113,10 +121,11 @@ xmlNodePtr AddLineChild(xmlNodePtr parent, const char* name, const std::string& 
 }
 
 bool FillIssuerSerial(xmlNodePtr node, const CERT_CONTEXT& certificate) {
-  const std::string issuer = NameText(certificate, certificate.pCertInfo->Issuer);
-  if (issuer.empty()) return true;
+  const std::optional<std::string> issuer = NameText(certificate, certificate.pCertInfo->Issuer);
+  if (!issuer) return false;
+  if (issuer->empty()) return true;
   ClearBlankText(node);
-  return AddLineChild(node, "X509IssuerName", issuer) != nullptr &&
+  return AddLineChild(node, "X509IssuerName", *issuer) != nullptr &&
          AddLineChild(node, "X509SerialNumber", SerialNumberDecimal(certificate.pCertInfo->SerialNumber)) != nullptr;
 }
 
