@@ -3,6 +3,7 @@
 
 #include "common/bstr.h"
 #include "component/error_report.h"
+#include "component/member_boundary.h"
 #include "component/module_host.h"
 
 #include <string>
@@ -113,10 +114,10 @@ HRESULT Signature::get_CertSerial(BSTR* pVal) { return GetString(CertSerial_, pV
 
 HRESULT Signature::put_CertSerial(BSTR newVal) {
   Free(CertSerial_);
-  UniqueBstr copy(CopyUpToNul(newVal));
-  if (!copy) return S_OK;
-  CertSerial_ = UpperCasedThroughAnsi(copy.get());
-  return S_OK;
+  return SetterBoundary([&] {
+    UniqueBstr copy(CopyUpToNul(newVal));
+    if (copy) CertSerial_ = UpperCasedThroughAnsi(copy.get());
+  });
 }
 
 HRESULT Signature::get_Advanced(VARIANT_BOOL* pVal) {

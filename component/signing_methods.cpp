@@ -1,6 +1,7 @@
 // Sign and ShowCertsDlg: the object's properties handed to the signing engine as a plain request,
 // and the one outcome recorded in the error report.
 #include "component/error_report.h"
+#include "component/member_boundary.h"
 #include "component/module_host.h"
 #include "component/signature.h"
 #include "certs/text_forms.h"
@@ -27,33 +28,37 @@ HRESULT Signature::Sign(VARIANT_BOOL* pvbResult) {
   VARIANT_BOOL ignored = VARIANT_FALSE;
   VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
   result = VARIANT_FALSE;
-  ClearErrorState();
-  SignRequest request = signRequest();
-  request.protectedMode = TheModuleHost().IsProtectedMode();
-  Result<UniqueBstr> signedDocument = SignDocument(request);
-  if (!signedDocument) {
-    SetError(signedDocument.error());
-    return S_OK;
-  }
-  AdoptXmlDoc(std::move(signedDocument).value().release());
-  result = VARIANT_TRUE;
-  return S_OK;
+  return MethodBoundary(Error::SigningDoc, [&] {
+    ClearErrorState();
+    SignRequest request = signRequest();
+    request.protectedMode = TheModuleHost().IsProtectedMode();
+    Result<UniqueBstr> signedDocument = SignDocument(request);
+    if (!signedDocument) {
+      SetError(signedDocument.error());
+      return;
+    }
+    AdoptXmlDoc(std::move(signedDocument).value().release());
+    result = VARIANT_TRUE;
+  });
 }
 
 HRESULT Signature::ShowCertsDlg(VARIANT_BOOL* pvbResult) {
-  if (pvbResult != nullptr) *pvbResult = VARIANT_FALSE;
-  UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
-  Result<UniqueCertContext> chosen = PickCertificate(store.get());
-  if (!chosen) {
-    SetError(chosen.error());
-    return S_OK;
-  }
-  UniqueBstr issuer(IssuerNameText(chosen.value().get()));
-  put_CertIssuerName(issuer.get());
-  UniqueBstr serial(SerialNumberText(chosen.value().get()));
-  put_CertSerial(serial.get());
-  if (pvbResult != nullptr) *pvbResult = VARIANT_TRUE;
-  return S_OK;
+  VARIANT_BOOL ignored = VARIANT_FALSE;
+  VARIANT_BOOL& result = pvbResult != nullptr ? *pvbResult : ignored;
+  result = VARIANT_FALSE;
+  return MethodBoundary(Error::NoCertSelected, [&] {
+    UniqueCertStore store(CertOpenSystemStoreA(0, "MY"));
+    Result<UniqueCertContext> chosen = PickCertificate(store.get());
+    if (!chosen) {
+      SetError(chosen.error());
+      return;
+    }
+    UniqueBstr issuer(IssuerNameText(chosen.value().get()));
+    put_CertIssuerName(issuer.get());
+    UniqueBstr serial(SerialNumberText(chosen.value().get()));
+    put_CertSerial(serial.get());
+    result = VARIANT_TRUE;
+  });
 }
 
 }  // namespace quillbox

@@ -4,6 +4,7 @@
 
 #include <libxslt/xslt.h>
 
+#include "common/boundary.h"
 #include "component/error_report.h"
 #include "quillbox_h.h"
 #include "server/registration.h"
@@ -43,5 +44,9 @@ QB_DLL_ENTRY_POINT(DllMain)
 STDAPI DllRegisterServer() __attribute__((visibility("default")));
 STDAPI DllUnregisterServer() __attribute__((visibility("default")));
 
-STDAPI DllRegisterServer() { return quillbox::ServerModule.classTable[0].updateRegistry(TRUE); }
-STDAPI DllUnregisterServer() { return quillbox::ServerModule.classTable[0].updateRegistry(FALSE); }
+STDAPI DllRegisterServer() {
+  return quillbox::HresultBoundary([] { return quillbox::ServerModule.classTable[0].updateRegistry(TRUE); });
+}
+STDAPI DllUnregisterServer() {
+  return quillbox::HresultBoundary([] { return quillbox::ServerModule.classTable[0].updateRegistry(FALSE); });
+}

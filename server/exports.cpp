@@ -1,4 +1,5 @@
 // The module's class-object exports.
+#include "common/boundary.h"
 #include "server/class_factory.h"
 #include "server/server_module.h"
 
@@ -25,7 +26,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
       EnterCriticalSection(&ServerModule.classTableLock);
       classObject = cached.load(std::memory_order_relaxed);
       if (classObject == nullptr) {
-        hr = row.createClassObject(&classObject);
+        hr = quillbox::HresultBoundary([&] { return row.createClassObject(&classObject); });
         if (classObject != nullptr) cached.store(classObject, std::memory_order_release);
       }
       LeaveCriticalSection(&ServerModule.classTableLock);
