@@ -1,5 +1,6 @@
 #include "component/error_report.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -64,7 +65,7 @@ void Append(char* buffer, std::size_t& used, const char* label, const char* text
   for (const char* part : {label, text, ", "}) {
     const std::size_t room = kDescriptionBuffer - 1 - used;
     const std::size_t n = std::min(std::strlen(part), room);
-    std::memcpy(buffer + used, part, n);
+    std::copy_n(part, n, buffer + used);  // the buffer is terminated once, after the last part
     used += n;
   }
 }

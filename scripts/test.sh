@@ -2,7 +2,8 @@
 # scripts/test.sh [PHASE...]: installs the dependencies and runs the test command's phases, by
 # default all of them in this order:
 #   plain     checks that every include points down the rooms (scripts/check-includes), builds
-#             Quillbox (build/) and runs the whole test suite;
+#             Quillbox (build/), runs clang-tidy over what ships (scripts/tidy.sh) and runs the
+#             whole test suite;
 #   asan      the same with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/);
 #   tsan      the tests that start threads (label "threads"), with ThreadSanitizer (build-tsan/),
 #             which builds only those test programs and what they load;
@@ -45,6 +46,7 @@ run_tests() {
 plain() {
   python3 scripts/check-includes
   build build RelWithDebInfo OFF
+  bash scripts/tidy.sh build "$jobs"
   run_tests build
 }
 

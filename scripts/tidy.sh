@@ -1,10 +1,15 @@
 #!/bin/sh
-# Runs clang-tidy with the root .clang-tidy over every project source file that the build
+# Runs clang-tidy with the root .clang-tidy over the project's source files that the build
 # compiles (generated sources and other projects' files left out) and fails on any finding.
-#   scripts/tidy.sh [build-dir] [jobs]
+#   scripts/tidy.sh [--all] [build-dir] [jobs]
+# By default the sources of the rooms, the tools and the host: what ships and what builds it, as
+# the test command checks them. --all adds the tests, the benchmarks and the fuzz targets, which
+# take twice as long again (gtest's headers are heavy).
 # The build dir must have been configured (CMAKE_EXPORT_COMPILE_COMMANDS is on) and built once,
 # so that the generated headers exist.
 set -eu
+scope=product
+if [ "${1:-}" = --all ]; then scope=all; shift; fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 jobs=${2:-2}
@@ -17,14 +22,17 @@ log="$build/clang-tidy.log"
 # is handed the commands without the GCC-only flags it does not know (they would be errors).
 tidydb="$build/tidy-db"
 mkdir -p "$tidydb"
-files=$(python3 - "$db" "$root" "$build" "$tidydb/compile_commands.json" <<'PY'
+files=$(python3 - "$db" "$root" "$build" "$tidydb/compile_commands.json" "$scope" <<'PY'
 import json, os, sys
-db, root, build, out = sys.argv[1], os.path.realpath(sys.argv[2]), os.path.realpath(sys.argv[3]), sys.argv[4]
+db, root, build, out, scope = sys.argv[1], os.path.realpath(sys.argv[2]), os.path.realpath(sys.argv[3]), sys.argv[4], sys.argv[5]
+not_shipped = {"tests", "bench", "fuzz", "examples"}
 gcc_only = {"-fno-gnu-unique"}
 seen, kept = set(), []
 for entry in json.load(open(db)):
     path = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
     if not path.startswith(root + os.sep) or path.startswith(build + os.sep) or path in seen:
+        continue
+    if scope == "product" and os.path.relpath(path, root).split(os.sep)[0] in not_shipped:
         continue
     seen.add(path)
     if "command" in entry:

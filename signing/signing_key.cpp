@@ -21,25 +21,25 @@ Result<UniqueKey> CreateSigningKey(PCCERT_CONTEXT certificate) {
   UniqueCertContext keyCert(CertDuplicateCertificateContext(certificate));
   if (!keyCert) return Error::DuplicateCertData;
   if (library.KeyDataX509AdoptKeyCert(x509.get(), keyCert.get()) < 0) return Error::AdoptCertKeyToX509;
-  keyCert.release();  // the X.509 data owns it
+  (void)keyCert.release();  // the X.509 data owns it
 
   UniqueCertContext valueCert(CertDuplicateCertificateContext(certificate));
   if (!valueCert) return Error::DuplicateCertData;
   UniqueKeyData value(library.CertAdopt(valueCert.get(), kPublicAndPrivate));
   if (!value) return Error::AdoptCertKey;
-  valueCert.release();  // the key value owns it
+  (void)valueCert.release();  // the key value owns it
 
   UniqueCertContext listCert(CertDuplicateCertificateContext(certificate));
   if (!listCert) return Error::DuplicateCertData;
   if (library.KeyDataX509AdoptCert(x509.get(), listCert.get()) < 0) return Error::AdoptCertDataToX509;
-  listCert.release();  // the X.509 data's list owns it
+  (void)listCert.release();  // the X.509 data's list owns it
 
   UniqueKey key(library.KeyCreate());
   if (!key) return Error::AllocKey;
   if (library.KeySetValue(key.get(), value.get()) < 0) return Error::SettingKeyData;
-  value.release();  // the key owns its value
+  (void)value.release();  // the key owns its value
   if (library.KeyAdoptData(key.get(), x509.get()) < 0) return Error::SettingX509Data;
-  x509.release();  // the key owns the X.509 data
+  (void)x509.release();  // the key owns the X.509 data
   return key;
 }
 

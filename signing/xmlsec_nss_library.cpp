@@ -97,7 +97,7 @@ xmlSecKeyDataId XmlSecNssLibrary::KeyDataX509() { return xmlSecNssKeyDataX509Get
 int XmlSecNssLibrary::KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
   UniqueNssCert cert = NssCertificateFor(certificate);
   if (!cert || xmlSecNssKeyDataX509AdoptKeyCert(data, cert.get()) < 0) return -1;
-  cert.release();  // the data owns the NSS reference now
+  (void)cert.release();  // the data owns the NSS reference now
   CertFreeCertificateContext(certificate);
   return 0;
 }
@@ -105,7 +105,7 @@ int XmlSecNssLibrary::KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONT
 int XmlSecNssLibrary::KeyDataX509AdoptCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
   UniqueNssCert cert = NssCertificateFor(certificate);
   if (!cert || xmlSecNssKeyDataX509AdoptCert(data, cert.get()) < 0) return -1;
-  cert.release();
+  (void)cert.release();
   CertFreeCertificateContext(certificate);
   return 0;
 }
@@ -125,8 +125,8 @@ xmlSecKeyDataPtr XmlSecNssLibrary::CertAdopt(PCCERT_CONTEXT certificate, xmlSecK
   }
   xmlSecKeyDataPtr value = xmlSecNssPKIAdoptKey(privateKey.get(), publicKey.get());
   if (value == nullptr) return nullptr;
-  privateKey.release();  // the key value owns both keys now
-  publicKey.release();
+  (void)privateKey.release();  // the key value owns both keys now
+  (void)publicKey.release();
   CertFreeCertificateContext(certificate);
   return value;
 }

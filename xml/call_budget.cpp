@@ -7,6 +7,7 @@
 #include <malloc.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -39,7 +40,7 @@ std::uint64_t ParseMilliseconds(const char* text) {
   char* end = nullptr;
   const double seconds = std::strtod(text, &end);
   if (end == text || *end != '\0' || !(seconds > 0) || seconds > 1e9) return 0;
-  return static_cast<std::uint64_t>(seconds * 1000.0 + 0.5);
+  return static_cast<std::uint64_t>(std::llround(seconds * 1000.0));
 }
 
 struct LimitStore {

@@ -60,6 +60,7 @@ std::string RowMarkup(const CertificateRow& row) {
 std::string MarksMarkup(const std::vector<std::string>& marks) {
   if (marks.empty()) return {};
   std::vector<std::string> escaped;
+  escaped.reserve(marks.size());
   for (const std::string& mark : marks) escaped.push_back(Escaped(mark));
   return "<span foreground=\"" + std::string(kWarningColour) + "\" weight=\"bold\">" + Joined(escaped, "\n") +
          "</span>";

@@ -46,12 +46,10 @@ int main(int argc, char** argv) {
       if (!value(identifiers)) return Usage();
     } else if (arg == "--typelib") {
       if (!value(typelib)) return Usage();
-    } else if (!arg.empty() && arg[0] == '-') {
-      return Usage();
-    } else if (input.empty()) {
-      input = arg;
+    } else if (arg.starts_with('-') || !input.empty()) {
+      return Usage();  // an unknown option, or a second input
     } else {
-      return Usage();
+      input = arg;
     }
   }
   if (input.empty()) return Usage();

@@ -229,12 +229,15 @@ std::vector<std::uint8_t> EncodeSection(const std::vector<Resource>& resources) 
     return at;
   };
   std::vector<std::uint32_t> typeNames, nameNames;
+  typeNames.reserve(resources.size());
+  nameNames.reserve(resources.size());
   for (const Resource& r : resources) {
     typeNames.push_back(nameRef(r.type));
     nameNames.push_back(nameRef(r.name));
   }
   std::size_t dataAt = namesStart + names.size();
   std::vector<std::uint32_t> offsets;
+  offsets.reserve(resources.size());
   for (const Resource& r : resources) {
     dataAt = (dataAt + fmt::kDataAlignment - 1) / fmt::kDataAlignment * fmt::kDataAlignment;
     offsets.push_back(static_cast<std::uint32_t>(dataAt));
@@ -242,7 +245,7 @@ std::vector<std::uint8_t> EncodeSection(const std::vector<Resource>& resources) 
   }
   if (dataAt > 0xFFFFFFFFu) throw std::runtime_error("resources too large");
 
-  for (char c : fmt::kMagic) out.push_back(static_cast<std::uint8_t>(c));
+  out.insert(out.end(), fmt::kMagic.begin(), fmt::kMagic.end());
   Put16(out, fmt::kFormatMajor);
   Put16(out, fmt::kFormatMinor);
   Put32(out, static_cast<std::uint32_t>(dataAt));
@@ -307,12 +310,10 @@ int main(int argc, char** argv) {
       if (!value(source)) return Usage();
     } else if (arg == "--depfile") {
       if (!value(depfile)) return Usage();
-    } else if (!arg.empty() && arg[0] == '-') {
-      return Usage();
-    } else if (manifest.empty()) {
-      manifest = arg;
+    } else if (arg.starts_with('-') || !manifest.empty()) {
+      return Usage();  // an unknown option, or a second manifest
     } else {
-      return Usage();
+      manifest = arg;
     }
   }
   if (manifest.empty() || output.empty()) return Usage();
