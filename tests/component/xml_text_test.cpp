@@ -1,5 +1,6 @@
 #include "xml/xml_text.h"
 #include "support/bstr_helpers.h"
+#include "support/utf_text.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,26 @@ TEST(XmlText, SingleByteSerialisationIsDecodedInItsEncoding) {
             u"<a>\u010d\u0161</a>");
   EXPECT_EQ(test::Take(SerializedXmlToBstr(bytes, sizeof bytes, reinterpret_cast<const xmlChar*>("ISO-8859-2"))),
             u"<a>\u010d\u009a</a>");  // the same byte is a control character there
+}
+
+// Shift_JIS as Windows writes and reads it (code page 932): 0x5C and 0x7E are the backslash and
+// the tilde, and a character the code page holds only by iconv's best fit is a reference.
+TEST(XmlText, ShiftJisIsWrittenAndReadAsCodePage932) {
+  for (const std::u16string name : {u"Shift_JIS", u"SJIS", u"ms_kanji"}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(
+        Utf8(u"<?xml version=\"1.0\" encoding=\"" + name + u"\"?><a b=\"\\~\">\\~\u65e5\u672c\u00a5\u203e\u301c</a>"));
+    ASSERT_TRUE(doc);
+    const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+    ASSERT_TRUE(serialised);
+    EXPECT_EQ(serialised->bytes, "<?xml version=\"1.0\" encoding=\"" + test::ToUtf8(name) +
+                                     "\"?>\n<a b=\"\\~\">\\~\x93\xFA\x96\x7B&#165;&#8254;&#12316;</a>\n");
+    EXPECT_EQ(test::Take(SerializedXmlToBstr(*serialised)),
+              u"<?xml version=\"1.0\" encoding=\"" + name + u"\"?>\n<a b=\"\\~\">\\~\u65e5\u672c&#165;&#8254;&#12316;</a>\n");
+  }
+  // Bytes named Shift_JIS are read as code page 932 too, whoever wrote them.
+  const xmlChar bytes[] = {'<', 'a', '>', 0x5C, 0x7E, 0x81, 0x60, '<', '/', 'a', '>'};
+  EXPECT_EQ(test::Take(SerializedXmlToBstr(bytes, sizeof bytes, reinterpret_cast<const xmlChar*>("Shift_JIS"))),
+            u"<a>\\~\uff5e</a>");
 }
 
 // libxml2 writes namespace names and attribute defaults as they are; "&" or "<" in one would make
