@@ -227,6 +227,10 @@ TEST(XmlText, DocumentTextComparesCharacterReferencesAsTheCharactersTheyName) {
   // A reference to another character, a reference cut off, text lost or added at the end.
   EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26086;&#10;\">&#x1F600; x\\</d>", std::u16string_view(u"<d a=\"\u65e5&#10;\">\U0001F600 x\\</d>")));
   EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26085\"", u"<d a=\"\u65e5\""));
+  // Digits past the last code point name no character, however far they would wrap round.
+  EXPECT_FALSE(SameDocumentText(u"<d>&#x1000000E9;</d>", u"<d>\u00e9</d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d>&#4294967529;</d>", u"<d>\u00e9</d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d>&#x110000;</d>", u"<d>\U00010000</d>"));
   // Where a reference is not one: a CDATA section, a comment, a processing instruction, a name.
   EXPECT_FALSE(SameDocumentText(u"<d><![CDATA[&#26085;]]></d>", u"<d><![CDATA[\u65e5]]></d>"));
   EXPECT_FALSE(SameDocumentText(u"<d><!-- &#26085; --></d>", u"<d><!-- \u65e5 --></d>"));
