@@ -267,7 +267,7 @@ class MarkupPlace {
         if (text.substr(at).starts_with(u"<![CDATA[")) place_ = Place::Cdata;
         else if (text.substr(at).starts_with(u"<!--")) place_ = Place::Comment;
         else if (text.substr(at).starts_with(u"<?")) place_ = Place::Instruction;
-        else if (text.substr(at).starts_with(u"<!")) place_ = Place::Declaration, depth_ = 0;
+        else if (text.substr(at).starts_with(u"<!")) place_ = Place::Declaration, depth_ = 0, inner_ = 0;
         else place_ = Place::Tag;
         opened_ = at;
         return;
@@ -288,9 +288,27 @@ class MarkupPlace {
         if (c == u'>' && at >= opened_ + 3 && endsWith(u"?>")) place_ = Place::Text;
         return;
       case Place::Declaration:
-        if (c == u'[') ++depth_;
-        else if (c == u']' && depth_ > 0) --depth_;
-        else if (c == u'>' && depth_ == 0) place_ = Place::Text;
+        // The internal subset's quoted literals, comments and processing instructions may hold
+        // '[', ']' and '>' that end nothing.
+        if (inner_ == u'"' || inner_ == u'\'') {
+          if (c == inner_) inner_ = 0;
+        } else if (inner_ == u'-') {
+          if (c == u'>' && at >= innerOpened_ + 6 && endsWith(u"-->")) inner_ = 0;
+        } else if (inner_ == u'?') {
+          if (c == u'>' && at >= innerOpened_ + 3 && endsWith(u"?>")) inner_ = 0;
+        } else if (c == u'"' || c == u'\'') {
+          inner_ = c;
+        } else if (text.substr(at).starts_with(u"<!--")) {
+          inner_ = u'-', innerOpened_ = at;
+        } else if (text.substr(at).starts_with(u"<?")) {
+          inner_ = u'?', innerOpened_ = at;
+        } else if (c == u'[') {
+          ++depth_;
+        } else if (c == u']' && depth_ > 0) {
+          --depth_;
+        } else if (c == u'>' && depth_ == 0) {
+          place_ = Place::Text;
+        }
         return;
     }
   }
@@ -301,6 +319,10 @@ class MarkupPlace {
   char16_t quote_ = 0;
   std::size_t opened_ = 0;
   int depth_ = 0;
+  // In the document type declaration: the quote of the literal it is in, '-' in a comment, '?' in
+  // a processing instruction, 0 elsewhere; and where that comment or instruction began.
+  char16_t inner_ = 0;
+  std::size_t innerOpened_ = 0;
 };
 
 }  // namespace

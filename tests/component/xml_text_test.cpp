@@ -240,6 +240,16 @@ TEST(XmlText, DocumentTextComparesCharacterReferencesAsTheCharactersTheyName) {
   // After each of them, text takes references again.
   EXPECT_TRUE(SameDocumentText(u"<!DOCTYPE d [<!ENTITY e 'x'>]><d a='&#26085;'><![CDATA[x]]><!--y--><?p z?>&#26085;</d>",
                                u"<!DOCTYPE d [<!ENTITY e 'x'>]><d a='\u65e5'><![CDATA[x]]><!--y--><?p z?>\u65e5</d>"));
+  // '>', ']' and quotes inside the internal subset's literals and comments, '<' and '>' in a
+  // comment or a CDATA section: the text after them is character data again, and markup before
+  // them takes no reference.
+  const std::u16string subset = u"<!DOCTYPE d [\n<!ENTITY e \"a>b']\">\n<!-- ]> ' -->\n<?pi ]>?>\n]>\n";
+  EXPECT_TRUE(SameDocumentText(subset + u"<d><!-- <x> --><![CDATA[<y>]]>&#233;</d>",
+                               subset + u"<d><!-- <x> --><![CDATA[<y>]]>\u00e9</d>"));
+  EXPECT_FALSE(SameDocumentText(u"<!DOCTYPE d [\n<!ENTITY e \"]>&#233;\">\n]>\n<d/>",
+                                u"<!DOCTYPE d [\n<!ENTITY e \"]>\u00e9\">\n]>\n<d/>"));
+  EXPECT_FALSE(SameDocumentText(u"<!DOCTYPE d [\n<!-- ]> &#233; -->\n]>\n<d/>", u"<!DOCTYPE d [\n<!-- ]> \u00e9 -->\n]>\n<d/>"));
+  EXPECT_TRUE(SameDocumentText(u"<d a=\"'>&#233;\" b='\">'>&#233;</d>", u"<d a=\"'>\u00e9\" b='\">'>\u00e9</d>"));
   // A reference to markup's own characters is never the character itself.
   EXPECT_FALSE(SameDocumentText(u"<d>&#60;</d>", u"<d><</d>"));
   EXPECT_FALSE(SameDocumentText(u"<d/>", u"<d/>x"));
