@@ -50,6 +50,10 @@ std::string KeyText(const QB_CERT_KEY_INFO& info) {
     case QB_CERT_KEY_LOGIN_NEEDED: return "on token " + token + " (" + secret + " needed)";
     case QB_CERT_KEY_LOCKED: return "on token " + token + " (locked: its PIN is blocked)";
     case QB_CERT_KEY_UNINITIALISED:
+      // A database says which of its files is missing or empty, and where.
+      if (!info.hardware && std::string(info.sourceLabel) != "token") {
+        if (const std::string problem = KeyDatabaseProblem(info.source); !problem.empty()) return "none: " + problem;
+      }
       return info.hardware ? "none: token " + token + " has no PIN set, so it holds no private key"
                            : "none: token " + token + " has no key database (its key4.db is missing or empty)";
     default: return "none (certificate only)";
@@ -72,15 +76,24 @@ std::string ValidityMark(const CERT_INFO& info) {
 
 // Says which databases were looked for, and how to name one, when none could be opened.
 std::string NoStoreText() {
-  std::string text = "cannot open the personal store: no certificate database was found. Looked for:";
+  std::string looked;
+  bool foundOne = false;
   for (DWORD i = 0;; ++i) {
     QB_CRYPT_STORE_DATABASE database{};
     database.cbSize = sizeof database;
     if (!QbCryptStoreDatabase(i, &database)) break;
-    text += std::string("\n  ") + database.label + ": " + database.lookedFor +
-            (database.exists || database.location[0] == '\0' ? "" : " (not found)");
+    std::string found = database.exists || database.location[0] == '\0' ? "" : " (not found)";
+    if (database.exists && !database.open) {
+      if (const std::string problem = KeyDatabaseProblem(database.location); !problem.empty()) {
+        found = " (found, but " + problem + ")";
+        foundOne = true;
+      }
+    }
+    looked += std::string("\n  ") + database.label + ": " + database.lookedFor + found;
   }
-  return text +
+  return std::string("cannot open the personal store: ") +
+         (foundOne ? "no certificate database could be opened" : "no certificate database was found") +
+         ". Looked for:" + looked +
          "\nName one with --store chromium, --store firefox or --store sql:DIRECTORY (or QUILLBOX_NSS_DB), or "
          "make one with 'quillbox certs import' or 'quillbox certs new-self-signed'.";
 }
@@ -220,6 +233,21 @@ int Import(const ParsedOptions& options) {
 }
 
 }  // namespace
+
+std::string KeyDatabaseProblem(const std::string& location) {
+  char path[1024] = "";
+  switch (QbCryptKeyDatabaseState(location.c_str(), path, sizeof path)) {
+    case QB_KEY_DATABASE_MISSING:
+      return std::string("it has no key database: ") + path +
+             " was missing (NSS has made an empty one in its place), so its certificates have no private keys";
+    case QB_KEY_DATABASE_EMPTY:
+      return std::string("its key database ") + path + " is empty: it holds no private keys and no password";
+    case QB_KEY_DATABASE_UNREADABLE:
+      return std::string("its key database ") + path + " cannot be read: there is no permission, or it is no NSS key database";
+    default:
+      return {};
+  }
+}
 
 std::string StoreDatabase() {
   QB_CRYPT_STORE_DATABASE database{};

@@ -25,6 +25,9 @@ bool IsCommand(const std::string& name);
 // The NSS database that import and new-self-signed write to: the one --store (QUILLBOX_NSS_DB)
 // names ("chromium", "firefox" or a database), else Chromium's.
 std::string StoreDatabase();
+// What is wrong with the key database of the NSS database `location`, told without a password
+// ("its key database /x/key4.db is empty: ..."); "" when nothing is known to be wrong.
+std::string KeyDatabaseProblem(const std::string& location);
 // The databases the open personal store is made of, joined by " and " (StoreDatabase() when none
 // is open).
 std::string OpenDatabasesText();

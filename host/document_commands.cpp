@@ -57,6 +57,7 @@ std::string ComponentError(const DispatchClient& signature, const Inputs& inputs
     context.parseProblem = ParseProblem(Utf16ToUtf8(*inputs.stylesheetText), inputs.stylesheet);
   } else if (number == kErrOpenCertStore) {
     context.store = StoreDatabase();
+    context.storeProblem = KeyDatabaseProblem(context.store);
   }
   return FailureLine(name, number, description, context, VerboseFailures());
 }

@@ -92,7 +92,10 @@ std::string DescribedSentence(long number, const FailureContext& context) {
       if (!context.parseProblem.empty()) sentence += ": " + context.parseProblem;
       break;
     case 30:
-      if (!context.store.empty()) sentence += " (looked for the NSS database " + context.store + ")";
+      if (!context.store.empty()) {
+        sentence += " (looked for the NSS database " + context.store +
+                    (context.storeProblem.empty() ? "" : ": it is there, but " + context.storeProblem) + ")";
+      }
       sentence += "; name the database with --store DB, or create one with 'quillbox certs import' or "
                   "'quillbox certs new-self-signed'";
       break;

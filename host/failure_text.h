@@ -28,6 +28,7 @@ struct FailureContext {
   std::string issuer = {};   // --issuer and --serial, as handed to the component
   std::string serial = {};
   std::string store = {};    // the database the personal store was looked for in
+  std::string storeProblem = {};  // what is wrong with it, when something is known ("its key database ...")
   // For 13 and 37: "FILE, line L, column C: parser message", from parsing the input once more.
   std::string parseProblem = {};
 };

@@ -2,6 +2,7 @@
 
 #include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
+#include "common/xml_encoding_handler.h"
 
 #include "host/text.h"
 
@@ -10,27 +11,17 @@
 #include <libxml/encoding.h>
 #include <libxml/tree.h>
 
-#include <cctype>
 #include <memory>
 
 namespace quillbox::host {
 namespace {
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+bool IsUtf8Name(const std::string& name) { return name.empty() || IsUtf8EncodingName(name); }
 
-bool IsUtf8Name(const std::string& name) {
-  const std::string upper = Upper(name);
-  return name.empty() || upper == "UTF-8" || upper == "UTF8";
-}
-
-
-
-UniqueHandler HandlerFor(const std::string& name) {
-  UniqueHandler handler(xmlFindCharEncodingHandler(name.c_str()));
+// The component's converters for the name, so that a file is read and written as the component
+// writes the signed document (Shift_JIS as code page 932).
+UniqueHandler HandlerFor(const std::string& name, bool writing) {
+  UniqueHandler handler = writing ? FindXmlWriteHandler(name) : FindXmlReadHandler(name);
   if (!handler) throw EncodingError("the encoding '" + name + "' is not supported");
   return handler;
 }
@@ -78,7 +69,7 @@ std::u16string DecodeXmlBytes(std::string_view bytes) {
   const std::string name = DeclaredEncoding(bytes);
   if (IsUtf8Name(name)) return StrictUtf8ToUtf16(bytes, "UTF-8");
 
-  UniqueHandler handler = HandlerFor(name);
+  UniqueHandler handler = HandlerFor(name, false);
   UniqueBuffer in(xmlBufferCreateStatic(const_cast<char*>(bytes.data()), bytes.size()));
   UniqueBuffer out(xmlBufferCreateSize(bytes.size() * 2 + 16));
   if (!in || !out) throw std::bad_alloc();
@@ -95,7 +86,7 @@ std::string EncodeXmlText(std::u16string_view text) {
   std::string utf8 = Utf16ToUtf8(text);
   if (IsUtf8Name(name)) return utf8;
 
-  UniqueHandler handler = HandlerFor(name);
+  UniqueHandler handler = HandlerFor(name, true);
   UniqueBuffer in(xmlBufferCreateStatic(utf8.data(), utf8.size()));
   UniqueBuffer out(xmlBufferCreateSize(utf8.size() + 16));
   if (!in || !out) throw std::bad_alloc();

@@ -1,6 +1,7 @@
 #include "host/xslt_output.h"
 
 #include "common/libxml_owners.h"
+#include "common/xml_encoding_handler.h"
 
 #include "host/text.h"
 #include "host/xml_file.h"
@@ -66,7 +67,7 @@ std::string StylesheetOutputEncoding(std::u16string_view stylesheet) {
 std::string EncodeXsltOutput(std::u16string_view text, const std::string& encoding) {
   std::string utf8 = Utf16ToUtf8(text);
   if (encoding.empty()) return utf8;
-  UniqueHandler converter(xmlFindCharEncodingHandler(encoding.c_str()));
+  UniqueHandler converter = FindXmlWriteHandler(encoding);  // Shift_JIS as the component writes it
   if (!converter) throw EncodingError("the encoding '" + encoding + "' is not supported");
   // libxslt writes UTF-8 itself, without a converter.
   if (xmlStrEqual(reinterpret_cast<const xmlChar*>(converter->name), reinterpret_cast<const xmlChar*>("UTF-8"))) return utf8;

@@ -43,12 +43,39 @@ UniqueNssCert NssCertificateFor(PCCERT_CONTEXT certificate) {
   return UniqueNssCert(CERT_FindCertByDERCert(CERT_GetDefaultCertDB(), &der));
 }
 
+// The store's own database token without its key database asks for a password as well, one it
+// never had: what is wrong is the key database, told with its path, and no password would help.
+bool ReportMissingKeyDatabase(PK11SlotInfo* slot) {
+  if (slot == nullptr || !PK11_IsInternalKeySlot(slot)) return false;
+  char path[1024] = "";
+  switch (QbCryptKeyDatabaseState(nullptr, path, sizeof path)) {
+    case QB_KEY_DATABASE_MISSING:
+      xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+                  "there is no private key: the NSS database has no key database (%s was missing, and NSS made an "
+                  "empty one in its place)",
+                  path);
+      return true;
+    case QB_KEY_DATABASE_EMPTY:
+      xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+                  "there is no private key: the key database %s is empty (it holds no keys)", path);
+      return true;
+    case QB_KEY_DATABASE_UNREADABLE:
+      xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
+                  "the private key cannot be read: the key database %s cannot be read", path);
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Says why the private key could not be had, through the library's error report so that it
 // reaches ErrorDesc like every other failure inside the library.
 void ReportMissingPrivateKey(CERTCertificate* cert) {
   PK11SlotInfo* slot = cert->slot;
+  if (ReportMissingKeyDatabase(slot)) return;
   if (slot != nullptr && PK11_NeedUserInit(slot)) {
-    // NSS asks for a login here too, but no password could help: the keys are not there.
+    // NSS asks for a login here too, but no password could help: the keys are not there. (A
+    // further database, or a card, whose key database state the store does not tell.)
     xmlSecError(QUILLBOX_ERRORS_HERE, nullptr, "PK11_FindKeyByAnyCert", XMLSEC_ERRORS_R_CRYPTO_FAILED,
                 PK11_IsInternalKeySlot(slot)
                     ? "the certificate's database \"%s\" has no private keys: its key database (key4.db) is "

@@ -2,13 +2,13 @@
 
 #include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
+#include "common/xml_encoding_handler.h"
 #include "xml/xml_bounds.h"
 
 #include <libxml/encoding.h>
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <new>
 #include <string>
@@ -25,28 +25,6 @@ constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 xmlParserInputPtr RefuseLoad(const char* /*url*/, const char* /*id*/, xmlParserCtxtPtr /*context*/) {
   ++refusedLoads;
   return nullptr;
-}
-
-// Encoding names compare without regard to ASCII case.
-std::string UpperCase(std::string_view name) {
-  std::string upper;
-  for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
-bool IsUtf8(const std::string& name) {
-  const std::string upper = UpperCase(name);
-  return upper == "UTF-8" || upper == "UTF8";
-}
-
-// The converter a declared encoding is written with. Shift_JIS is written as Windows writes it, as
-// code page 932: iconv's SHIFT_JIS reads 0x5C and 0x7E as the yen sign and the overline, so a
-// signed document's backslashes and tildes came back as other characters than those signed.
-std::string ConverterFor(const std::string& declared) {
-  const std::string upper = UpperCase(declared);
-  for (const char* name : {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "MS_KANJI", "CSSHIFTJIS", "X-SJIS"})
-    if (upper == name) return "CP932";
-  return declared;
 }
 
 // libxml2 looks a converter up in its own table, then in iconv, then in ICU. ICU matches names
@@ -95,6 +73,22 @@ bool DecodeToUtf8(xmlCharEncodingHandlerPtr handler, std::string_view bytes, std
     if (!progressed && (bytes.empty() || before > kLongestSequence)) return false;
   }
   return true;
+}
+
+// The whole document as libxml2 writes it through `handler`, its declaration naming the encoding
+// the document names. xmlSaveFileTo writes exactly what xmlSaveToIO with XML_SAVE_AS_XML writes
+// (an HTML result document too comes out as XML, as xmlDocDumpFormatMemory writes it), but
+// through an output buffer of the caller's, so the converter need not be the one libxml2 would
+// look up for the declared name. With no handler the text is UTF-8 when the document names an
+// encoding, and ASCII with character references when it names none.
+std::optional<std::string> WriteXml(xmlDocPtr doc, UniqueHandler handler) {
+  BoundedText text;
+  xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(BoundedText::Write, nullptr, &text, handler.get());
+  if (buffer == nullptr) return std::nullopt;
+  static_cast<void>(handler.release());  // the buffer closes it
+  const int written = xmlSaveFileTo(buffer, doc, reinterpret_cast<const char*>(doc->encoding));  // closes the buffer
+  if (written < 0 || text.failed) return std::nullopt;
+  return std::move(text.bytes);
 }
 
 }  // namespace
@@ -151,8 +145,7 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions) {
   // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write
   // is not one the component could give back, and does not parse.
   const std::string declared = DeclaredXmlEncoding(text.view());
-  if (!declared.empty() && !IsUtf8(declared) &&
-      !WritesWhole(UniqueHandler{xmlFindCharEncodingHandler(ConverterFor(declared).c_str())}))
+  if (!declared.empty() && !IsUtf8EncodingName(declared) && !WritesWhole(FindXmlWriteHandler(declared)))
     return nullptr;
   xmlFree(const_cast<xmlChar*>(doc->encoding));
   doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(declared.empty() ? "UTF-8" : declared.c_str()));
@@ -193,38 +186,22 @@ Utf8Text XmlTextOf(BSTR text) { return BstrToUtf8(text, kLongestParsedXml); }
 std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
   if (doc == nullptr) return std::nullopt;
   SerializedXml xml;
-  if (doc->encoding != nullptr) xml.encoding = reinterpret_cast<const char*>(doc->encoding);
-  const std::string converter = ConverterFor(xml.encoding);
-  if (converter != xml.encoding) xml.converter = converter;
-  BoundedText text;
-  // XML_SAVE_AS_XML: an HTML result document (xsl:output method="html") is written as XML too,
-  // as xmlDocDumpFormatMemory writes it.
-  xmlSaveCtxtPtr save =
-      xmlSaveToIO(BoundedText::Write, nullptr, &text, converter.empty() ? nullptr : converter.c_str(), XML_SAVE_AS_XML);
-  if (save == nullptr) return std::nullopt;
-  const long saved = xmlSaveDoc(save, doc);
-  const int closed = xmlSaveClose(save);
-  if (saved < 0 || closed < 0 || text.failed) return std::nullopt;
-  xml.bytes = std::move(text.bytes);
-  if (!xml.converter.empty()) {
-    // The declaration names the converter it was written with; it goes back to the document's
-    // own name for its encoding. Both are ASCII, as the declaration is in every such encoding.
-    const std::string written = " encoding=\"" + converter + "\"";
-    const std::size_t at = xml.bytes.find(written);
-    const std::size_t lineEnd = xml.bytes.find('\n');
-    if (at != std::string::npos && at < lineEnd) {
-      xml.bytes.replace(at, written.size(), " encoding=\"" + xml.encoding + "\"");
-    } else if (xml.bytes.find(" encoding=\"" + xml.encoding + "\"") >= lineEnd) {
-      return std::nullopt;
-    }
+  UniqueHandler handler;
+  if (doc->encoding != nullptr) {
+    xml.encoding = reinterpret_cast<const char*>(doc->encoding);
+    handler = FindXmlWriteHandler(xml.encoding);
+    if (!handler) return std::nullopt;
   }
+  std::optional<std::string> bytes = WriteXml(doc, std::move(handler));
+  if (!bytes) return std::nullopt;
+  xml.bytes = std::move(*bytes);
   return xml;
 } catch (const std::bad_alloc&) {
   return std::nullopt;
 }
 
 bool WrittenInUnicode(const SerializedXml& xml) {
-  return xml.encoding.empty() || UpperCase(xml.encoding).starts_with("UTF");
+  return xml.encoding.empty() || UpperEncodingName(xml.encoding).starts_with("UTF");
 }
 
 std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc) {
@@ -290,7 +267,7 @@ class MarkupPlace {
         if (text.substr(at).starts_with(u"<![CDATA[")) place_ = Place::Cdata;
         else if (text.substr(at).starts_with(u"<!--")) place_ = Place::Comment;
         else if (text.substr(at).starts_with(u"<?")) place_ = Place::Instruction;
-        else if (text.substr(at).starts_with(u"<!")) place_ = Place::Declaration, depth_ = 0;
+        else if (text.substr(at).starts_with(u"<!")) place_ = Place::Declaration, depth_ = 0, inner_ = 0;
         else place_ = Place::Tag;
         opened_ = at;
         return;
@@ -311,9 +288,27 @@ class MarkupPlace {
         if (c == u'>' && at >= opened_ + 3 && endsWith(u"?>")) place_ = Place::Text;
         return;
       case Place::Declaration:
-        if (c == u'[') ++depth_;
-        else if (c == u']' && depth_ > 0) --depth_;
-        else if (c == u'>' && depth_ == 0) place_ = Place::Text;
+        // The internal subset's quoted literals, comments and processing instructions may hold
+        // '[', ']' and '>' that end nothing.
+        if (inner_ == u'"' || inner_ == u'\'') {
+          if (c == inner_) inner_ = 0;
+        } else if (inner_ == u'-') {
+          if (c == u'>' && at >= innerOpened_ + 6 && endsWith(u"-->")) inner_ = 0;
+        } else if (inner_ == u'?') {
+          if (c == u'>' && at >= innerOpened_ + 3 && endsWith(u"?>")) inner_ = 0;
+        } else if (c == u'"' || c == u'\'') {
+          inner_ = c;
+        } else if (text.substr(at).starts_with(u"<!--")) {
+          inner_ = u'-', innerOpened_ = at;
+        } else if (text.substr(at).starts_with(u"<?")) {
+          inner_ = u'?', innerOpened_ = at;
+        } else if (c == u'[') {
+          ++depth_;
+        } else if (c == u']' && depth_ > 0) {
+          --depth_;
+        } else if (c == u'>' && depth_ == 0) {
+          place_ = Place::Text;
+        }
         return;
     }
   }
@@ -324,6 +319,10 @@ class MarkupPlace {
   char16_t quote_ = 0;
   std::size_t opened_ = 0;
   int depth_ = 0;
+  // In the document type declaration: the quote of the literal it is in, '-' in a comment, '?' in
+  // a processing instruction, 0 elsewhere; and where that comment or instruction began.
+  char16_t inner_ = 0;
+  std::size_t innerOpened_ = 0;
 };
 
 }  // namespace
@@ -359,17 +358,18 @@ bool SameDocumentText(std::u16string_view written, std::u16string_view reference
 
 BSTR SerializedXmlToBstr(const SerializedXml& xml) {
   if (xml.bytes.size() > kLongestSerializedXml) return nullptr;
-  const std::string& converter = xml.converter.empty() ? xml.encoding : xml.converter;
   return SerializedXmlToBstr(reinterpret_cast<const xmlChar*>(xml.bytes.data()), static_cast<int>(xml.bytes.size()),
-                             converter.empty() ? nullptr : reinterpret_cast<const xmlChar*>(converter.c_str()));
+                             xml.encoding.empty() ? nullptr : reinterpret_cast<const xmlChar*>(xml.encoding.c_str()));
 }
 
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) try {
   if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
   const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";
-  if (name.empty() || IsUtf8(name)) return Utf8ToBstr(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
+  if (name.empty() || IsUtf8EncodingName(name))
+    return Utf8ToBstr(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
 
-  UniqueHandler handler{xmlFindCharEncodingHandler(name.c_str())};
+  // Read through the converter that wrote them (Shift_JIS as code page 932).
+  UniqueHandler handler = FindXmlReadHandler(name);
   if (!handler) return nullptr;
   std::string decoded;
   if (!DecodeToUtf8(handler.get(), std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)),

@@ -68,8 +68,6 @@ bool SerialisesWellFormed(xmlDocPtr doc);
 struct SerializedXml {
   std::string bytes;
   std::string encoding;  // the document's encoding when it was written; empty for none
-  // The converter the bytes were written with, where it is not the one `encoding` names.
-  std::string converter;
 };
 
 // Collects what a libxml2 writer (xmlSaveToIO, xmlOutputBufferCreateIO) hands over, up to
@@ -82,7 +80,10 @@ struct BoundedText {
 };
 
 // Nullopt when libxml2 cannot write the document (an encoding it has no converter for, memory)
-// or the text would be longer than kLongestSerializedXml.
+// or the text would be longer than kLongestSerializedXml. The converter is the component's for
+// the name (common/xml_encoding_handler.h: Shift_JIS as code page 932, a character the code page
+// holds only by iconv's best fit as a reference); the declaration names the encoding as the
+// document does.
 std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
 // Whether `xml` is in UTF-8 or UTF-16 (or names no encoding), whose converters are exact.
 bool WrittenInUnicode(const SerializedXml& xml);
@@ -91,8 +92,8 @@ std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc);
 
 // Reads bytes that libxml2 serialised in `encoding` (null: UTF-8) into a new BSTR of exactly the
 // decoded length; no bytes give an empty BSTR. A byte-order mark that the serialiser put before a
-// UTF-16 document is not part of the text. Null when the bytes do not decode, all of them, or
-// memory runs out.
+// UTF-16 document is not part of the text. The converter is the one SerializeXml wrote them with
+// (Shift_JIS as code page 932). Null when the bytes do not decode, all of them, or memory runs out.
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding);
 BSTR SerializedXmlToBstr(const SerializedXml& xml);
 

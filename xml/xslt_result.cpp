@@ -1,6 +1,7 @@
 #include "xml/xslt_result.h"
 
 #include "common/libxml_owners.h"
+#include "common/xml_encoding_handler.h"
 
 #include <libxml/encoding.h>
 #include <libxml/xmlIO.h>
@@ -32,10 +33,11 @@ std::optional<SerializedXml> SerializeXsltResult(xmlDocPtr result, xsltStyleshee
   if (result == nullptr || style == nullptr) return std::nullopt;
   SerializedXml xml;
   // The converter xsltSaveResultToString would pick: the one of the output encoding, none for
-  // UTF-8 (the serialiser's own form).
+  // UTF-8 (the serialiser's own form); Shift_JIS as the component writes it everywhere (code
+  // page 932), so that the text reads back through the converter SerializedXmlToBstr takes.
   UniqueHandler converter;
   if (const xmlChar* encoding = OutputEncoding(style); encoding != nullptr) {
-    converter.reset(xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding)));
+    converter = FindXmlWriteHandler(reinterpret_cast<const char*>(encoding));
     if (!converter) return std::nullopt;
     if (xmlStrEqual(reinterpret_cast<const xmlChar*>(converter->name), reinterpret_cast<const xmlChar*>("UTF-8"))) {
       converter.reset();

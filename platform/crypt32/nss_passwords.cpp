@@ -123,6 +123,10 @@ bool FromPrompt(Secret& answer, QB_CRYPT_PASSWORD_PROMPT prompt, void* context, 
 
 char* PasswordCallback(PK11SlotInfo* slot, PRBool retry, void*) {
   if (slot == nullptr) return nullptr;
+  // A database that was never given a password (its key database was missing or empty) has none
+  // to ask for: it holds no private key, and any answer would be a wrong one. (A card's module
+  // may not report the flag at all.)
+  if (PK11_IsInternal(slot) && PK11_NeedUserInit(slot)) return nullptr;
   CK_TOKEN_INFO info{};
   const bool haveInfo = PK11_GetTokenInfo(slot, &info) == SECSuccess;
   // A locked PIN takes no answer at all; asking would only make the user type in vain.

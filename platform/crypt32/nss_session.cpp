@@ -11,6 +11,7 @@
 // handler runs at its unloading, with the modules (which NSS alone unloads) still there.
 #include "nss_session.h"
 
+#include "key_database.h"
 #include "nss_passwords.h"
 #include "store_locations.h"
 #include "common/boundary.h"
@@ -55,6 +56,9 @@ struct Session {
   std::string sqlDirectory;
   std::optional<StoreLocation> main;  // the database NSS opened as its own
   std::vector<UserDatabase> extra;    // further user databases
+  // Each database the open tried, with its key database as it was just before: NSS remakes a
+  // missing or empty one as it opens the database, so that is the only time to look.
+  std::vector<std::pair<std::string, QB_KEY_DATABASE_STATE>> keyDatabases;
   // Deliberately no destructor that shuts NSS down: see the top of the file.
 };
 
@@ -141,6 +145,9 @@ SessionKind OpenSession(bool allowCryptoOnly) {
   // closing the session would not find it.
   for (const StoreLocation& where : StoreLocations()) {
     if (where.location.empty() || !DatabaseExists(where.location)) continue;
+    // The file is read only while NSS holds none of the session's files (see key_database.h).
+    session.keyDatabases.emplace_back(where.location,
+                                      KeyDatabaseFileState(SqlDirectory(where.location), session.context == nullptr));
     if (session.context == nullptr) {
       std::string sqlDirectory = SqlDirectory(where.location);
       StoreLocation main = where;
@@ -240,12 +247,16 @@ BOOL WINAPI QbCryptCloseSession() {
   Session& session = TheSession();
   std::unique_lock use(session.use);
   std::lock_guard guard(session.lock);
-  if (session.context == nullptr) return TRUE;
+  if (session.context == nullptr) {
+    session.keyDatabases.clear();
+    return TRUE;
+  }
   // What parts remember (the store's listing) holds certificate references; NSS would shut down busy.
   RunReleases();
   for (UserDatabase& database : session.extra) SECMOD_CloseUserDB(database.slot.get());
   session.extra.clear();
   session.main.reset();
+  session.keyDatabases.clear();
   ForgetPasswordTries();
   PORT_SetError(0);
   const SECStatus status = NSS_ShutdownContext(session.context);
@@ -261,6 +272,36 @@ BOOL WINAPI QbCryptCloseSession() {
 
 void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT prompt, void* context) {
   SetPasswordPrompt(prompt, context);
+}
+
+QB_KEY_DATABASE_STATE WINAPI QbCryptKeyDatabaseState(LPCSTR location, LPSTR path, DWORD size) {
+  return qb::platform::LastErrorBoundary<QB_KEY_DATABASE_STATE>(QB_KEY_DATABASE_FINE, [&]() -> QB_KEY_DATABASE_STATE {
+    Session& session = TheSession();
+    std::lock_guard guard(session.lock);
+    const std::string wanted = location != nullptr ? location : session.main ? session.main->location : "";
+    const std::string directory = wanted.empty() ? std::string() : SqlDirectory(wanted);
+    if (path != nullptr && size > 0) CopyText(path, size, directory.empty() ? "" : KeyDatabasePath(directory));
+    if (directory.empty()) return QB_KEY_DATABASE_FINE;
+
+    const auto seen = std::find_if(session.keyDatabases.begin(), session.keyDatabases.end(),
+                                   [&](const auto& entry) { return entry.first == wanted; });
+    if (seen == session.keyDatabases.end()) {
+      // No certificate database, no key database to speak of.
+      if (!DatabaseExists(wanted)) return QB_KEY_DATABASE_FINE;
+      return KeyDatabaseFileState(directory, session.context == nullptr);
+    }
+    if (seen->second != QB_KEY_DATABASE_FINE) return seen->second;
+    // It was there before; a token that was never given a password holds no private key either.
+    UniqueSlot slot;
+    if (session.main && session.main->location == wanted) {
+      slot.reset(PK11_GetInternalKeySlot());
+    } else {
+      for (const UserDatabase& database : session.extra) {
+        if (database.where.location == wanted) slot.reset(PK11_ReferenceSlot(database.slot.get()));
+      }
+    }
+    return slot && PK11_NeedUserInit(slot.get()) ? QB_KEY_DATABASE_EMPTY : QB_KEY_DATABASE_FINE;
+  });
 }
 
 BOOL WINAPI QbCryptStoreDatabase(DWORD index, QB_CRYPT_STORE_DATABASE* database) {

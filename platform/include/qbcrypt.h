@@ -58,6 +58,16 @@ struct QB_CRYPT_STORE_DATABASE {
   BOOL open;             // the open session holds it
 };
 
+// What is wrong with the key database (key4.db) of one of the personal store's NSS databases, as
+// far as can be told without a password. A missing or empty one holds no private key, and the
+// token NSS makes of it asks for a password that was never set.
+enum QB_KEY_DATABASE_STATE : DWORD {
+  QB_KEY_DATABASE_FINE = 0,        // nothing is known to be wrong (also for a database that is not SQL)
+  QB_KEY_DATABASE_MISSING = 1,     // there was none when the session opened the database; NSS made an empty one
+  QB_KEY_DATABASE_EMPTY = 2,       // it holds no keys and no password: an empty file, or one never given a password
+  QB_KEY_DATABASE_UNREADABLE = 3,  // it cannot be read: no permission, or not an SQLite database (damaged)
+};
+
 extern "C" {
 
 // Opens the process's NSS session if it is not open. With `requireDatabase` the session must hold
@@ -83,6 +93,13 @@ QB_PLATFORM_API void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT pr
 // ("chromium", "firefox" or a database), else Chromium's sql:$HOME/.pki/nssdb and Firefox's
 // default profile. FALSE with ERROR_NO_MORE_ITEMS past the last.
 QB_PLATFORM_API BOOL WINAPI QbCryptStoreDatabase(DWORD index, QB_CRYPT_STORE_DATABASE* database);
+
+// The state of the key database of `location` (as QbCryptStoreDatabase names it; null: the database
+// the session opened first), and its path (UTF-8, cut to fit `size` bytes with the zero; "" when
+// the database is not an SQL one). For a database the session opened, what its key database was
+// before NSS opened it, else whether the token was ever given a password; for any other, what
+// the file system shows. Never logs in.
+QB_PLATFORM_API QB_KEY_DATABASE_STATE WINAPI QbCryptKeyDatabaseState(LPCSTR location, LPSTR path, DWORD size);
 
 // The token holding the private key of `certificate`: its name (UTF-8, cut to fit `size` bytes with
 // the zero) and whether it is a hardware device. FALSE with CRYPT_E_NOT_FOUND when no token holds a

@@ -1,5 +1,6 @@
 #include "xml/xml_text.h"
 #include "support/bstr_helpers.h"
+#include "support/utf_text.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,26 @@ TEST(XmlText, SingleByteSerialisationIsDecodedInItsEncoding) {
             u"<a>\u010d\u009a</a>");  // the same byte is a control character there
 }
 
+// Shift_JIS as Windows writes and reads it (code page 932): 0x5C and 0x7E are the backslash and
+// the tilde, and a character the code page holds only by iconv's best fit is a reference.
+TEST(XmlText, ShiftJisIsWrittenAndReadAsCodePage932) {
+  for (const std::u16string name : {u"Shift_JIS", u"SJIS", u"ms_kanji"}) {
+    UniqueXmlDoc doc = ParseUntrustedXml(
+        Utf8(u"<?xml version=\"1.0\" encoding=\"" + name + u"\"?><a b=\"\\~\">\\~\u65e5\u672c\u00a5\u203e\u301c</a>"));
+    ASSERT_TRUE(doc);
+    const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+    ASSERT_TRUE(serialised);
+    EXPECT_EQ(serialised->bytes, "<?xml version=\"1.0\" encoding=\"" + test::ToUtf8(name) +
+                                     "\"?>\n<a b=\"\\~\">\\~\x93\xFA\x96\x7B&#165;&#8254;&#12316;</a>\n");
+    EXPECT_EQ(test::Take(SerializedXmlToBstr(*serialised)),
+              u"<?xml version=\"1.0\" encoding=\"" + name + u"\"?>\n<a b=\"\\~\">\\~\u65e5\u672c&#165;&#8254;&#12316;</a>\n");
+  }
+  // Bytes named Shift_JIS are read as code page 932 too, whoever wrote them.
+  const xmlChar bytes[] = {'<', 'a', '>', 0x5C, 0x7E, 0x81, 0x60, '<', '/', 'a', '>'};
+  EXPECT_EQ(test::Take(SerializedXmlToBstr(bytes, sizeof bytes, reinterpret_cast<const xmlChar*>("Shift_JIS"))),
+            u"<a>\\~\uff5e</a>");
+}
+
 // libxml2 writes namespace names and attribute defaults as they are; "&" or "<" in one would make
 // the output unreadable.
 TEST(XmlText, NamesAndDefaultsThatWouldNotSerialiseAreFound) {
@@ -206,6 +227,10 @@ TEST(XmlText, DocumentTextComparesCharacterReferencesAsTheCharactersTheyName) {
   // A reference to another character, a reference cut off, text lost or added at the end.
   EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26086;&#10;\">&#x1F600; x\\</d>", std::u16string_view(u"<d a=\"\u65e5&#10;\">\U0001F600 x\\</d>")));
   EXPECT_FALSE(SameDocumentText(u"<d a=\"&#26085\"", u"<d a=\"\u65e5\""));
+  // Digits past the last code point name no character, however far they would wrap round.
+  EXPECT_FALSE(SameDocumentText(u"<d>&#x1000000E9;</d>", u"<d>\u00e9</d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d>&#4294967529;</d>", u"<d>\u00e9</d>"));
+  EXPECT_FALSE(SameDocumentText(u"<d>&#x110000;</d>", u"<d>\U00010000</d>"));
   // Where a reference is not one: a CDATA section, a comment, a processing instruction, a name.
   EXPECT_FALSE(SameDocumentText(u"<d><![CDATA[&#26085;]]></d>", u"<d><![CDATA[\u65e5]]></d>"));
   EXPECT_FALSE(SameDocumentText(u"<d><!-- &#26085; --></d>", u"<d><!-- \u65e5 --></d>"));
@@ -215,6 +240,16 @@ TEST(XmlText, DocumentTextComparesCharacterReferencesAsTheCharactersTheyName) {
   // After each of them, text takes references again.
   EXPECT_TRUE(SameDocumentText(u"<!DOCTYPE d [<!ENTITY e 'x'>]><d a='&#26085;'><![CDATA[x]]><!--y--><?p z?>&#26085;</d>",
                                u"<!DOCTYPE d [<!ENTITY e 'x'>]><d a='\u65e5'><![CDATA[x]]><!--y--><?p z?>\u65e5</d>"));
+  // '>', ']' and quotes inside the internal subset's literals and comments, '<' and '>' in a
+  // comment or a CDATA section: the text after them is character data again, and markup before
+  // them takes no reference.
+  const std::u16string subset = u"<!DOCTYPE d [\n<!ENTITY e \"a>b']\">\n<!-- ]> ' -->\n<?pi ]>?>\n]>\n";
+  EXPECT_TRUE(SameDocumentText(subset + u"<d><!-- <x> --><![CDATA[<y>]]>&#233;</d>",
+                               subset + u"<d><!-- <x> --><![CDATA[<y>]]>\u00e9</d>"));
+  EXPECT_FALSE(SameDocumentText(u"<!DOCTYPE d [\n<!ENTITY e \"]>&#233;\">\n]>\n<d/>",
+                                u"<!DOCTYPE d [\n<!ENTITY e \"]>\u00e9\">\n]>\n<d/>"));
+  EXPECT_FALSE(SameDocumentText(u"<!DOCTYPE d [\n<!-- ]> &#233; -->\n]>\n<d/>", u"<!DOCTYPE d [\n<!-- ]> \u00e9 -->\n]>\n<d/>"));
+  EXPECT_TRUE(SameDocumentText(u"<d a=\"'>&#233;\" b='\">'>&#233;</d>", u"<d a=\"'>\u00e9\" b='\">'>\u00e9</d>"));
   // A reference to markup's own characters is never the character itself.
   EXPECT_FALSE(SameDocumentText(u"<d>&#60;</d>", u"<d><</d>"));
   EXPECT_FALSE(SameDocumentText(u"<d/>", u"<d/>x"));

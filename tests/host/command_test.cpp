@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -171,6 +172,42 @@ TEST_F(QuillboxCommand, AStoreThatCannotBeOpenedSaysWhichAndWhatToDo) {
   EXPECT_NE(result.err.find("ERR_OPEN_CERT_STORE (30): "), std::string::npos) << result.err;
   EXPECT_NE(result.err.find(database), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("--store"), std::string::npos) << result.err;
+}
+
+// A database whose key database is missing, empty or unreadable says so, naming the file, in the
+// failure line of 'sign' and in 'certs list', instead of asking for a password it never had.
+TEST_F(QuillboxCommand, AKeyDatabaseThatIsNotThereIsToldAsSuch) {
+  const std::string dir = world().Path("keyless");
+  const std::string store = "sql:" + dir;
+  const std::string keyFile = dir + "/key4.db";
+  const Result made =
+      world().Quillbox({"--store", store, "certs", "new-self-signed", "CN=Keyless Host Signer", "--days", "10"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  ASSERT_EQ(std::remove(keyFile.c_str()), 0);
+
+  const Result missing = world().Quillbox({"--store", store, "sign", "--subject", "Keyless Host Signer"}, "<doc/>");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err.rfind("ERR_ADOPT_CERT_KEY (6): ", 0), 0u) << missing.err;
+  EXPECT_NE(missing.err.find("no key database (" + keyFile + " was missing"), std::string::npos) << missing.err;
+  EXPECT_EQ(missing.err.find("password"), std::string::npos) << missing.err;
+
+  // Opening the database made an empty one in its place.
+  const Result listed = world().Quillbox({"--store", store, "certs", "list"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("key:     none: its key database " + keyFile + " is empty"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("password needed"), std::string::npos) << listed.out;
+
+  world().Write("keyless/key4.db", std::string(4096, 'z'));
+  const Result unreadable = world().Quillbox({"--store", store, "sign", "--subject", "Keyless Host Signer"}, "<doc/>");
+  EXPECT_EQ(unreadable.status, 1);
+  EXPECT_EQ(unreadable.err.rfind("ERR_OPEN_CERT_STORE (30): ", 0), 0u) << unreadable.err;
+  EXPECT_NE(unreadable.err.find(store + ": it is there, but its key database " + keyFile + " cannot be read"),
+            std::string::npos)
+      << unreadable.err;
+  const Result notListed = world().Quillbox({"--store", store, "certs", "list"});
+  EXPECT_NE(notListed.status, 0);
+  EXPECT_NE(notListed.err.find(store + " (found, but its key database " + keyFile + " cannot be read"), std::string::npos)
+      << notListed.err;
 }
 
 // The library's report reaches the line with its message first; where in the code it was made

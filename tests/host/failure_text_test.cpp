@@ -55,6 +55,16 @@ TEST(HostFailureText, LinesNameTheErrorAndWhatHappened) {
                         0),
             0u)
       << store;
+  // A database that is there but whose key database cannot be read says so.
+  const std::string unreadable = FailureLine(
+      "ERR_OPEN_CERT_STORE", 30, "",
+      {.store = "sql:/d", .storeProblem = "its key database /d/key4.db cannot be read"}, false);
+  EXPECT_EQ(unreadable.rfind("ERR_OPEN_CERT_STORE (30): the personal certificate store could not be opened (looked for "
+                             "the NSS database sql:/d: it is there, but its key database /d/key4.db cannot be read); "
+                             "name the database",
+                             0),
+            0u)
+      << unreadable;
   EXPECT_EQ(FailureLine("", 99, "", {}, false),
             "ERR_UNKNOWN (99): the component reported an error it has no description for");
 }

@@ -33,6 +33,17 @@ TEST(XmlFile, CharacterOutsideTheEncodingBecomesACharacterReference) {
   EXPECT_NE(bytes.find('\x80'), std::string::npos);  // the euro sign exists in windows-1250
 }
 
+// A Shift_JIS file as Windows makes it (code page 932): 0x5C and 0x7E are the backslash and the
+// tilde, read and written alike; the yen sign, which the code page lacks, is a reference.
+TEST(XmlFile, ShiftJisIsCodePage932BothWays) {
+  const std::string file = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><a>C:\\\x93\xFA~</a>";
+  const std::u16string text = u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><a>C:\\\u65e5~</a>";
+  EXPECT_EQ(DecodeXmlBytes(file), text);
+  EXPECT_EQ(EncodeXmlText(text), file);
+  EXPECT_EQ(EncodeXmlText(u"<?xml version=\"1.0\" encoding=\"sjis\"?><a>\u00a5\u301c</a>"),
+            "<?xml version=\"1.0\" encoding=\"sjis\"?><a>&#165;&#12316;</a>");
+}
+
 TEST(XmlFile, NoDeclarationMeansUtf8) {
   EXPECT_EQ(DecodeXmlBytes("<a>\xC5\xBD</a>"), u"<a>Ž</a>");
   EXPECT_EQ(EncodeXmlText(u"<a>Ž</a>"), "<a>\xC5\xBD</a>");

@@ -278,13 +278,43 @@ TEST_F(Sign, ShiftJisGivesBackTheBackslashesAndTildesItSigned) {
   asCp932.replace(declaration, std::strlen("encoding=\"Shift_JIS\""), "encoding=\"CP932\"");
   ExpectVerifies(asCp932, "CP932");
 
-  // The yen sign has no code of its own there: iconv writes it as the backslash's byte, which
-  // reads back as the backslash, so the document is refused rather than handed back changed.
-  const std::u16string yen = u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><doc>\u00a5100</doc>";
-  SetXmlDoc(yen);
-  EXPECT_FALSE(RunSign());
-  EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::SigningDoc));
-  EXPECT_EQ(XmlDoc(), yen);
+  // The yen sign, the overline and the wave dash are not in code page 932: iconv's best fit writes
+  // them as the bytes of the backslash, the tilde and the fullwidth tilde, so the component's
+  // converter writes them as references, which are the same characters; fullwidth backslash and
+  // tilde are the code page's own. Any spelling of the name is written the same way.
+  const std::u16string more = u"\u00a5100 \u203e \u301c \uff3c\uff5e";
+  const std::string references = SignOk(u"<?xml version=\"1.0\" encoding=\"sjis\"?><doc>" + more + u"</doc>");
+  EXPECT_NE(references.find("encoding=\"sjis\""), std::string::npos) << references;
+  EXPECT_NE(references.find(test::ToUtf8(u"<doc>&#165;100 &#8254; &#12316; \uff3c\uff5e<Signature")), std::string::npos)
+      << references;
+  std::string referencesAsCp932 = references;
+  referencesAsCp932.replace(referencesAsCp932.find("encoding=\"sjis\""), std::strlen("encoding=\"sjis\""),
+                            "encoding=\"CP932\"");
+  ExpectVerifies(referencesAsCp932, "CP932");
+}
+
+// Converters that read some byte back as another character than the one they wrote for it, and
+// markup in which a character the encoding lacks cannot be written as a reference: the written
+// document would differ from the signed one, so Sign fails and leaves XmlDoc as it was.
+TEST_F(Sign, DocumentThatWouldNotReadBackAsSignedIsRefused) {
+  UseSigner();
+  const std::u16string texts[] = {
+      // glibc's windows-1258 composes a letter and a combining accent into one character.
+      u"<?xml version=\"1.0\" encoding=\"windows-1258\"?><doc>A\u0300</doc>",
+      // JIS X 0213's Shift_JIS reads the backslash it writes as a yen sign.
+      u"<?xml version=\"1.0\" encoding=\"Shift_JISX0213\"?><doc>C:\\dir</doc>",
+      // A reference is no reference inside a comment or a name.
+      u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><doc><!-- \u0161 --></doc>",
+      u"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><doc><\u65e5/></doc>",
+  };
+  for (const std::u16string& text : texts) {
+    SetXmlDoc(text);
+    EXPECT_FALSE(RunSign()) << test::ToUtf8(text);
+    EXPECT_EQ(ErrorNo(), static_cast<LONG>(Error::SigningDoc)) << test::ToUtf8(text);
+    EXPECT_EQ(ErrorStr(), std::u16string(u"ERR_SIGNING_DOC"));
+    EXPECT_EQ(XmlDoc(), text);
+    ClearErrorState();
+  }
 }
 
 // A character its encoding lacks is written as a reference, which is the character again only in

@@ -203,6 +203,17 @@ TEST_F(TransformTest, DeclaredEncodingOfTheInputDoesNotChangeHowItsTextIsRead) {
   EXPECT_EQ(RunTransform(object, kToUtf8).tml, u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\u0141\u00f3d\u017a</r>\n");
 }
 
+// A Shift_JIS result is written and read as code page 932, as Sign writes the signed document: the
+// backslash and the tilde come back as themselves, the yen sign (which the code page holds only by
+// iconv's best fit, as the backslash's byte) as a reference.
+TEST_F(TransformTest, ShiftJisResultKeepsBackslashAndTilde) {
+  SetXmlDoc(u"<a>C:\\\u65e5\u672c~\u00a5</a>");
+  EXPECT_EQ(RunTransform(object, Stylesheet(u"<xsl:output encoding='Shift_JIS'/>"
+                                            u"<xsl:template match='/'><r><xsl:value-of select='a'/></r></xsl:template>"))
+                .tml,
+            u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r>C:\\\u65e5\u672c~&#165;</r>\n");
+}
+
 TEST_F(TransformTest, XmlDocStopsAtItsFirstZeroCharacter) {
   SetXmlDoc(std::u16string(u"<a>x</a>\0<b>", 12));  // the setter keeps "<a>x</a>" only
   EXPECT_EQ(RunTransform(object, kCopyRoot).tml, u"<?xml version=\"1.0\"?>\n<r><a>x</a></r>\n");

@@ -47,6 +47,8 @@ TEST(EncodeXsltOutput, WritesTheBytesOfTheEncoding) {
   EXPECT_EQ(EncodeXsltOutput(u"a\u010d", "UTF-16"), std::string("\xFF\xFE" "a\0\x0D\x01", 6));
   // A character the encoding lacks is a reference (the component's text holds none such).
   EXPECT_EQ(EncodeXsltOutput(u"a\u4E2D", "ISO-8859-1"), "a&#20013;");
+  // Shift_JIS is code page 932 (0x5C the backslash), the yen sign a reference, as the component writes it.
+  EXPECT_EQ(EncodeXsltOutput(u"\\~\u65e5\u00a5", "Shift_JIS"), "\\~\x93\xFA&#165;");
   EXPECT_THROW(EncodeXsltOutput(u"a", "x-no-such-encoding"), EncodingError);
 }
 
