@@ -3,18 +3,12 @@
 // error recorded, the object's document untouched), or absorbs the failure and does its job. No
 // exception crosses the member, nothing leaks (the sanitizer build's leak check), and the next
 // call works.
-#include "common/bstr.h"
-#include "component/error_report.h"
-#include "component/signature.h"
-#include "support/bstr_helpers.h"
+#include "signing/sign_fixture.h"
 #include "support/failing_allocator.h"
-#include "support/module_lock_audit.h"
 #include "support/nss_store.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 namespace quillbox::test {
@@ -25,31 +19,18 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Standar
 // Far more than any member makes: a sweep that reaches it never ran to the end.
 constexpr long kMostAllocations = 200'000;
 
-class SignatureOutOfMemory : public ModuleLockAudit {
+class SignatureOutOfMemory : public SignFixture {
  protected:
   void SetUp() override {
     if (!FailureInjectionWorks()) GTEST_SKIP() << "the allocator is not this program's";
-    unsetenv("QUILLBOX_DLL_PATH");  // no browser library: not in protected mode
-    ClearErrorState();
-  }
-  void TearDown() override {
-    ClearErrorState();
-    held_.Release();
-    ModuleLockAudit::TearDown();
+    SignFixture::SetUp();
   }
 
-  void Put(HRESULT (Signature::*put)(BSTR), const std::u16string& text) {
-    (object_.*put)(UniqueBstr::Copy(text).get());
-  }
-  std::u16string Get(HRESULT (Signature::*get)(BSTR*)) {
+  std::u16string CertSerial() {
     BSTR value = nullptr;
-    (object_.*get)(&value);
+    object_.get_CertSerial(&value);
     return Take(value).value_or(u"<null>");
   }
-  static LONG ErrorNo() { return TheErrorState()->ErrorNo; }
-
-  HeldSignature held_;
-  Signature& object_ = *held_;
 };
 
 // A signed document with its signature's Id, a fresh GUID each time, left out.
@@ -66,17 +47,17 @@ const std::u16string kDocument = u"<form><field name=\"amount\">12.50</field><fi
 
 TEST_F(SignatureOutOfMemory, SignFailsCleanlyOrSignsWherever) {
   object_.put_CertFindOption(1);  // by subject
-  Put(&Signature::put_CertSubject, u"Test Signer");
-  Put(&Signature::put_XmlDoc, kDocument);
+  object_.put_CertSubject(UniqueBstr::Copy(u"Test Signer").get());
+  SetXmlDoc(kDocument);
   VARIANT_BOOL signedOnce = VARIANT_FALSE;
   ASSERT_EQ(object_.Sign(&signedOnce), S_OK);  // the one-time start-up of the libraries, unfailed
   ASSERT_EQ(signedOnce, VARIANT_TRUE) << ErrorNo();
-  const std::u16string expected = WithoutId(Get(&Signature::get_XmlDoc));
+  const std::u16string expected = WithoutId(XmlDoc());
 
   long failures = 0;
   for (long at = 1;; ++at) {
     ASSERT_LT(at, kMostAllocations) << "Sign never ran without failing";
-    Put(&Signature::put_XmlDoc, kDocument);
+    SetXmlDoc(kDocument);
     VARIANT_BOOL result = 7;
     FailAllocation(at);
     const HRESULT hr = object_.Sign(&result);
@@ -84,16 +65,16 @@ TEST_F(SignatureOutOfMemory, SignFailsCleanlyOrSignsWherever) {
     ASSERT_EQ(hr, S_OK) << "allocation " << at;
     if (!failedOne) {
       EXPECT_EQ(result, VARIANT_TRUE);
-      EXPECT_EQ(WithoutId(Get(&Signature::get_XmlDoc)), expected);
+      EXPECT_EQ(WithoutId(XmlDoc()), expected);
       break;
     }
     if (result == VARIANT_FALSE) {
       ++failures;
       EXPECT_NE(ErrorNo(), 0) << "allocation " << at;
-      EXPECT_EQ(Get(&Signature::get_XmlDoc), kDocument) << "allocation " << at;
+      EXPECT_EQ(XmlDoc(), kDocument) << "allocation " << at;
     } else {
       EXPECT_EQ(result, VARIANT_TRUE) << "allocation " << at;
-      EXPECT_EQ(WithoutId(Get(&Signature::get_XmlDoc)), expected) << "allocation " << at;
+      EXPECT_EQ(WithoutId(XmlDoc()), expected) << "allocation " << at;
     }
   }
   EXPECT_GT(failures, 0);
@@ -105,7 +86,7 @@ TEST_F(SignatureOutOfMemory, TransformAnswersEmptyWithAnErrorOrTheResult) {
       u"<xsl:output method='text'/><xsl:template match='/'><xsl:value-of select='//field[1]'/>"
       u"<xsl:text>|</xsl:text><xsl:value-of select='//field[2]'/></xsl:template></xsl:stylesheet>";
   const auto xsl = UniqueBstr::Copy(stylesheet);
-  Put(&Signature::put_XmlDoc, kDocument);
+  SetXmlDoc(kDocument);
 
   long failures = 0;
   for (long at = 1;; ++at) {
@@ -116,7 +97,7 @@ TEST_F(SignatureOutOfMemory, TransformAnswersEmptyWithAnErrorOrTheResult) {
     const bool failedOne = StopFailing();
     ASSERT_EQ(hr, S_OK) << "allocation " << at;
     const std::u16string text = Take(result).value_or(u"<null>");
-    EXPECT_EQ(Get(&Signature::get_XmlDoc), kDocument) << "allocation " << at;
+    EXPECT_EQ(XmlDoc(), kDocument) << "allocation " << at;
     if (!failedOne) {
       EXPECT_EQ(text, u"12.50|čšž");
       EXPECT_EQ(ErrorNo(), 0);
@@ -142,7 +123,7 @@ TEST_F(SignatureOutOfMemory, ACertSerialThatCannotBeCopiedIsLeftUnset) {
     const HRESULT hr = object_.put_CertSerial(serial.get());
     const bool failedOne = StopFailing();
     ASSERT_EQ(hr, S_OK) << "allocation " << at;
-    const std::u16string value = Get(&Signature::get_CertSerial);
+    const std::u16string value = CertSerial();
     if (!failedOne) {
       EXPECT_EQ(value, u"0A FF 3C 01 0A FF 3C 01");
       break;
