@@ -13,7 +13,7 @@
 #include "host/xml_file.h"
 #include "support/bstr_helpers.h"
 #include "support/module_lock_audit.h"
-#include "transform/transform_support.h"
+#include "xml/transform_support.h"
 
 #include <gtest/gtest.h>
 
@@ -101,7 +101,7 @@ bool UsesLibxsltTestModule(const std::string& stylesheet) {
 // had.
 std::string FetchSuite(const host::test::World& world) {
   const host::test::Result fetched =
-      world.Program("bash", {std::string(QUILLBOX_SOURCE_DIR) + "/tests/transform/fetch-libxslt-tests.sh", kSuiteDir});
+      world.Program("bash", {std::string(QUILLBOX_SOURCE_DIR) + "/tests/xml/fetch-libxslt-tests.sh", kSuiteDir});
   return fetched.status == 0 ? std::string() : "libxslt's tests cannot be fetched:\n" + fetched.err;
 }
 

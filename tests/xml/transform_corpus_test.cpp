@@ -5,7 +5,7 @@
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
 #include "support/module_lock_audit.h"
-#include "transform/transform_support.h"
+#include "xml/transform_support.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ namespace {
 using test::FromUtf8;
 using test::ToUtf8;
 
-const std::string kCorpus = std::string(QUILLBOX_SOURCE_DIR) + "/tests/transform/corpus/";
+const std::string kCorpus = std::string(QUILLBOX_SOURCE_DIR) + "/tests/xml/corpus/";
 
 struct Transformed {
   std::u16string component;

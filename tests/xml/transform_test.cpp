@@ -4,7 +4,7 @@
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
 #include "support/module_lock_audit.h"
-#include "transform/transform_support.h"
+#include "xml/transform_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "transform/transform_support.h"
+#include "xml/transform_support.h"
 
 #include "common/bstr.h"
 #include "xml/xml_text.h"

@@ -6,7 +6,7 @@
 #include "component/error_report.h"
 #include "component/signature.h"
 #include "support/bstr_helpers.h"
-#include "transform/transform_support.h"
+#include "xml/transform_support.h"
 
 #include <libxml/globals.h>
 #include <libxml/xmlmemory.h>

@@ -7,7 +7,7 @@
 #include "host/command_runner.h"
 #include "support/bstr_helpers.h"
 #include "support/module_lock_audit.h"
-#include "transform/transform_support.h"
+#include "xml/transform_support.h"
 
 #include <gtest/gtest.h>
 
