@@ -3,7 +3,7 @@
 // whose keyboard the test plays.
 #pragma once
 
-#include "picker/child_process.h"
+#include "dialogs/child_process.h"
 
 #include <map>
 #include <string>

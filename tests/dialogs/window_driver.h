@@ -4,7 +4,7 @@
 // and sends keys and clicks once the watch has seen it.
 #pragma once
 
-#include "picker/x_display.h"
+#include "dialogs/x_display.h"
 
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>

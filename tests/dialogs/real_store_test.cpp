@@ -3,8 +3,8 @@
 // terminal, and the choice lands in CertIssuerName and CertSerial as the texts the dialog showed.
 #include "component/error_report.h"
 #include "component/signature.h"
-#include "picker/child_process.h"
-#include "picker/window_driver.h"
+#include "dialogs/child_process.h"
+#include "dialogs/window_driver.h"
 #include "support/bstr_helpers.h"
 #include "support/nss_store.h"
 #include "support/module_lock_audit.h"

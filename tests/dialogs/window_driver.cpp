@@ -1,4 +1,4 @@
-#include "picker/window_driver.h"
+#include "dialogs/window_driver.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // request filled as the component fills it, and a standard set of fake certificates.
 #pragma once
 
-#include "picker/fake_store.h"
+#include "dialogs/fake_store.h"
 
 #include <windows.h>
 #include <cryptdlg.h>

@@ -1,6 +1,6 @@
-#include "picker/user_locale.h"
+#include "dialogs/user_locale.h"
 
-#include "picker/x_display.h"
+#include "dialogs/x_display.h"
 #include "support/temp_dir.h"
 
 #include <cstdlib>

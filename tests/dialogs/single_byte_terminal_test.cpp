@@ -2,9 +2,9 @@
 // Slovenian catalogue's texts reach the terminal in its own encoding, and a password typed in
 // that encoding is handed to the store as UTF-8. The code page is fixed at first use, so this
 // program sets the locale first.
-#include "picker/child_process.h"
-#include "picker/picker_support.h"
-#include "picker/user_locale.h"
+#include "dialogs/child_process.h"
+#include "dialogs/picker_support.h"
+#include "dialogs/user_locale.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "picker/x_display.h"
+#include "dialogs/x_display.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 // What the picker makes of a certificate, checked on the rows directly: names, validity at a
 // given moment, key usage, where the key is, which row is suggested, and the English texts.
-#include "picker/fake_store.h"
+#include "dialogs/fake_store.h"
 #include "picker_rows.h"
 #include "picker_texts.h"
 #include "name_parts.h"

@@ -1,4 +1,4 @@
-#include "picker/fake_store.h"
+#include "dialogs/fake_store.h"
 
 #include <qbcrypt.h>
 

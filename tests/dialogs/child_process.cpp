@@ -1,4 +1,4 @@
-#include "picker/child_process.h"
+#include "dialogs/child_process.h"
 
 #include <poll.h>
 #include <pty.h>

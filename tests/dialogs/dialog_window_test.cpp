@@ -1,9 +1,9 @@
 // The real GTK dialogs on a private Xvfb display, driven from the keyboard and mouse with xdotool.
 // A watch placed on the main loop that the dialog runs reads what the window shows (on the GTK
 // thread, where that is allowed) before the keys are sent, and cancels a dialog nobody closes.
-#include "picker/picker_support.h"
-#include "picker/user_locale.h"
-#include "picker/window_driver.h"
+#include "dialogs/picker_support.h"
+#include "dialogs/user_locale.h"
+#include "dialogs/window_driver.h"
 
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // With neither a display nor a terminal the dialogs answer as cancelled; and requests the module
 // cannot serve are refused before anyone is asked. Every case runs in a child process that has no
 // controlling terminal, so a wrong answer cannot hang on a prompt.
-#include "picker/child_process.h"
-#include "picker/picker_support.h"
+#include "dialogs/child_process.h"
+#include "dialogs/picker_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The dialogs without a display: a numbered prompt on the controlling terminal (driven through a
 // pseudo-terminal), and a cancel when there is no terminal either.
-#include "picker/child_process.h"
-#include "picker/picker_support.h"
-#include "picker/user_locale.h"
+#include "dialogs/child_process.h"
+#include "dialogs/picker_support.h"
+#include "dialogs/user_locale.h"
 
 #include <gtest/gtest.h>
 

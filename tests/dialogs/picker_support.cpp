@@ -1,4 +1,4 @@
-#include "picker/picker_support.h"
+#include "dialogs/picker_support.h"
 
 #include <cstdlib>
 #include <ctime>
