@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "typelib/typelib_helpers.h"
+#include "platform/oleaut32/typelib_helpers.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Apartment rules of CoInitializeEx and CoUninitialize, each case on a thread of its own so that
 // the thread starts outside any apartment.
-#include "activation/fake_server.h"
+#include "platform/ole32/fake_server.h"
 #include "support/temp_registry.h"
 
 #include <objbase.h>

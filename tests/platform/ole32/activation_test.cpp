@@ -1,5 +1,5 @@
 // Activation of an in-process server through the registry, with a fake server module.
-#include "activation/fake_server.h"
+#include "platform/ole32/fake_server.h"
 #include "support/registry_helpers.h"
 #include "support/temp_registry.h"
 

@@ -15,7 +15,7 @@
 #include <typelib_format.h>
 
 #include "support/temp_dir.h"
-#include "typelib/typelib_helpers.h"
+#include "platform/oleaut32/typelib_helpers.h"
 
 namespace {
 

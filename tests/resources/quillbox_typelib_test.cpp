@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "typelib/typelib_helpers.h"
+#include "platform/oleaut32/typelib_helpers.h"
 
 namespace {
 
