@@ -1,4 +1,4 @@
-#include "certs/softhsm_token.h"
+#include "platform/crypt32/softhsm_token.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "certs/quillbox_process.h"
+#include "platform/crypt32/quillbox_process.h"
 
 #include "support/process.h"
 

@@ -1,8 +1,8 @@
 // The stores people really have, through the quillbox command: a SoftHSM2 token loaded by the
 // database (its PIN from a file and from the terminal, counted, locked), a database with a
 // password, and the browsers' databases found from HOME.
-#include "certs/quillbox_process.h"
-#include "certs/softhsm_token.h"
+#include "platform/crypt32/quillbox_process.h"
+#include "platform/crypt32/softhsm_token.h"
 #include "support/nss_store.h"
 #include "support/process.h"
 

@@ -1,7 +1,7 @@
 // Which databases make the personal store: Chromium's and Firefox's default profile's, found from
 // HOME (a temporary one here), or the one --store names.
-#include "certs/quillbox_process.h"
-#include "certs/softhsm_token.h"
+#include "platform/crypt32/quillbox_process.h"
+#include "platform/crypt32/softhsm_token.h"
 #include "support/process.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // Signature::CreateSigningKey: the key it builds, its ownership rules, and a failure at every step.
-#include "cert_test_helpers.h"
+#include "certs/cert_test_helpers.h"
 #include "certs/cert_handles.h"
 #include "component/error_report.h"
 #include "component/signature.h"

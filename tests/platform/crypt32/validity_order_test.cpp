@@ -5,7 +5,7 @@
 #include "certs/cert_handles.h"
 #include "component/error_report.h"
 #include "support/bstr_helpers.h"
-#include "store_lookup_fixture.h"
+#include "certs/store_lookup_fixture.h"
 #include "support/module_lock_audit.h"
 #include "support/openssl_ca.h"
 
