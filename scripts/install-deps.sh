@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 # The Transform tests compare against libxslt's own test suite, which they take from Debian's
-# source package of the installed libxslt (tests/transform/fetch-libxslt-tests.sh, apt-get source):
+# source package of the installed libxslt (tests/xml/fetch-libxslt-tests.sh, apt-get source):
 # that needs a deb-src entry, for the Debian mirror this machine already uses, signed by the same
 # key as its binary entry (apt refuses two keys for one source).
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")

@@ -2,7 +2,7 @@
 // process killed in the middle of DllRegisterServer leaves a registry that opens, answers and
 // still holds a whole registration, and a later DllRegisterServer succeeds with creation working;
 // processes registering at once all succeed and leave the whole registration behind.
-#include "com/com_fixture.h"
+#include "server/com_fixture.h"
 #include "support/registry_helpers.h"
 
 #include <signal.h>

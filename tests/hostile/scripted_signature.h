@@ -3,7 +3,7 @@
 // (no copy on the test's side), so that documents of gigabytes cost no more than they must.
 #pragma once
 
-#include "com/com_fixture.h"
+#include "server/com_fixture.h"
 #include "common/bstr.h"
 
 #include <functional>

@@ -4,7 +4,7 @@
 // holds) has leaked. The fixtures of such tests check it in their TearDown.
 //
 // This header is for programs that link the component's code, whose module state is their own;
-// tests that load the built module ask its DllCanUnloadNow (tests/com/com_fixture.h).
+// tests that load the built module ask its DllCanUnloadNow (tests/server/com_fixture.h).
 #pragma once
 
 #include "component/signature.h"
