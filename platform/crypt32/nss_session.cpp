@@ -275,7 +275,7 @@ void WINAPI QbCryptSetPasswordPrompt(QB_CRYPT_PASSWORD_PROMPT prompt, void* cont
 }
 
 QB_KEY_DATABASE_STATE WINAPI QbCryptKeyDatabaseState(LPCSTR location, LPSTR path, DWORD size) {
-  return qb::platform::LastErrorBoundary<QB_KEY_DATABASE_STATE>(QB_KEY_DATABASE_FINE, [&]() -> QB_KEY_DATABASE_STATE {
+  return quillbox::LastErrorBoundary<QB_KEY_DATABASE_STATE>(QB_KEY_DATABASE_FINE, [&]() -> QB_KEY_DATABASE_STATE {
     Session& session = TheSession();
     std::lock_guard guard(session.lock);
     const std::string wanted = location != nullptr ? location : session.main ? session.main->location : "";
