@@ -1,5 +1,6 @@
 // MultiByteToWideChar / WideCharToMultiByte / CharUpperA for UTF-8 and the ANSI code page.
 #include "codepage.h"
+#include "utf_blocks.h"
 
 #include "shared/case_folding.h"
 
@@ -200,15 +201,25 @@ class WideSink {
     }
     ++count_;
   }
-  // A run of ASCII bytes, each one unit; the same as Put for each byte, without the per-byte tests.
-  void PutAscii(const unsigned char* run, std::size_t n) {
-    if (dest_ != nullptr) {
+  // The run of ASCII bytes that starts text[0, size), each one unit: the same as Put for each of
+  // its bytes, without the per-byte tests. Answers the run's length. Where the destination has
+  // room the blocks write straight into it; the rest of the run, if it does not fit, is counted.
+  std::size_t PutAsciiRun(const unsigned char* text, std::size_t size) {
+    std::size_t n;
+    if (dest_ == nullptr) {
+      n = qb::platform::WidenAsciiPrefix(text, size, nullptr);
+    } else {
       const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
-      const std::size_t copied = std::min(n, room);
-      if (copied < n) overflow_ = true;
-      std::copy(run, run + copied, dest_ + count_);
+      const std::size_t limit = std::min(size, room);
+      n = limit == 0 ? 0 : qb::platform::WidenAsciiPrefix(text, limit, dest_ + count_);
+      if (n == limit && limit < size) {
+        const std::size_t rest = qb::platform::WidenAsciiPrefix(text + n, size - n, nullptr);
+        if (rest > 0) overflow_ = true;
+        n += rest;
+      }
     }
     count_ += n;
+    return n;
   }
   void PutCodePoint(char32_t cp) {
     if (cp >= 0x10000) {
@@ -243,15 +254,24 @@ class NarrowSink {
     }
     ++count_;
   }
-  // A run of UTF-16 units below 0x80, each one byte; the same as Put for each unit.
-  void PutAscii(const char16_t* run, std::size_t n) {
-    if (dest_ != nullptr) {
+  // The run of UTF-16 units below 0x80 that starts text[0, size), each one byte; the same as Put
+  // for each unit, and written or counted as WideSink::PutAsciiRun does. Answers the run's length.
+  std::size_t PutAsciiRun(const char16_t* text, std::size_t size) {
+    std::size_t n;
+    if (dest_ == nullptr) {
+      n = qb::platform::NarrowAsciiPrefix(text, size, nullptr);
+    } else {
       const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
-      const std::size_t copied = std::min(n, room);
-      if (copied < n) overflow_ = true;
-      std::transform(run, run + copied, dest_ + count_, [](char16_t unit) { return static_cast<char>(unit); });
+      const std::size_t limit = std::min(size, room);
+      n = limit == 0 ? 0 : qb::platform::NarrowAsciiPrefix(text, limit, dest_ + count_);
+      if (n == limit && limit < size) {
+        const std::size_t rest = qb::platform::NarrowAsciiPrefix(text + n, size - n, nullptr);
+        if (rest > 0) overflow_ = true;
+        n += rest;
+      }
     }
     count_ += n;
+    return n;
   }
   std::size_t Count() const { return count_; }
   bool Overflow() const { return overflow_; }
@@ -317,12 +337,10 @@ std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, std::size_t 
 int Utf8ToWide(DWORD flags, const unsigned char* text, std::size_t size, LPWSTR dest, int destChars) {
   WideSink sink(dest, destChars);
   for (std::size_t i = 0; i < size;) {
-    // Documents are mostly ASCII: copy such runs whole rather than decoding byte by byte.
+    // Documents are mostly ASCII: copy such runs whole, a block at a time, rather than decoding
+    // byte by byte. Everything else, valid or not, is decoded here one sequence at a time.
     if (text[i] < 0x80) {
-      std::size_t end = i + 1;
-      while (end < size && text[end] < 0x80) ++end;
-      sink.PutAscii(text + i, end - i);
-      i = end;
+      i += sink.PutAsciiRun(text + i, size - i);
       continue;
     }
     char32_t cp = 0;
@@ -413,10 +431,7 @@ int WideToUtf8(DWORD flags, LPCWSTR text, std::size_t size, LPSTR dest, int dest
   NarrowSink sink(dest, destBytes);
   for (std::size_t i = 0; i < size;) {
     if (text[i] < 0x80) {
-      std::size_t end = i + 1;
-      while (end < size && text[end] < 0x80) ++end;
-      sink.PutAscii(text + i, end - i);
-      i = end;
+      i += sink.PutAsciiRun(text + i, size - i);
       continue;
     }
     bool unpaired = false;

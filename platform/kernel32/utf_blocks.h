@@ -1,0 +1,36 @@
+// Block-at-a-time copies of the one stretch that dominates the UTF-8 <-> UTF-16 conversions of a
+// document: runs of ASCII, which are the same characters in both forms, one byte or one unit each.
+//
+// The conversions (codepage.cpp) hand each run here and decode or encode everything else one
+// character at a time as before, so what a text means, what is invalid in it and what replaces
+// it are decided in one place only. The blocks are 16 bytes with SSE2 (every x86-64) and 32 with
+// AVX2 where the processor has it, chosen once at run time; elsewhere a plain loop.
+//
+// Written here rather than taken from a library: Debian 12 packages no SIMD UTF library
+// (simdutf is not in bookworm), and libunistring's converters are per character and stop at an
+// invalid sequence, where Windows replaces each maximal ill-formed subpart.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace qb::platform {
+
+// The number of leading bytes of text[0, size) below 0x80; when out is not null, each of them is
+// also written to out[] as a UTF-16 unit. Nothing past that count is written.
+std::size_t WidenAsciiPrefix(const unsigned char* text, std::size_t size, char16_t* out);
+
+// The number of leading units of text[0, size) below 0x80; when out is not null, each of them is
+// also written to out[] as a byte. Nothing past that count is written.
+std::size_t NarrowAsciiPrefix(const char16_t* text, std::size_t size, char* out);
+
+}  // namespace qb::platform
+
+// Which block form the conversions use; the process starts with the widest the processor has.
+enum QbUtfBlockPath : int { QbUtfBlocksScalar = 0, QbUtfBlocksSse2 = 1, QbUtfBlocksAvx2 = 2 };
+
+// For the tests and the benchmark, which hold every form to the plain loop's results: makes the
+// conversions use `path` from now on. FALSE, and nothing changed, when this processor or build
+// does not have it.
+extern "C" QB_PLATFORM_API BOOL QbSelectUtfBlockPath(int path);
