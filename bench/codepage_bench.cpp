@@ -10,6 +10,9 @@
 // The program prints Google Benchmark's table and then one summary: MB/s of document (UTF-8
 // bytes) per second and the ratio of each conversion's time to the memcpy of its input, from the
 // median CPU time of the repetitions (on a shared machine wall time also counts waiting for a core).
+#include "platform/kernel32/utf_blocks.h"
+#include "tests/support/utf_text.h"
+
 #include <windows.h>
 
 #include <benchmark/benchmark.h>
@@ -56,14 +59,11 @@ std::string MakeDocument() {
   return text + "</Applications>\n";
 }
 
+// The UTF-16 form comes from the tests' own converter, so a conversion is checked against
+// something other than itself.
 struct Texts {
   std::string utf8 = MakeDocument();
-  std::u16string utf16;
-  Texts() {
-    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    utf16.resize(static_cast<std::size_t>(units));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), utf16.data(), units);
-  }
+  std::u16string utf16 = quillbox::test::FromUtf8(utf8);
 };
 
 const Texts& TheTexts() {
@@ -138,19 +138,21 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::Finalize();
     const double megabytes = static_cast<double>(TheTexts().utf8.size()) / 1e6;
     std::printf("\n%-36s %10s %10s %14s\n", "conversion (50 MB document)", "ms", "MB/s", "x memcpy");
-    for (const auto& [name, baseline] : kBaselines) {
-      if (!seconds_.contains(name) || !seconds_.contains(baseline)) continue;
-      const double t = Median(seconds_[name]);
+    for (const auto& [name, times] : seconds_) {
+      const std::string baseline = BaselineOf(name);
+      if (!seconds_.contains(baseline)) continue;
+      const double t = Median(times);
       const double b = Median(seconds_[baseline]);
       std::printf("%-36s %10.2f %10.0f %13.2fx\n", name.c_str(), t * 1e3, megabytes / t, t / b);
     }
   }
 
   // Which memcpy each measurement is held against: the conversion's input, copied as it is.
-  inline static const std::map<std::string, std::string> kBaselines = {
-      {"memcpy/utf8", "memcpy/utf8"},           {"memcpy/utf16", "memcpy/utf16"},
-      {"MultiByteToWideChar", "memcpy/utf8"},   {"WideCharToMultiByte", "memcpy/utf16"},
-  };
+  static std::string BaselineOf(const std::string& name) {
+    if (name.starts_with("MultiByteToWideChar")) return "memcpy/utf8";
+    if (name.starts_with("WideCharToMultiByte")) return "memcpy/utf16";
+    return name;
+  }
 
  private:
   static double Median(std::vector<double> values) {
@@ -160,15 +162,30 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::vector<double>> seconds_;
 };
 
+// Each conversion under one block form: the plain loop is the conversion as it was before the
+// blocks (the same code with the run copied element by element), so before and after are
+// measured in the same run.
+template <void (*Convert)(benchmark::State&)>
+void Under(benchmark::State& state, int path) {
+  if (QbSelectUtfBlockPath(path) == FALSE) {
+    state.SkipWithError("this processor lacks the form");
+    return;
+  }
+  Convert(state);
+}
+
 int Run(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   TheTexts();
-  for (const auto& [name, function] :
-       std::vector<std::pair<std::string, void (*)(benchmark::State&)>>{{"memcpy/utf8", MemcpyUtf8},
-                                                                       {"memcpy/utf16", MemcpyUtf16},
-                                                                       {"MultiByteToWideChar", Utf8ToUtf16},
-                                                                       {"WideCharToMultiByte", Utf16ToUtf8}}) {
-    benchmark::RegisterBenchmark(name.c_str(), function)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(false);
+  auto add = [](const std::string& name, auto function, auto... args) {
+    benchmark::RegisterBenchmark(name.c_str(), function, args...)->Unit(benchmark::kMillisecond)->Repetitions(5);
+  };
+  add("memcpy/utf8", MemcpyUtf8);
+  add("memcpy/utf16", MemcpyUtf16);
+  for (const auto& [form, path] : {std::pair{"scalar", QbUtfBlocksScalar}, std::pair{"sse2", QbUtfBlocksSse2},
+                                   std::pair{"avx2", QbUtfBlocksAvx2}}) {
+    add(std::string("MultiByteToWideChar/") + form, Under<Utf8ToUtf16>, path);
+    add(std::string("WideCharToMultiByte/") + form, Under<Utf16ToUtf8>, path);
   }
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
