@@ -201,25 +201,22 @@ class WideSink {
     }
     ++count_;
   }
-  // The run of ASCII bytes that starts text[0, size), each one unit: the same as Put for each of
-  // its bytes, without the per-byte tests. Answers the run's length. Where the destination has
-  // room the blocks write straight into it; the rest of the run, if it does not fit, is counted.
-  std::size_t PutAsciiRun(const unsigned char* text, std::size_t size) {
-    std::size_t n;
-    if (dest_ == nullptr) {
-      n = qb::platform::WidenAsciiPrefix(text, size, nullptr);
+  // The stretch the blocks take at the start of text[0, size) (qb::platform::WidenPrefix: ASCII,
+  // and with AVX2 two-byte sequences too), each unit as Put would store or count it. Answers the
+  // bytes taken; 0 when the blocks take none, and the caller decodes. Where the destination has
+  // room the blocks write straight into it, given no more bytes than that room (they never make
+  // more units than bytes); once it is full, they count.
+  std::size_t PutBlocks(const unsigned char* text, std::size_t size) {
+    qb::platform::Widened taken{0, 0};
+    const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+    if (dest_ != nullptr && room > 0) {
+      taken = qb::platform::WidenPrefix(text, std::min(size, room), dest_ + count_);
     } else {
-      const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
-      const std::size_t limit = std::min(size, room);
-      n = limit == 0 ? 0 : qb::platform::WidenAsciiPrefix(text, limit, dest_ + count_);
-      if (n == limit && limit < size) {
-        const std::size_t rest = qb::platform::WidenAsciiPrefix(text + n, size - n, nullptr);
-        if (rest > 0) overflow_ = true;
-        n += rest;
-      }
+      taken = qb::platform::WidenPrefix(text, size, nullptr);
+      if (dest_ != nullptr && taken.written > 0) overflow_ = true;
     }
-    count_ += n;
-    return n;
+    count_ += taken.written;
+    return taken.read;
   }
   void PutCodePoint(char32_t cp) {
     if (cp >= 0x10000) {
@@ -337,11 +334,14 @@ std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, std::size_t 
 int Utf8ToWide(DWORD flags, const unsigned char* text, std::size_t size, LPWSTR dest, int destChars) {
   WideSink sink(dest, destChars);
   for (std::size_t i = 0; i < size;) {
-    // Documents are mostly ASCII: copy such runs whole, a block at a time, rather than decoding
-    // byte by byte. Everything else, valid or not, is decoded here one sequence at a time.
-    if (text[i] < 0x80) {
-      i += sink.PutAsciiRun(text + i, size - i);
-      continue;
+    // Documents are mostly ASCII with some two-byte letters: the blocks take such stretches
+    // whole rather than byte by byte. Everything else, valid or not, is decoded here one sequence
+    // at a time, and so is whatever the blocks leave.
+    if (text[i] < 0x80 || (text[i] >= 0xC2 && text[i] <= 0xDF)) {
+      if (const std::size_t taken = sink.PutBlocks(text + i, size - i); taken > 0) {
+        i += taken;
+        continue;
+      }
     }
     char32_t cp = 0;
     bool valid = false;

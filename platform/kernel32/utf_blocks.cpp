@@ -77,20 +77,125 @@ std::size_t NarrowSse2(const char16_t* text, std::size_t size, char* out) {
 // AVX2: the same with 32 bytes (or 32 units) a block; the tail shorter than a block goes to the
 // SSE2 form. Compiled for AVX2 alone, without -mavx2 for the rest of the library, and called only
 // when the processor reports AVX2.
-template <bool Write>
-__attribute__((target("avx2"))) std::size_t WidenAvx2(const unsigned char* text, std::size_t size, char16_t* out) {
-  std::size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
-    const unsigned high = static_cast<unsigned>(_mm256_movemask_epi8(bytes));
-    if (high != 0) return i + WidenScalar<Write>(text + i, static_cast<std::size_t>(std::countr_zero(high)), At<Write>(out, i));
-    if constexpr (Write) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 16),
-                          _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)));
+// For a mask of which of 8 UTF-16 units to keep, the pshufb control that moves the kept ones to
+// the front, in order (the rest of the register is zero).
+struct CompactTable {
+  alignas(16) unsigned char control[256][16];
+  constexpr CompactTable() : control{} {
+    for (int mask = 0; mask < 256; ++mask) {
+      int to = 0;
+      for (int unit = 0; unit < 8; ++unit) {
+        if ((mask >> unit & 1) == 0) continue;
+        control[mask][2 * to] = static_cast<unsigned char>(2 * unit);
+        control[mask][2 * to + 1] = static_cast<unsigned char>(2 * unit + 1);
+        ++to;
+      }
+      for (int byte = 2 * to; byte < 16; ++byte) control[mask][byte] = 0x80;
     }
   }
-  return i + WidenSse2<Write>(text + i, size - i, At<Write>(out, i));
+};
+constexpr CompactTable kCompact;
+
+// One 16-byte chunk of ASCII and two-byte sequences, decoded to 8 to 16 UTF-16 units in two
+// registers: `front` holds frontCount of them, `back` the other backCount.
+struct Chunk {
+  __m128i front, back;
+  unsigned frontCount, backCount;
+  unsigned read;  // 16, or 15 when the last byte leads a sequence the next chunk holds
+};
+
+// Takes the chunk only when every byte is ASCII, a lead byte C2..DF followed by a continuation
+// byte, or that continuation: exactly what DecodeUtf8 accepts as one- and two-byte characters,
+// so anything else (E0 and up, C0/C1 overlongs, stray or missing continuations) is left to it.
+__attribute__((target("avx2"))) inline bool TwoByteChunk(__m128i bytes, Chunk& chunk) {
+  // As signed bytes: continuations 80..BF are below -64, leads C2..DF between -63 and -32.
+  const __m128i continuation = _mm_cmpgt_epi8(_mm_set1_epi8(-64), bytes);
+  const __m128i lead = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-63)), _mm_cmpgt_epi8(_mm_set1_epi8(-32), bytes));
+  const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+  const unsigned c = static_cast<unsigned>(_mm_movemask_epi8(continuation));
+  const unsigned l = static_cast<unsigned>(_mm_movemask_epi8(lead));
+  if ((c | l) != high || c != ((l << 1) & 0xFFFF)) return false;
+  // A lead in the last byte: its sequence is the next chunk's; this one ends before it.
+  const unsigned keep = ~(c | (l & 0x8000)) & 0xFFFF;
+  const __m128i next = _mm_srli_si128(bytes, 1);
+  const __m128i units[2] = {_mm_cvtepu8_epi16(bytes), _mm_cvtepu8_epi16(_mm_srli_si128(bytes, 8))};
+  const __m128i trails[2] = {_mm_cvtepu8_epi16(next), _mm_cvtepu8_epi16(_mm_srli_si128(next, 8))};
+  const __m128i leads[2] = {_mm_cvtepi8_epi16(lead), _mm_cvtepi8_epi16(_mm_srli_si128(lead, 8))};
+  __m128i decoded[2];
+  for (int half = 0; half < 2; ++half) {
+    const __m128i two = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(units[half], _mm_set1_epi16(0x1F)), 6),
+                                     _mm_and_si128(trails[half], _mm_set1_epi16(0x3F)));
+    const unsigned halfKeep = (keep >> (8 * half)) & 0xFF;
+    decoded[half] = _mm_shuffle_epi8(_mm_blendv_epi8(units[half], two, leads[half]),
+                                     _mm_load_si128(reinterpret_cast<const __m128i*>(kCompact.control[halfKeep])));
+  }
+  chunk.front = decoded[0];
+  chunk.back = decoded[1];
+  chunk.frontCount = static_cast<unsigned>(std::popcount(keep & 0xFF));
+  chunk.backCount = static_cast<unsigned>(std::popcount(keep >> 8));
+  chunk.read = (l & 0x8000) != 0 ? 15 : 16;
+  return true;
+}
+
+// AVX2: ASCII 32 bytes a block; a block with other bytes is taken as two 16-byte chunks of ASCII
+// and two-byte sequences where it is one. The tail shorter than a chunk is the plain loop's.
+// Compiled for AVX2 alone, without -mavx2 for the rest of the library, and called only when the
+// processor reports AVX2.
+//
+// A chunk's units are stored as whole registers, so each store leaves up to 8 units of filler
+// after its valid ones, all inside the chunk's share of the destination (a chunk never makes more
+// units than bytes). Every later store begins where the valid units end and covers that filler;
+// the chunk's back register is therefore held until the next store, and the last one is written
+// unit by unit, so nothing past the answered count is ever changed.
+template <bool Write>
+__attribute__((target("avx2"))) Widened WidenAvx2(const unsigned char* text, std::size_t size, char16_t* out) {
+  std::size_t i = 0;
+  std::size_t w = 0;
+  __m128i held = _mm_setzero_si128();
+  std::size_t heldAt = 0;
+  std::size_t heldCount = 0;
+  bool holding = false;
+  auto release = [&] {
+    if (holding) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + heldAt), held);
+    holding = false;
+  };
+  while (i + 16 <= size) {
+    if (i + 32 <= size) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+      if (_mm256_movemask_epi8(bytes) == 0) {
+        if constexpr (Write) {
+          release();
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + w), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)));
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + w + 16),
+                              _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)));
+        }
+        i += 32;
+        w += 32;
+        continue;
+      }
+    }
+    Chunk chunk;
+    if (!TwoByteChunk(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)), chunk)) break;
+    if constexpr (Write) {
+      release();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), chunk.front);
+      held = chunk.back;
+      heldAt = w + chunk.frontCount;
+      heldCount = chunk.backCount;
+      holding = true;
+    }
+    i += chunk.read;
+    w += chunk.frontCount + chunk.backCount;
+  }
+  if constexpr (Write) {
+    if (holding) {
+      alignas(16) char16_t last[8];
+      _mm_store_si128(reinterpret_cast<__m128i*>(last), held);
+      for (std::size_t k = 0; k < heldCount; ++k) out[heldAt + k] = last[k];
+    }
+  }
+  const std::size_t ascii = WidenScalar<Write>(text + i, size - i, At<Write>(out, w));
+  return {i + ascii, w + ascii};
 }
 
 template <bool Write>
@@ -114,15 +219,19 @@ __attribute__((target("avx2"))) std::size_t NarrowAvx2(const char16_t* text, std
 #endif  // __x86_64__
 
 struct BlockForm {
-  std::size_t (*widen)(const unsigned char*, std::size_t, char16_t*);
+  Widened (*widen)(const unsigned char*, std::size_t, char16_t*);
   std::size_t (*narrow)(const char16_t*, std::size_t, char*);
 };
+
+// The plain and SSE2 forms take ASCII only, where what is read is what is written.
+constexpr Widened AsWidened(std::size_t ascii) { return {ascii, ascii}; }
+constexpr Widened AsWidened(Widened widened) { return widened; }
 
 // A form's two entry points, each choosing its counting or its writing loop once per run.
 template <auto WidenCount, auto WidenWrite, auto NarrowCount, auto NarrowWrite>
 constexpr BlockForm MakeForm() {
   return {[](const unsigned char* text, std::size_t size, char16_t* out) {
-            return out != nullptr ? WidenWrite(text, size, out) : WidenCount(text, size, out);
+            return AsWidened(out != nullptr ? WidenWrite(text, size, out) : WidenCount(text, size, out));
           },
           [](const char16_t* text, std::size_t size, char* out) {
             return out != nullptr ? NarrowWrite(text, size, out) : NarrowCount(text, size, out);
@@ -167,7 +276,7 @@ std::atomic<const BlockForm*>& TheForm() {
 
 }  // namespace
 
-std::size_t WidenAsciiPrefix(const unsigned char* text, std::size_t size, char16_t* out) {
+Widened WidenPrefix(const unsigned char* text, std::size_t size, char16_t* out) {
   return TheForm().load(std::memory_order_relaxed)->widen(text, size, out);
 }
 

@@ -1,5 +1,6 @@
-// Block-at-a-time copies of the one stretch that dominates the UTF-8 <-> UTF-16 conversions of a
-// document: runs of ASCII, which are the same characters in both forms, one byte or one unit each.
+// Block-at-a-time copies of the stretches that dominate the UTF-8 <-> UTF-16 conversions of a
+// document: runs of ASCII, which are the same characters in both forms, one byte or one unit each,
+// and (UTF-8 to UTF-16, with AVX2) the two-byte letters between them.
 //
 // The conversions (codepage.cpp) hand each run here and decode or encode everything else one
 // character at a time as before, so what a text means, what is invalid in it and what replaces
@@ -17,9 +18,18 @@
 
 namespace qb::platform {
 
-// The number of leading bytes of text[0, size) below 0x80; when out is not null, each of them is
-// also written to out[] as a UTF-16 unit. Nothing past that count is written.
-std::size_t WidenAsciiPrefix(const unsigned char* text, std::size_t size, char16_t* out);
+struct Widened {
+  std::size_t read;     // bytes of text
+  std::size_t written;  // UTF-16 units, never more than `read`
+};
+
+// The leading stretch of text[0, size) the blocks take, and its UTF-16 units, written to out[]
+// when out is not null (nothing past them). The stretch is ASCII, and with AVX2 also well-formed
+// two-byte sequences (U+0080 to U+07FF, the Latin, Greek and Cyrillic letters), found and checked
+// 16 bytes at a time; it ends on a character boundary, before anything else (longer sequences,
+// anything ill-formed, a sequence the end of the text cuts) and before a last stretch too short
+// for a block, where only ASCII is taken.
+Widened WidenPrefix(const unsigned char* text, std::size_t size, char16_t* out);
 
 // The number of leading units of text[0, size) below 0x80; when out is not null, each of them is
 // also written to out[] as a byte. Nothing past that count is written.

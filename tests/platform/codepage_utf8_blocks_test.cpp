@@ -116,6 +116,36 @@ TEST_P(Utf8BlockForm, EveryLengthAtEveryAlignmentToUtf8) {
   }
 }
 
+// Dense two-byte letters with short ASCII runs, as in Slovenian or Russian prose, and now and
+// then a fault that only differs from them in one bit or one byte: the chunks the AVX2 form
+// decodes itself, next to the ones it must leave to the plain decoder.
+std::string DenseTwoByteText(std::mt19937& random, std::size_t length) {
+  static const std::vector<std::string> letters = {"\xC4\x8D", "\xC5\xA1", "\xD0\x96", "\xC2\x80", "\xDF\xBF"};
+  static const std::vector<std::string> faults = {"\xC0\x80", "\xC1\xBF", "\x80", "\xC4", "\xC4\xC4", "\xE2\x82\xAC",
+                                                   "\xC4\x0D", "\xC4\xC0"};
+  std::uniform_int_distribution<int> run(0, 4);
+  std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
+  std::uniform_int_distribution<std::size_t> fault(0, faults.size() - 1);
+  std::uniform_int_distribution<int> oneIn(0, 40);
+  std::string text;
+  while (text.size() < length) {
+    text += std::string(static_cast<std::size_t>(run(random)), 'a');
+    text += oneIn(random) == 0 ? faults[fault(random)] : letters[letter(random)];
+  }
+  text.resize(length);
+  return text;
+}
+
+TEST_P(Utf8BlockForm, DenseTwoByteTextWithRareFaultsToWide) {
+  std::mt19937 random(20261210);
+  for (std::size_t length = 16; length <= 200; ++length) {
+    for (std::size_t offset = 0; offset < 64; offset += 3) {
+      ExpectSameToWide(DenseTwoByteText(random, length), offset);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
 // Each piece right before, across and right after the edge of a 16- and a 32-element block,
 // with ASCII on both sides so that the blocks around it are taken whole.
 TEST_P(Utf8BlockForm, PiecesAtBlockEdgesToWide) {
