@@ -251,24 +251,20 @@ class NarrowSink {
     }
     ++count_;
   }
-  // The run of UTF-16 units below 0x80 that starts text[0, size), each one byte; the same as Put
-  // for each unit, and written or counted as WideSink::PutAsciiRun does. Answers the run's length.
-  std::size_t PutAsciiRun(const char16_t* text, std::size_t size) {
-    std::size_t n;
-    if (dest_ == nullptr) {
-      n = qb::platform::NarrowAsciiPrefix(text, size, nullptr);
+  // The stretch the blocks take at the start of text[0, size) (qb::platform::NarrowPrefix: ASCII,
+  // and with AVX2 units below 0x800 too), each byte as Put would store or count it; answers the
+  // units taken, as WideSink::PutBlocks does. The blocks write into the destination's room alone.
+  std::size_t PutBlocks(const char16_t* text, std::size_t size) {
+    qb::platform::Narrowed taken{0, 0};
+    const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+    if (dest_ != nullptr && room > 0) {
+      taken = qb::platform::NarrowPrefix(text, size, dest_ + count_, room);
     } else {
-      const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
-      const std::size_t limit = std::min(size, room);
-      n = limit == 0 ? 0 : qb::platform::NarrowAsciiPrefix(text, limit, dest_ + count_);
-      if (n == limit && limit < size) {
-        const std::size_t rest = qb::platform::NarrowAsciiPrefix(text + n, size - n, nullptr);
-        if (rest > 0) overflow_ = true;
-        n += rest;
-      }
+      taken = qb::platform::NarrowPrefix(text, size, nullptr, 0);
+      if (dest_ != nullptr && taken.written > 0) overflow_ = true;
     }
-    count_ += n;
-    return n;
+    count_ += taken.written;
+    return taken.read;
   }
   std::size_t Count() const { return count_; }
   bool Overflow() const { return overflow_; }
@@ -430,9 +426,13 @@ void PutUtf8(NarrowSink& sink, char32_t cp) {
 int WideToUtf8(DWORD flags, LPCWSTR text, std::size_t size, LPSTR dest, int destBytes) {
   NarrowSink sink(dest, destBytes);
   for (std::size_t i = 0; i < size;) {
-    if (text[i] < 0x80) {
-      i += sink.PutAsciiRun(text + i, size - i);
-      continue;
+    // As in Utf8ToWide: the blocks take ASCII and two-byte letters where they can; surrogates,
+    // paired or not, and the rest are encoded here one character at a time.
+    if (text[i] < 0x800) {
+      if (const std::size_t taken = sink.PutBlocks(text + i, size - i); taken > 0) {
+        i += taken;
+        continue;
+      }
     }
     bool unpaired = false;
     const char32_t cp = NextCodePoint(text, size, i, unpaired);

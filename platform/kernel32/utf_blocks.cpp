@@ -1,8 +1,10 @@
 // The ASCII-run copies for the UTF-8 <-> UTF-16 conversions, in a plain, an SSE2 and an AVX2 form.
 #include "utf_blocks.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
+#include <type_traits>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -198,34 +200,112 @@ __attribute__((target("avx2"))) Widened WidenAvx2(const unsigned char* text, std
   return {i + ascii, w + ascii};
 }
 
-template <bool Write>
-__attribute__((target("avx2"))) std::size_t NarrowAvx2(const char16_t* text, std::size_t size, char* out) {
-  const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
-  std::size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 16));
-    if (!_mm256_testz_si256(_mm256_or_si256(a, b), nonAscii)) break;
-    if constexpr (Write) {
-      // packus works within each 128-bit lane (a0-7 b0-7 | a8-15 b8-15): the quadword permute puts
-      // the halves back in order.
-      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), packed);
+// For a mask of which of 8 UTF-16 units take two bytes in UTF-8, the pshufb control that keeps
+// each unit's low byte and, for those, its high byte too, in order.
+struct ExpandTable {
+  alignas(16) unsigned char control[256][16];
+  constexpr ExpandTable() : control{} {
+    for (int mask = 0; mask < 256; ++mask) {
+      int to = 0;
+      for (int unit = 0; unit < 8; ++unit) {
+        control[mask][to++] = static_cast<unsigned char>(2 * unit);
+        if ((mask >> unit & 1) != 0) control[mask][to++] = static_cast<unsigned char>(2 * unit + 1);
+      }
+      for (; to < 16; ++to) control[mask][to] = 0x80;
     }
   }
-  return i + NarrowSse2<Write>(text + i, size - i, At<Write>(out, i));
+};
+constexpr ExpandTable kExpand;
+
+// AVX2: ASCII 32 units a block; a block with other units is taken as 8-unit chunks where every
+// unit is below 0x800 (ASCII or a two-byte letter; no surrogate is), each encoded in place as the
+// 16-bit word of its one or two bytes and the words' bytes compacted by pshufb. Each chunk makes
+// 8 to 16 bytes, stored as a whole register and so held back until the next store covers its
+// filler, as WidenAvx2 does; a store is made only where the whole register fits in `room`.
+template <bool Write>
+__attribute__((target("avx2"))) Narrowed NarrowAvx2(const char16_t* text, std::size_t size, char* out,
+                                                    std::size_t room) {
+  const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
+  std::size_t i = 0;
+  std::size_t w = 0;
+  __m128i held = _mm_setzero_si128();
+  std::size_t heldAt = 0;
+  std::size_t heldCount = 0;
+  bool holding = false;
+  auto release = [&] {
+    if (holding) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + heldAt), held);
+    holding = false;
+  };
+  while (i + 8 <= size) {
+    if (i + 32 <= size && (!Write || w + 32 <= room)) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 16));
+      if (_mm256_testz_si256(_mm256_or_si256(a, b), nonAscii)) {
+        if constexpr (Write) {
+          release();
+          // packus works within each 128-bit lane (a0-7 b0-7 | a8-15 b8-15): the quadword permute
+          // puts the halves back in order.
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + w),
+                              _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+        }
+        i += 32;
+        w += 32;
+        continue;
+      }
+    }
+    if (Write && w + 16 > room) break;
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    if (!_mm_testz_si128(units, _mm_set1_epi16(static_cast<short>(0xF800)))) break;
+    // Below 0x800 the signed compare is the unsigned one.
+    const __m128i ascii = _mm_cmpgt_epi16(_mm_set1_epi16(0x80), units);
+    const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 6), _mm_set1_epi16(0xC0));
+    const __m128i trail = _mm_or_si128(_mm_and_si128(units, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+    const __m128i words = _mm_blendv_epi8(_mm_or_si128(lead, _mm_slli_epi16(trail, 8)), units, ascii);
+    const unsigned twoBytes =
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ascii, _mm_setzero_si128()))) & 0xFF;
+    const std::size_t made = 8 + static_cast<std::size_t>(std::popcount(twoBytes));
+    if constexpr (Write) {
+      release();
+      held = _mm_shuffle_epi8(words, _mm_load_si128(reinterpret_cast<const __m128i*>(kExpand.control[twoBytes])));
+      heldAt = w;
+      heldCount = made;
+      holding = true;
+    }
+    i += 8;
+    w += made;
+  }
+  if constexpr (Write) {
+    if (holding) {
+      alignas(16) char last[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(last), held);
+      for (std::size_t k = 0; k < heldCount; ++k) out[heldAt + k] = last[k];
+    }
+  }
+  const std::size_t ascii = NarrowSse2<Write>(text + i, Write ? std::min(size - i, room - w) : size - i, At<Write>(out, w));
+  return {i + ascii, w + ascii};
 }
 
 #endif  // __x86_64__
 
 struct BlockForm {
   Widened (*widen)(const unsigned char*, std::size_t, char16_t*);
-  std::size_t (*narrow)(const char16_t*, std::size_t, char*);
+  Narrowed (*narrow)(const char16_t*, std::size_t, char*, std::size_t);
 };
 
-// The plain and SSE2 forms take ASCII only, where what is read is what is written.
+// The plain and SSE2 forms take ASCII only, where what is read is what is written, and a writing
+// run stops where the room does.
 constexpr Widened AsWidened(std::size_t ascii) { return {ascii, ascii}; }
 constexpr Widened AsWidened(Widened widened) { return widened; }
+
+template <auto Narrow>
+Narrowed NarrowWithin(const char16_t* text, std::size_t size, char* out, std::size_t room) {
+  if constexpr (std::is_invocable_v<decltype(Narrow), const char16_t*, std::size_t, char*, std::size_t>) {
+    return Narrow(text, size, out, room);
+  } else {
+    const std::size_t ascii = Narrow(text, out != nullptr ? std::min(size, room) : size, out);
+    return {ascii, ascii};
+  }
+}
 
 // A form's two entry points, each choosing its counting or its writing loop once per run.
 template <auto WidenCount, auto WidenWrite, auto NarrowCount, auto NarrowWrite>
@@ -233,8 +313,9 @@ constexpr BlockForm MakeForm() {
   return {[](const unsigned char* text, std::size_t size, char16_t* out) {
             return AsWidened(out != nullptr ? WidenWrite(text, size, out) : WidenCount(text, size, out));
           },
-          [](const char16_t* text, std::size_t size, char* out) {
-            return out != nullptr ? NarrowWrite(text, size, out) : NarrowCount(text, size, out);
+          [](const char16_t* text, std::size_t size, char* out, std::size_t room) {
+            return out != nullptr ? NarrowWithin<NarrowWrite>(text, size, out, room)
+                                  : NarrowWithin<NarrowCount>(text, size, out, room);
           }};
 }
 
@@ -280,8 +361,8 @@ Widened WidenPrefix(const unsigned char* text, std::size_t size, char16_t* out) 
   return TheForm().load(std::memory_order_relaxed)->widen(text, size, out);
 }
 
-std::size_t NarrowAsciiPrefix(const char16_t* text, std::size_t size, char* out) {
-  return TheForm().load(std::memory_order_relaxed)->narrow(text, size, out);
+Narrowed NarrowPrefix(const char16_t* text, std::size_t size, char* out, std::size_t room) {
+  return TheForm().load(std::memory_order_relaxed)->narrow(text, size, out, room);
 }
 
 }  // namespace qb::platform

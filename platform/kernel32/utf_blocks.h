@@ -1,6 +1,6 @@
 // Block-at-a-time copies of the stretches that dominate the UTF-8 <-> UTF-16 conversions of a
 // document: runs of ASCII, which are the same characters in both forms, one byte or one unit each,
-// and (UTF-8 to UTF-16, with AVX2) the two-byte letters between them.
+// and (with AVX2) the two-byte letters between them.
 //
 // The conversions (codepage.cpp) hand each run here and decode or encode everything else one
 // character at a time as before, so what a text means, what is invalid in it and what replaces
@@ -31,9 +31,17 @@ struct Widened {
 // for a block, where only ASCII is taken.
 Widened WidenPrefix(const unsigned char* text, std::size_t size, char16_t* out);
 
-// The number of leading units of text[0, size) below 0x80; when out is not null, each of them is
-// also written to out[] as a byte. Nothing past that count is written.
-std::size_t NarrowAsciiPrefix(const char16_t* text, std::size_t size, char* out);
+struct Narrowed {
+  std::size_t read;     // UTF-16 units of text
+  std::size_t written;  // bytes
+};
+
+// The leading stretch of text[0, size) the blocks take, and its UTF-8 bytes, written to out[]
+// when out is not null: at most `room` of them, and nothing past them. The stretch is ASCII, and
+// with AVX2 also units below 0x800 (two bytes each), 8 at a time; it ends before anything else
+// (three-byte characters, surrogates) and before a last stretch too short for a block, where
+// only ASCII is taken. Without out, room is not looked at.
+Narrowed NarrowPrefix(const char16_t* text, std::size_t size, char* out, std::size_t room);
 
 }  // namespace qb::platform
 

@@ -146,6 +146,39 @@ TEST_P(Utf8BlockForm, DenseTwoByteTextWithRareFaultsToWide) {
   }
 }
 
+// The same for UTF-16: letters below 0x800 and now and then a unit just past them, a surrogate
+// pair or a lone surrogate.
+std::u16string DenseTwoByteUnits(std::mt19937& random, std::size_t length) {
+  static const std::u16string letters = u"\u010D\u0161\u0416\u0080\u07FF";
+  static const std::vector<std::u16string> faults = {u"\u0800", u"\U0001F600", std::u16string(1, char16_t(0xD800)),
+                                                      std::u16string(1, char16_t(0xDFFF)), u"\uFFFF"};
+  std::uniform_int_distribution<int> run(0, 4);
+  std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
+  std::uniform_int_distribution<std::size_t> fault(0, faults.size() - 1);
+  std::uniform_int_distribution<int> oneIn(0, 40);
+  std::u16string text;
+  while (text.size() < length) {
+    text += std::u16string(static_cast<std::size_t>(run(random)), u'a');
+    if (oneIn(random) == 0) {
+      text += faults[fault(random)];
+    } else {
+      text += letters[letter(random)];
+    }
+  }
+  text.resize(length);
+  return text;
+}
+
+TEST_P(Utf8BlockForm, DenseTwoByteTextWithRareOthersToUtf8) {
+  std::mt19937 random(20261211);
+  for (std::size_t length = 8; length <= 200; ++length) {
+    for (std::size_t offset = 0; offset < 64; offset += 3) {
+      ExpectSameToUtf8(DenseTwoByteUnits(random, length), offset);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
 // Each piece right before, across and right after the edge of a 16- and a 32-element block,
 // with ASCII on both sides so that the blocks around it are taken whole.
 TEST_P(Utf8BlockForm, PiecesAtBlockEdgesToWide) {
