@@ -32,11 +32,12 @@ constexpr std::size_t kDocumentBytes = 50u << 20;
 
 // A fixed pseudo-random walk over record templates, so every run converts the same text.
 std::string MakeDocument() {
-  static const char* const names[] = {"Jo\xC5\xBE" "e \xC5\xA0" "karja", "Ana Novak", "Marko \xC4\x8C" "eh",
-                                      "Peter Kova\xC4\x8D" "i\xC4\x8D", "Nina Zupan"};
-  static const char* const towns[] = {"Ljubljana", "Ko\xC4\x8D" "evje", "\xC5\xBD" "alec", "Maribor",
-                                      "\xC5\xA0" "kofja Loka"};
-  static const char* const notes[] = {"Pla\xC4\x8D" "ilo prejeto.", "Payment received in full.",
+  // A hex escape runs on over the letters after it, so those are split off into their own literal.
+  static const char* const names[] = {("Jo\xC5\xBE" "e \xC5\xA0" "karja"), "Ana Novak", ("Marko \xC4\x8C" "eh"),
+                                      ("Peter Kova\xC4\x8D" "i\xC4\x8D"), "Nina Zupan"};
+  static const char* const towns[] = {"Ljubljana", ("Ko\xC4\x8D" "evje"), ("\xC5\xBD" "alec"), "Maribor",
+                                      ("\xC5\xA0" "kofja Loka")};
+  static const char* const notes[] = {("Pla\xC4\x8D" "ilo prejeto."), "Payment received in full.",
                                       "\xE6\x94\xAF\xE6\x89\x95\xE3\x81\x84\xE6\xB8\x88\xE3\x81\xBF",  // Japanese
                                       "Brez pripomb.", "No remarks."};
   std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Applications>\n";
