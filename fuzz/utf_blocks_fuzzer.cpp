@@ -35,14 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   if (text.empty()) return 0;
   std::u16string units(text.size() / 2, u'\0');
   for (std::size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(static_cast<unsigned char>(text[2 * i]) | (static_cast<unsigned char>(text[2 * i + 1]) << 8));
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(text[2 * i]) |
+                                     (static_cast<unsigned char>(text[2 * i + 1]) << 8));
 
   for (int path : {QbUtfBlocksSse2, QbUtfBlocksAvx2}) {
     if (!quillbox::test::BlockPathScope(path).selected()) continue;
     const DWORD toWideFlags = refuseInvalid ? MB_ERR_INVALID_CHARS : 0;
     const int wide = ToWideUnder(QbUtfBlocksScalar, text, sourceOffset, toWideFlags, {}).result;
-    for (const Destination& to : {Destination{}, Destination{true, wide, destOffset},
-                                  Destination{true, wide - shortBy, destOffset}}) {
+    for (const Destination& to :
+         {Destination{}, Destination{true, wide, destOffset}, Destination{true, wide - shortBy, destOffset}}) {
       if (to.present && to.capacity <= 0) continue;
       Expect(ToWideUnder(path, text, sourceOffset, toWideFlags, to) ==
                  ToWideUnder(QbUtfBlocksScalar, text, sourceOffset, toWideFlags, to),
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (units.empty()) continue;
     const DWORD toUtf8Flags = refuseInvalid ? WC_ERR_INVALID_CHARS : 0;
     const int narrow = ToUtf8Under(QbUtfBlocksScalar, units, sourceOffset, toUtf8Flags, {}).result;
-    for (const Destination& to : {Destination{}, Destination{true, narrow, destOffset},
-                                  Destination{true, narrow - shortBy, destOffset}}) {
+    for (const Destination& to :
+         {Destination{}, Destination{true, narrow, destOffset}, Destination{true, narrow - shortBy, destOffset}}) {
       if (to.present && to.capacity <= 0) continue;
       Expect(ToUtf8Under(path, units, sourceOffset, toUtf8Flags, to) ==
                  ToUtf8Under(QbUtfBlocksScalar, units, sourceOffset, toUtf8Flags, to),

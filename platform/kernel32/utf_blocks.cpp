@@ -1,4 +1,4 @@
-// The ASCII-run copies for the UTF-8 <-> UTF-16 conversions, in a plain, an SSE2 and an AVX2 form.
+// The block copies for the UTF-8 <-> UTF-16 conversions, in a plain, an SSE2 and an AVX2 form.
 #include "utf_blocks.h"
 
 #include <algorithm>
@@ -50,7 +50,8 @@ std::size_t WidenSse2(const unsigned char* text, std::size_t size, char16_t* out
   for (; i + 16 <= size; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
-    if (high != 0) return i + WidenScalar<Write>(text + i, static_cast<std::size_t>(std::countr_zero(high)), At<Write>(out, i));
+    if (high != 0)
+      return i + WidenScalar<Write>(text + i, static_cast<std::size_t>(std::countr_zero(high)), At<Write>(out, i));
     if constexpr (Write) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
@@ -76,9 +77,6 @@ std::size_t NarrowSse2(const char16_t* text, std::size_t size, char* out) {
   return i + NarrowScalar<Write>(text + i, size - i, At<Write>(out, i));
 }
 
-// AVX2: the same with 32 bytes (or 32 units) a block; the tail shorter than a block goes to the
-// SSE2 form. Compiled for AVX2 alone, without -mavx2 for the rest of the library, and called only
-// when the processor reports AVX2.
 // For a mask of which of 8 UTF-16 units to keep, the pshufb control that moves the kept ones to
 // the front, in order (the rest of the register is zero).
 struct CompactTable {
@@ -112,7 +110,8 @@ struct Chunk {
 __attribute__((target("avx2"))) inline bool TwoByteChunk(__m128i bytes, Chunk& chunk) {
   // As signed bytes: continuations 80..BF are below -64, leads C2..DF between -63 and -32.
   const __m128i continuation = _mm_cmpgt_epi8(_mm_set1_epi8(-64), bytes);
-  const __m128i lead = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-63)), _mm_cmpgt_epi8(_mm_set1_epi8(-32), bytes));
+  const __m128i lead =
+      _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-63)), _mm_cmpgt_epi8(_mm_set1_epi8(-32), bytes));
   const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
   const unsigned c = static_cast<unsigned>(_mm_movemask_epi8(continuation));
   const unsigned l = static_cast<unsigned>(_mm_movemask_epi8(lead));
@@ -281,7 +280,8 @@ __attribute__((target("avx2"))) Narrowed NarrowAvx2(const char16_t* text, std::s
       for (std::size_t k = 0; k < heldCount; ++k) out[heldAt + k] = last[k];
     }
   }
-  const std::size_t ascii = NarrowSse2<Write>(text + i, Write ? std::min(size - i, room - w) : size - i, At<Write>(out, w));
+  const std::size_t ascii =
+      NarrowSse2<Write>(text + i, Write ? std::min(size - i, room - w) : size - i, At<Write>(out, w));
   return {i + ascii, w + ascii};
 }
 
@@ -319,7 +319,8 @@ constexpr BlockForm MakeForm() {
           }};
 }
 
-constexpr BlockForm kScalar = MakeForm<WidenScalar<false>, WidenScalar<true>, NarrowScalar<false>, NarrowScalar<true>>();
+constexpr BlockForm kScalar =
+    MakeForm<WidenScalar<false>, WidenScalar<true>, NarrowScalar<false>, NarrowScalar<true>>();
 #if defined(__x86_64__)
 constexpr BlockForm kSse2 = MakeForm<WidenSse2<false>, WidenSse2<true>, NarrowSse2<false>, NarrowSse2<true>>();
 constexpr BlockForm kAvx2 = MakeForm<WidenAvx2<false>, WidenAvx2<true>, NarrowAvx2<false>, NarrowAvx2<true>>();
@@ -327,16 +328,12 @@ constexpr BlockForm kAvx2 = MakeForm<WidenAvx2<false>, WidenAvx2<true>, NarrowAv
 
 const BlockForm* FormFor(int path) {
   switch (path) {
-    case QbUtfBlocksScalar:
-      return &kScalar;
+    case QbUtfBlocksScalar: return &kScalar;
 #if defined(__x86_64__)
-    case QbUtfBlocksSse2:
-      return &kSse2;
-    case QbUtfBlocksAvx2:
-      return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
+    case QbUtfBlocksSse2: return &kSse2;
+    case QbUtfBlocksAvx2: return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
 #endif
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 

@@ -77,7 +77,8 @@ class Utf8BlockForm : public testing::TestWithParam<int> {
     for (DWORD flags : {DWORD{0}, static_cast<DWORD>(MB_ERR_INVALID_CHARS)}) {
       const int needed = ToWideUnder(QbUtfBlocksScalar, bytes, offset, flags, {}).result;
       for (const Destination& to : DestinationsFor(needed, (offset * 7) % 32)) {
-        ASSERT_EQ(ToWideUnder(GetParam(), bytes, offset, flags, to), ToWideUnder(QbUtfBlocksScalar, bytes, offset, flags, to))
+        ASSERT_EQ(ToWideUnder(GetParam(), bytes, offset, flags, to),
+                  ToWideUnder(QbUtfBlocksScalar, bytes, offset, flags, to))
             << "length " << bytes.size() << " offset " << offset << " flags " << flags << " capacity "
             << (to.present ? to.capacity : -1);
       }
@@ -88,7 +89,8 @@ class Utf8BlockForm : public testing::TestWithParam<int> {
     for (DWORD flags : {DWORD{0}, static_cast<DWORD>(WC_ERR_INVALID_CHARS)}) {
       const int needed = ToUtf8Under(QbUtfBlocksScalar, units, offset, flags, {}).result;
       for (const Destination& to : DestinationsFor(needed, (offset * 7) % 64)) {
-        ASSERT_EQ(ToUtf8Under(GetParam(), units, offset, flags, to), ToUtf8Under(QbUtfBlocksScalar, units, offset, flags, to))
+        ASSERT_EQ(ToUtf8Under(GetParam(), units, offset, flags, to),
+                  ToUtf8Under(QbUtfBlocksScalar, units, offset, flags, to))
             << "length " << units.size() << " offset " << offset << " flags " << flags << " capacity "
             << (to.present ? to.capacity : -1);
       }
@@ -207,13 +209,14 @@ TEST_P(Utf8BlockForm, LongMixedTextConvertsBothWays) {
   std::string bytes;
   std::u16string units;
   for (int i = 0; i < 2000; ++i) {
-    bytes += "<Town>\xC5\xBD" "alec</Town><Note>\xE6\x94\xAF</Note>" + std::string(static_cast<std::size_t>(i % 90), 'x');
-    units += u"<Town>\u017Dalec</Town><Note>\u652F</Note>" + std::u16string(static_cast<std::size_t>(i % 90), u'x');
+    const std::size_t run = static_cast<std::size_t>(i % 90);
+    bytes += "<Town>\xC5\xBD" "alec</Town><Note>\xE6\x94\xAF</Note>" + std::string(run, 'x');
+    units += u"<Town>\u017Dalec</Town><Note>\u652F</Note>" + std::u16string(run, u'x');
   }
   quillbox::test::BlockPathScope scope(GetParam());
   std::u16string wide(units.size(), u'\0');
-  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
-                                static_cast<int>(wide.size())),
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                wide.data(), static_cast<int>(wide.size())),
             static_cast<int>(units.size()));
   EXPECT_EQ(wide, units);
   std::string narrow(bytes.size(), '\0');

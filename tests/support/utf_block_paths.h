@@ -91,9 +91,9 @@ inline Outcome<char> ToUtf8Under(int path, const std::u16string& units, std::siz
   PlacedBuffer<char> dest(nullptr, static_cast<std::size_t>(to.capacity), to.offset, '\xA5');
   SetLastError(kUntouchedError);
   Outcome<char> outcome;
-  outcome.result = WideCharToMultiByte(CP_UTF8, flags, source.data(), static_cast<int>(units.size()),
-                                       to.present ? dest.data() : nullptr, to.present ? to.capacity : 0, nullptr,
-                                       nullptr);
+  outcome.result =
+      WideCharToMultiByte(CP_UTF8, flags, source.data(), static_cast<int>(units.size()),
+                          to.present ? dest.data() : nullptr, to.present ? to.capacity : 0, nullptr, nullptr);
   outcome.error = GetLastError();
   outcome.written = dest.All();
   return outcome;
