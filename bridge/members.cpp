@@ -9,22 +9,22 @@ namespace quillbox::bridge {
 namespace {
 
 constexpr Member kObject[] = {
-    {u"XmlDoc", MemberType::kText, VT_BSTR, true},
-    {u"CertSubject", MemberType::kText, VT_BSTR, true},
-    {u"UserName", MemberType::kText, VT_BSTR, true},
-    {u"LocalTimeStamp", MemberType::kText, VT_BSTR, true},
-    {u"Advanced", MemberType::kShort, VT_BOOL, true},
-    {u"CertFindOption", MemberType::kShort, VT_I2, true},
-    {u"CertIssuerName", MemberType::kText, VT_BSTR, true},
-    {u"CertSerial", MemberType::kText, VT_BSTR, true},
-    {u"Handle", MemberType::kUnsigned, VT_UINT, true},
-    {u"Version", MemberType::kText, VT_BSTR, false},
+    {u"XmlDoc", MemberType::kText, true},
+    {u"CertSubject", MemberType::kText, true},
+    {u"UserName", MemberType::kText, true},
+    {u"LocalTimeStamp", MemberType::kText, true},
+    {u"Advanced", MemberType::kShort, true},
+    {u"CertFindOption", MemberType::kShort, true},
+    {u"CertIssuerName", MemberType::kText, true},
+    {u"CertSerial", MemberType::kText, true},
+    {u"Handle", MemberType::kUnsigned, true},
+    {u"Version", MemberType::kText, false},
 };
 
 constexpr Member kErrors[] = {
-    {u"ErrorNo", MemberType::kNumber, VT_I4, false},
-    {u"ErrorStr", MemberType::kNullable, VT_BSTR, false},
-    {u"ErrorDesc", MemberType::kNullable, VT_BSTR, false},
+    {u"ErrorNo", MemberType::kNumber, false},
+    {u"ErrorStr", MemberType::kNullable, false},
+    {u"ErrorDesc", MemberType::kNullable, false},
 };
 
 std::optional<double> Integer(const JsonValue& value, double lowest, double highest) {
@@ -54,26 +54,20 @@ std::optional<host::Variant> ToVariant(const Member& member, const JsonValue& va
     case MemberType::kText:
     case MemberType::kNullable:
       if (value.IsNull()) {
-        out->vt = VT_BSTR;
-        out->bstrVal = nullptr;
+        out->vt = VT_NULL;
         return out;
       }
       if (const std::u16string* text = value.String()) return host::MakeString(*text);
-      problem = "a string or null is expected";
+      problem = "a string is expected";
       return std::nullopt;
     case MemberType::kShort: {
-      // A truth value is what a script's true or false becomes in a 16-bit boolean.
-      std::optional<double> number;
-      if (const bool* flag = value.Bool()) number = *flag ? -1 : 0;
-      else number = Integer(value, std::numeric_limits<SHORT>::min(), std::numeric_limits<SHORT>::max());
+      if (const bool* flag = value.Bool()) return host::MakeBool(*flag);
+      const auto number = Integer(value, std::numeric_limits<SHORT>::min(), std::numeric_limits<SHORT>::max());
       if (!number) {
         problem = "an integer from -32768 to 32767 is expected";
         return std::nullopt;
       }
-      out->vt = member.variantType;
-      if (member.variantType == VT_BOOL) out->boolVal = static_cast<VARIANT_BOOL>(*number);
-      else out->iVal = static_cast<SHORT>(*number);
-      return out;
+      return host::MakeI4(static_cast<LONG>(*number));
     }
     case MemberType::kUnsigned: {
       const auto number = Integer(value, 0, std::numeric_limits<UINT>::max());
@@ -81,8 +75,8 @@ std::optional<host::Variant> ToVariant(const Member& member, const JsonValue& va
         problem = "an integer from 0 to 4294967295 is expected";
         return std::nullopt;
       }
-      out->vt = VT_UINT;
-      out->uintVal = static_cast<UINT>(*number);
+      out->vt = VT_UI4;
+      out->ulVal = static_cast<ULONG>(*number);
       return out;
     }
     case MemberType::kNumber: break;

@@ -130,7 +130,8 @@ Reply Session::Request(const JsonValue& request) {
   } catch (const BadRequest& error) {
     reply.answers.push_back(Failure(id, "QB_BAD_REQUEST", error.what()));
   } catch (const host::ComError& error) {
-    reply.answers.push_back(Failure(id, "QB_COMPONENT", error.what()));
+    // What a script engine would throw: the dispatch layer refused the call or its value.
+    reply.answers.push_back(Failure(id, "QB_DISPATCH", error.what()));
   } catch (const std::exception& error) {
     reply.answers.push_back(Failure(id, "QB_COMPONENT", error.what()));
   }
@@ -157,7 +158,12 @@ JsonValue Session::Errors(IDispatch* object) const { return overlay_.Apply(ReadE
 JsonValue Session::OnObject(const JsonValue& id, const std::u16string& op, const JsonValue& request) {
   if (op == u"create") {
     Require(request, {u"id", u"op"}, "id and op");
-    const std::uint32_t number = objects_.Create();
+    std::uint32_t number = 0;
+    try {
+      number = objects_.Create();
+    } catch (const host::ComError& error) {
+      return Failure(id, "QB_COMPONENT", error.what());
+    }
     overlay_.ObjectCreated();
     IDispatch* object = objects_.Find(number);
     return Success(id, {{u"object", JsonValue(number)},
@@ -214,7 +220,7 @@ JsonValue Session::Method(const JsonValue& id, const std::u16string& op, IDispat
   else Require(request, {u"id", u"op", u"object"}, "id, op and object");
   std::optional<host::Variant> stylesheet;
   if (transform) {
-    static constexpr Member kStylesheet{u"xsl", MemberType::kText, VT_BSTR, true};
+    static constexpr Member kStylesheet{u"xsl", MemberType::kText, true};
     std::string problem;
     stylesheet = ToVariant(kStylesheet, *request.Member(u"xsl"), problem);
     if (!stylesheet) return Failure(id, "QB_BAD_VALUE", "xsl: " + problem);
@@ -231,11 +237,11 @@ JsonValue Session::Method(const JsonValue& id, const std::u16string& op, IDispat
   } else if (transform) {
     std::vector<host::Variant> arguments;
     arguments.push_back(std::move(*stylesheet));
-    overlay_.ErrorStateCleared();
     result = JsonValue(host::ToText(client.Call(u"Transform", std::move(arguments))));
-  } else if (op == u"sign") {
     overlay_.ErrorStateCleared();
+  } else if (op == u"sign") {
     result = JsonValue(host::ToBool(client.Call(u"Sign")));
+    overlay_.ErrorStateCleared();
   } else {
     const bool chosen = host::ToBool(client.Call(u"ShowCertsDlg"));
     if (!chosen) overlay_.ErrorRecorded();
