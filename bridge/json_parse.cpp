@@ -3,13 +3,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <unordered_set>
 
 namespace quillbox::bridge {
 namespace {
 
 class Parser {
  public:
-  Parser(std::string_view text, std::size_t maxDepth) : text_(text), maxDepth_(maxDepth) {}
+  Parser(std::string_view text, std::size_t maxDepth, std::size_t maxValues)
+      : text_(text), maxDepth_(maxDepth), maxValues_(maxValues) {}
 
   JsonValue Document() {
     JsonValue value = Value(0);
@@ -42,6 +44,7 @@ class Parser {
   JsonValue Value(std::size_t depth) {
     SkipSpace();
     if (AtEnd()) Fail("a value was expected");
+    if (++values_ > maxValues_) Fail("more than " + std::to_string(maxValues_) + " values");
     switch (Peek()) {
       case '{': return Object(depth + 1);
       case '[': return Array(depth + 1);
@@ -61,6 +64,8 @@ class Parser {
     Enter(depth);
     ++position_;
     JsonObject members;
+    // A set, not a scan of the members so far: a hostile object may have a million members.
+    std::unordered_set<std::u16string> names;
     SkipSpace();
     if (Peek() == '}') {
       ++position_;
@@ -70,9 +75,7 @@ class Parser {
       SkipSpace();
       if (Peek() != '"') Fail("a member name was expected");
       std::u16string name = String();
-      for (const auto& member : members) {
-        if (member.first == name) Fail("a member name is repeated");
-      }
+      if (!names.insert(name).second) Fail("a member name is repeated");
       SkipSpace();
       if (Peek() != ':') Fail("':' was expected");
       ++position_;
@@ -227,11 +230,15 @@ class Parser {
 
   std::string_view text_;
   std::size_t maxDepth_;
+  std::size_t maxValues_;
+  std::size_t values_ = 0;
   std::size_t position_ = 0;
 };
 
 }  // namespace
 
-JsonValue ParseJson(std::string_view text, std::size_t maxDepth) { return Parser(text, maxDepth).Document(); }
+JsonValue ParseJson(std::string_view text, std::size_t maxDepth, std::size_t maxValues) {
+  return Parser(text, maxDepth, maxValues).Document();
+}
 
 }  // namespace quillbox::bridge

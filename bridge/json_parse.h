@@ -18,8 +18,12 @@ class JsonError : public std::runtime_error {
 };
 
 inline constexpr std::size_t kMaxJsonDepth = 32;
+// Values in one text: a request has a dozen, and 64 MiB of "[0,0,..." would otherwise become
+// gigabytes of values.
+inline constexpr std::size_t kMaxJsonValues = 100000;
 
 // Throws JsonError naming the first fault and its byte offset.
-JsonValue ParseJson(std::string_view text, std::size_t maxDepth = kMaxJsonDepth);
+JsonValue ParseJson(std::string_view text, std::size_t maxDepth = kMaxJsonDepth,
+                    std::size_t maxValues = kMaxJsonValues);
 
 }  // namespace quillbox::bridge

@@ -54,14 +54,14 @@ int Serve() {
 
 }  // namespace
 
-int main(int argc, char** /*argv*/) {
-  if (argc > 1 || isatty(STDIN_FILENO) != 0) {
+int main() {
+  // The browser passes arguments that name the extension (Chromium the caller's origin, Firefox
+  // the manifest's path and the extension's id), never the page; they are not used.
+  if (isatty(STDIN_FILENO) != 0) {
     std::fputs("quillbox-native-host is started by the browser for the Quillbox extension, and speaks native "
                "messaging on its standard input and output; see docs/browser.md\n",
                stderr);
-    // A browser passes the caller's origin (Chromium) or the manifest path and extension id
-    // (Firefox) as arguments; they name the extension, not the page, and are not used.
-    if (isatty(STDIN_FILENO) != 0) return 2;
+    return 2;
   }
   try {
     return Serve();

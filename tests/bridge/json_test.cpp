@@ -50,6 +50,17 @@ TEST(Json, BoundsNesting) {
   EXPECT_THROW(ParseJson(std::string(1000000, '[')), JsonError);
 }
 
+TEST(Json, BoundsTheNumberOfValuesAndFindsARepeatedNameFarAway) {
+  std::string many = "[0";
+  for (int i = 1; i < 99999; ++i) many += ",0";
+  EXPECT_EQ(ParseJson(many + "]").Array()->size(), 99999u) << "the array itself is a value too";
+  EXPECT_THROW(ParseJson(many + ",0]"), JsonError);
+  std::string object = "{\"a\":0";
+  for (int i = 0; i < 5000; ++i) object += ",\"n" + std::to_string(i) + "\":0";
+  EXPECT_NO_THROW(ParseJson(object + "}"));
+  EXPECT_THROW(ParseJson(object + ",\"a\":1}"), JsonError);
+}
+
 TEST(Json, WritesAsciiOnlyAndReadsBackTheSameUnits) {
   const std::u16string units(u"\0\x001F\x007F\x0080\xD800\xDFFF\xFFFF\"\\/a", 11);
   const std::string written = WriteJson(JsonValue(JsonObject{{u"k\x017E", JsonValue(units)}}));
