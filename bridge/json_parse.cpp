@@ -154,10 +154,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       const char c = text_[position_++];
       unit <<= 4;
-      if (c >= '0' && c <= '9') unit |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') unit |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') unit |= static_cast<unsigned>(c - 'A' + 10);
-      else Fail("a \\u escape needs four hexadecimal digits");
+      if (c >= '0' && c <= '9')
+        unit |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        unit |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        unit |= static_cast<unsigned>(c - 'A' + 10);
+      else
+        Fail("a \\u escape needs four hexadecimal digits");
     }
     return unit;
   }
@@ -169,10 +173,14 @@ class Parser {
     std::size_t length = 0;
     std::uint32_t code = 0;
     std::uint32_t lowest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F, lowest = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F, lowest = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07, lowest = 0x10000;
-    else Fail("invalid UTF-8");
+    if (lead >= 0xC2 && lead <= 0xDF)
+      length = 2, code = lead & 0x1F, lowest = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+      length = 3, code = lead & 0x0F, lowest = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+      length = 4, code = lead & 0x07, lowest = 0x10000;
+    else
+      Fail("invalid UTF-8");
     if (text_.size() - position_ < length) Fail("invalid UTF-8");
     for (std::size_t i = 1; i < length; ++i) {
       const auto next = static_cast<unsigned char>(text_[position_ + i]);

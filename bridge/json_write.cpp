@@ -56,8 +56,8 @@ void AppendJsonString(std::string& out, std::u16string_view text) {
     } else if (unit >= 0x20 && unit < 0x7F) {
       out += static_cast<char>(unit);
     } else {
-      const char escape[] = {'\\', 'u', kHex[(unit >> 12) & 0xF], kHex[(unit >> 8) & 0xF], kHex[(unit >> 4) & 0xF],
-                             kHex[unit & 0xF]};
+      const char escape[] = {
+          '\\', 'u', kHex[(unit >> 12) & 0xF], kHex[(unit >> 8) & 0xF], kHex[(unit >> 4) & 0xF], kHex[unit & 0xF]};
       out.append(escape, sizeof escape);
     }
   }

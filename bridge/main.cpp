@@ -36,12 +36,8 @@ int Serve() {
     const IncomingFrame frame = ReadFrame(in);
     switch (frame.status) {
       case FrameStatus::kEnd: return 0;
-      case FrameStatus::kCut:
-        std::fputs("quillbox-native-host: the input ended inside a message\n", stderr);
-        return 0;
-      case FrameStatus::kTooLarge:
-        Send(out, Session::TooLarge());
-        return 1;
+      case FrameStatus::kCut: std::fputs("quillbox-native-host: the input ended inside a message\n", stderr); return 0;
+      case FrameStatus::kTooLarge: Send(out, Session::TooLarge()); return 1;
       case FrameStatus::kMessage: break;
     }
     const Reply reply = session.Receive(frame.message);
@@ -58,9 +54,10 @@ int main() {
   // The browser passes arguments that name the extension (Chromium the caller's origin, Firefox
   // the manifest's path and the extension's id), never the page; they are not used.
   if (isatty(STDIN_FILENO) != 0) {
-    std::fputs("quillbox-native-host is started by the browser for the Quillbox extension, and speaks native "
-               "messaging on its standard input and output; see docs/browser.md\n",
-               stderr);
+    std::fputs(
+        "quillbox-native-host is started by the browser for the Quillbox extension, and speaks native "
+        "messaging on its standard input and output; see docs/browser.md\n",
+        stderr);
     return 2;
   }
   try {

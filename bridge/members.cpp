@@ -9,16 +9,11 @@ namespace quillbox::bridge {
 namespace {
 
 constexpr Member kObject[] = {
-    {u"XmlDoc", MemberType::kText, true},
-    {u"CertSubject", MemberType::kText, true},
-    {u"UserName", MemberType::kText, true},
-    {u"LocalTimeStamp", MemberType::kText, true},
-    {u"Advanced", MemberType::kShort, true},
-    {u"CertFindOption", MemberType::kShort, true},
-    {u"CertIssuerName", MemberType::kText, true},
-    {u"CertSerial", MemberType::kText, true},
-    {u"Handle", MemberType::kUnsigned, true},
-    {u"Version", MemberType::kText, false},
+    {u"XmlDoc", MemberType::kText, true},         {u"CertSubject", MemberType::kText, true},
+    {u"UserName", MemberType::kText, true},       {u"LocalTimeStamp", MemberType::kText, true},
+    {u"Advanced", MemberType::kShort, true},      {u"CertFindOption", MemberType::kShort, true},
+    {u"CertIssuerName", MemberType::kText, true}, {u"CertSerial", MemberType::kText, true},
+    {u"Handle", MemberType::kUnsigned, true},     {u"Version", MemberType::kText, false},
 };
 
 constexpr Member kErrors[] = {
@@ -88,8 +83,7 @@ std::optional<host::Variant> ToVariant(const Member& member, const JsonValue& va
 JsonValue FromVariant(const Member& member, const host::Variant& value) {
   const VARIANT& v = *value.get();
   switch (member.type) {
-    case MemberType::kText:
-      return JsonValue(host::ToText(value));
+    case MemberType::kText: return JsonValue(host::ToText(value));
     case MemberType::kNullable:
       if (v.vt == VT_BSTR && v.bstrVal == nullptr) return JsonValue();
       if (v.vt == VT_EMPTY || v.vt == VT_NULL) return JsonValue();
@@ -102,8 +96,7 @@ JsonValue FromVariant(const Member& member, const host::Variant& value) {
       if (v.vt == VT_UINT) return JsonValue(v.uintVal);
       if (v.vt == VT_UI4) return JsonValue(static_cast<unsigned>(v.ulVal));
       return JsonValue(static_cast<unsigned>(host::ToLong(value)));
-    case MemberType::kNumber:
-      return JsonValue(static_cast<long>(host::ToLong(value)));
+    case MemberType::kNumber: return JsonValue(static_cast<long>(host::ToLong(value)));
   }
   return JsonValue();
 }

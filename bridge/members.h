@@ -16,11 +16,11 @@
 namespace quillbox::bridge {
 
 enum class MemberType {
-  kText,        // BSTR, read as "" when null
-  kShort,       // 16-bit signed (Advanced is a VARIANT_BOOL)
-  kUnsigned,    // 32-bit unsigned
-  kNumber,      // 32-bit signed, read only (ErrorNo)
-  kNullable,    // BSTR read only, null when unset (ErrorStr, ErrorDesc)
+  kText,      // BSTR, read as "" when null
+  kShort,     // 16-bit signed (Advanced is a VARIANT_BOOL)
+  kUnsigned,  // 32-bit unsigned
+  kNumber,    // 32-bit signed, read only (ErrorNo)
+  kNullable,  // BSTR read only, null when unset (ErrorStr, ErrorDesc)
 };
 
 struct Member {

@@ -25,7 +25,8 @@ std::vector<std::string> AnswerFrames(const JsonValue& answer, std::size_t maxFr
   const std::string prefix = PartPrefix(id != nullptr ? *id : JsonValue());
   // Each piece is cut where its escaped form fills the frame; the text is ASCII, so any cut is
   // between characters, and only '"' and '\\' grow (to two bytes) when escaped.
-  if (maxFrame < prefix.size() + kLastSuffix.size() + 2) throw std::length_error("the frame bound leaves no room for a part");
+  if (maxFrame < prefix.size() + kLastSuffix.size() + 2)
+    throw std::length_error("the frame bound leaves no room for a part");
   const std::size_t room = maxFrame - prefix.size() - kLastSuffix.size();
   std::size_t at = 0;
   while (at < whole.size()) {

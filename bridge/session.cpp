@@ -166,16 +166,14 @@ JsonValue Session::OnObject(const JsonValue& id, const std::u16string& op, const
     }
     overlay_.ObjectCreated();
     IDispatch* object = objects_.Find(number);
-    return Success(id, {{u"object", JsonValue(number)},
-                        {u"properties", ReadProperties(object)},
-                        {u"errors", Errors(object)}});
+    return Success(
+        id, {{u"object", JsonValue(number)}, {u"properties", ReadProperties(object)}, {u"errors", Errors(object)}});
   }
   const JsonValue* numberMember = request.Member(u"object");
   if (!IsInteger(numberMember, 1, 4294967295.0)) throw BadRequest("the request names its object by number");
   const auto number = static_cast<std::uint32_t>(*numberMember->Number());
   IDispatch* object = objects_.Find(number);
   if (object == nullptr) return Failure(id, "QB_NO_OBJECT", "there is no object " + std::to_string(number));
-  const host::DispatchClient client(object);
 
   if (op == u"release") {
     Require(request, {u"id", u"op", u"object"}, "id, op and object");
@@ -186,38 +184,46 @@ JsonValue Session::OnObject(const JsonValue& id, const std::u16string& op, const
     Require(request, {u"id", u"op", u"object"}, "id, op and object");
     return Success(id, {{u"properties", ReadProperties(object)}, {u"errors", Errors(object)}});
   }
-  if (op == u"get" || op == u"put") {
-    const bool put = op == u"put";
-    if (put) Require(request, {u"id", u"op", u"object", u"name", u"value"}, "id, op, object, name and value");
-    else Require(request, {u"id", u"op", u"object", u"name"}, "id, op, object and name");
-    const std::u16string* name = request.Member(u"name")->String();
-    const Member* member = name != nullptr ? FindMember(*name) : nullptr;
-    if (member == nullptr) return Failure(id, "QB_NO_PROPERTY", "the object has no such property");
-    if (put) {
-      if (!member->writable) return Failure(id, "QB_READ_ONLY", "the property " + host::Utf16ToUtf8(*name) + " is read only");
-      std::string problem;
-      auto value = ToVariant(*member, *request.Member(u"value"), problem);
-      if (!value) return Failure(id, "QB_BAD_VALUE", host::Utf16ToUtf8(*name) + ": " + problem);
-      client.Put(member->name, std::move(*value));
-    }
-    JsonValue value = FromVariant(*member, client.Get(member->name));
-    // The error properties are the connection's, refusals of the host included.
-    if (member->type == MemberType::kNumber || member->type == MemberType::kNullable) {
-      value = *Errors(object).Member(member->name);
-    }
-    return Success(id, {{u"value", std::move(value)}});
-  }
+  if (op == u"get" || op == u"put") return Property(id, op == u"put", object, request);
   if (op == u"sign" || op == u"showCertsDlg" || op == u"finalize" || op == u"transform") {
     return Method(id, op, object, request);
   }
   throw BadRequest("there is no op of that name");
 }
 
+JsonValue Session::Property(const JsonValue& id, bool put, IDispatch* object, const JsonValue& request) {
+  if (put) {
+    Require(request, {u"id", u"op", u"object", u"name", u"value"}, "id, op, object, name and value");
+  } else {
+    Require(request, {u"id", u"op", u"object", u"name"}, "id, op, object and name");
+  }
+  const std::u16string* name = request.Member(u"name")->String();
+  const Member* member = name != nullptr ? FindMember(*name) : nullptr;
+  if (member == nullptr) return Failure(id, "QB_NO_PROPERTY", "the object has no such property");
+  const host::DispatchClient client(object);
+  if (put) {
+    if (!member->writable) {
+      return Failure(id, "QB_READ_ONLY", "the property " + host::Utf16ToUtf8(*name) + " is read only");
+    }
+    std::string problem;
+    auto value = ToVariant(*member, *request.Member(u"value"), problem);
+    if (!value) return Failure(id, "QB_BAD_VALUE", host::Utf16ToUtf8(*name) + ": " + problem);
+    client.Put(member->name, std::move(*value));
+  }
+  // The error properties are the connection's, refusals of the host included.
+  if (member->type == MemberType::kNumber || member->type == MemberType::kNullable) {
+    return Success(id, {{u"value", *Errors(object).Member(member->name)}});
+  }
+  return Success(id, {{u"value", FromVariant(*member, client.Get(member->name))}});
+}
+
 JsonValue Session::Method(const JsonValue& id, const std::u16string& op, IDispatch* object, const JsonValue& request) {
   const host::DispatchClient client(object);
   const bool transform = op == u"transform";
-  if (transform) Require(request, {u"id", u"op", u"object", u"xsl"}, "id, op, object and xsl");
-  else Require(request, {u"id", u"op", u"object"}, "id, op and object");
+  if (transform)
+    Require(request, {u"id", u"op", u"object", u"xsl"}, "id, op, object and xsl");
+  else
+    Require(request, {u"id", u"op", u"object"}, "id, op and object");
   std::optional<host::Variant> stylesheet;
   if (transform) {
     static constexpr Member kStylesheet{u"xsl", MemberType::kText, true};

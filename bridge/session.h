@@ -33,6 +33,7 @@ class Session {
   Reply Request(const JsonValue& request);
   JsonValue Hello(const JsonValue& id, const JsonValue& request, bool& end);
   JsonValue OnObject(const JsonValue& id, const std::u16string& op, const JsonValue& request);
+  JsonValue Property(const JsonValue& id, bool put, IDispatch* object, const JsonValue& request);
   JsonValue Method(const JsonValue& id, const std::u16string& op, IDispatch* object, const JsonValue& request);
   JsonValue Errors(IDispatch* object) const;
 
