@@ -253,6 +253,19 @@ TEST_F(NativeHost, TwoObjectsShareOneErrorState) {
   EXPECT_EQ(Number(Field(answered.Answer(9), u"errors", u"ErrorNo")), 34);
 }
 
+// The world has no display: the picker cannot be shown, and the call fails as a closed picker.
+TEST_F(NativeHost, ShowCertsDlgWithoutADisplayChoosesNothing) {
+  const Answered answered = Conversation()
+                                .Send(Request(1, "create"))
+                                .Send(Put(2, 1, "CertIssuerName", "\"kept\""))
+                                .Send(On(3, "showCertsDlg", 1))
+                                .Run(world());
+  const JsonValue& shown = answered.Answer(3);
+  EXPECT_EQ(*shown.Member(u"result")->Bool(), false);
+  EXPECT_EQ(Text(Field(shown, u"errors", u"ErrorStr")), u"ERR_NO_CERT_SELECTED");
+  EXPECT_EQ(Text(Field(shown, u"properties", u"CertIssuerName")), u"kept");
+}
+
 TEST(NativeHostConsent, AnOriginNotAllowedIsDeniedAndNothingIsSigned) {
   const auto world = MakeWorld("https://other.example");
   const std::string origin = "https://example.org";
