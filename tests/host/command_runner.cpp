@@ -38,10 +38,11 @@ Result World::QuillboxWritingTo(const std::string& standardOutput, const std::ve
   return Run(argv, "", false, standardOutput);
 }
 
-Result World::Program(const std::string& program, const std::vector<std::string>& arguments) const {
+Result World::Program(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::string& input) const {
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return Run(argv, "", true);
+  return Run(argv, input, true);
 }
 
 Result World::Run(std::vector<std::string> argv, const std::string& input, bool searchPath,

@@ -27,8 +27,9 @@ class World {
   Result Quillbox(const std::vector<std::string>& arguments, const std::string& input = "") const;
   // The same with standard output going to `standardOutput` (a device such as /dev/full).
   Result QuillboxWritingTo(const std::string& standardOutput, const std::vector<std::string>& arguments) const;
-  // Runs another program (found on PATH) the same way.
-  Result Program(const std::string& program, const std::vector<std::string>& arguments) const;
+  // Runs another program (found on PATH, or by its path) the same way.
+  Result Program(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& input = "") const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 

@@ -1,0 +1,15 @@
+// Whether the page's origin may use the signing component. Asked before every call that would
+// reach the component's signing, transform or certificate picker; a "no" fails the call with
+// ERR_ACCESS_DENIED and the component is never called.
+#pragma once
+
+#include <string_view>
+
+namespace quillbox::bridge {
+
+struct Consent {
+  // `origin` has passed OriginProblem. May ask the user (and so block) when it has to.
+  virtual bool Allows(std::u16string_view origin) = 0;
+};
+
+}  // namespace quillbox::bridge

@@ -1,0 +1,69 @@
+// quillbox-native-host: the program a browser starts for the Quillbox extension, one per
+// connection, talking native messaging on standard input and output. It runs the signing
+// component through the COM runtime exactly as the quillbox command does.
+#include "bridge/allow_file.h"
+#include "bridge/frames.h"
+#include "bridge/parts.h"
+#include "bridge/session.h"
+#include "host/component_module.h"
+#include "host/dispatch.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+using namespace quillbox::bridge;
+
+bool Send(ByteSink& out, const JsonValue& answer) {
+  for (const std::string& frame : AnswerFrames(answer, kMaxOutgoingFrame)) {
+    if (!WriteFrame(out, frame)) return false;
+  }
+  return true;
+}
+
+int Serve() {
+  const quillbox::host::Apartment apartment;
+  quillbox::host::EnsureComponentRegistered();
+  // Read once, before the page can say anything.
+  AllowFile consent = AllowFile::Load(AllowFilePath());
+  Session session(consent);
+  FileSource in(STDIN_FILENO);
+  FileSink out(STDOUT_FILENO);
+  for (;;) {
+    const IncomingFrame frame = ReadFrame(in);
+    switch (frame.status) {
+      case FrameStatus::kEnd: return 0;
+      case FrameStatus::kCut: std::fputs("quillbox-native-host: the input ended inside a message\n", stderr); return 0;
+      case FrameStatus::kTooLarge: Send(out, Session::TooLarge()); return 1;
+      case FrameStatus::kMessage: break;
+    }
+    const Reply reply = session.Receive(frame.message);
+    for (const JsonValue& answer : reply.answers) {
+      if (!Send(out, answer)) return 0;  // the browser has gone
+    }
+    if (reply.end) return 1;
+  }
+}
+
+}  // namespace
+
+int main() {
+  // The browser passes arguments that name the extension (Chromium the caller's origin, Firefox
+  // the manifest's path and the extension's id), never the page; they are not used.
+  if (isatty(STDIN_FILENO) != 0) {
+    std::fputs(
+        "quillbox-native-host is started by the browser for the Quillbox extension, and speaks native "
+        "messaging on its standard input and output; see docs/browser.md\n",
+        stderr);
+    return 2;
+  }
+  try {
+    return Serve();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "quillbox-native-host: %s\n", error.what());
+    return 1;
+  }
+}
