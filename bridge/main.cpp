@@ -5,6 +5,7 @@
 #include "bridge/frames.h"
 #include "bridge/parts.h"
 #include "bridge/session.h"
+#include "host/allocator_tuning.h"
 #include "host/component_module.h"
 #include "host/dispatch.h"
 
@@ -51,6 +52,7 @@ int Serve() {
 }  // namespace
 
 int main() {
+  quillbox::host::TuneAllocatorForWholeDocuments();
   // The browser passes arguments that name the extension (Chromium the caller's origin, Firefox
   // the manifest's path and the extension's id), never the page; they are not used.
   if (isatty(STDIN_FILENO) != 0) {
