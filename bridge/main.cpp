@@ -4,6 +4,7 @@
 #include "bridge/allow_file.h"
 #include "bridge/frames.h"
 #include "bridge/parts.h"
+#include "bridge/process_limits.h"
 #include "bridge/session.h"
 #include "host/allocator_tuning.h"
 #include "host/component_module.h"
@@ -62,6 +63,7 @@ int main() {
         stderr);
     return 2;
   }
+  if (!LimitHostProcess()) std::perror("quillbox-native-host: cannot limit the process");
   try {
     return Serve();
   } catch (const std::exception& error) {
