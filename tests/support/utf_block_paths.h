@@ -37,17 +37,25 @@ template <typename Unit>
 class PlacedBuffer {
  public:
   PlacedBuffer(const Unit* data, std::size_t count, std::size_t offset, Unit filler)
-      : storage_(count + offset + 128 / sizeof(Unit), filler) {
+      : storage_(count + offset + 128 / sizeof(Unit), filler), count_(count), offset_(offset) {
     const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
     const std::size_t skip = ((64 - address % 64) % 64) / sizeof(Unit);
     start_ = skip + offset;
     if (data != nullptr) std::copy(data, data + count, storage_.begin() + static_cast<std::ptrdiff_t>(start_));
   }
   Unit* data() { return storage_.data() + start_; }
-  std::basic_string<Unit> All() const { return {storage_.begin(), storage_.end()}; }
+  // From the 64-byte boundary on, the same length whatever address the storage got: two buffers
+  // placed alike compare equal when their contents do, though their allocations fall apart.
+  std::basic_string<Unit> All() const {
+    const std::size_t from = start_ - offset_;
+    return {storage_.begin() + static_cast<std::ptrdiff_t>(from),
+            storage_.begin() + static_cast<std::ptrdiff_t>(from + count_ + offset_ + 64 / sizeof(Unit))};
+  }
 
  private:
   std::vector<Unit> storage_;
+  std::size_t count_;
+  std::size_t offset_;
   std::size_t start_ = 0;
 };
 
