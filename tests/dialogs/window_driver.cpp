@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <string_view>
 
 namespace quillbox::test {
 namespace {
@@ -90,16 +89,6 @@ void ReadButtons(GtkWidget* widget, std::vector<std::string>& buttons) {
   g_list_free(children);
 }
 
-// xdotool matches names as regular expressions: a title is matched as its exact text.
-std::string ExactName(const std::string& title) {
-  std::string pattern = "^";
-  for (const char c : title) {
-    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
-    pattern += c;
-  }
-  return pattern + "$";
-}
-
 std::unique_ptr<XvfbServer>& Server() {
   static std::unique_ptr<XvfbServer> server;
   return server;
@@ -174,14 +163,11 @@ Driver::Driver(DialogWatch& watch, std::string title, Actions actions)
           Fail("the dialog never appeared");
           return;
         }
-        std::string found;
-        if (RunProgram({"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", ExactName(title)},
-                       &found) != 0 ||
-            found.empty()) {
+        window_ = FindWindow(title);
+        if (window_.empty()) {
           Fail("xdotool did not find a window named \"" + title + "\"");
           return;
         }
-        window_ = found.substr(0, found.find('\n'));
         Run({"xdotool", "windowfocus", "--sync", window_});
         actions(*this, watch.Window());
       }) {}

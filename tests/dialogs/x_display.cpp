@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 extern char** environ;
 
@@ -50,6 +51,20 @@ bool ProgramInstalled(const std::string& program) {
     start = colon + 1;
   }
   return false;
+}
+
+std::string FindWindow(const std::string& title) {
+  // xdotool matches names as regular expressions: the title is matched as its exact text.
+  std::string pattern = "^";
+  for (const char c : title) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
+    pattern += c;
+  }
+  pattern += "$";
+  std::string found;
+  if (RunProgram({"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", pattern}, &found) != 0)
+    return {};
+  return found.substr(0, found.find('\n'));
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
