@@ -66,7 +66,7 @@ class NativeHostWindow : public ::testing::Test {
       argv.insert(argv.end(), keys.begin(), keys.end());
       quillbox::test::RunProgram(argv);
     });
-    const Answered answered = conversation.Run(world_);
+    Answered answered = conversation.Run(world_);
     answer.join();
     asked = !window.empty();
     return answered;
