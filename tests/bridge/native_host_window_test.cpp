@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -121,6 +122,64 @@ TEST_F(NativeHostWindow, AlwaysAllowWritesTheFileAndTheNextConnectionIsNotAsked)
   std::filesystem::create_directories(noDisplay.Path(".config/quillbox"));
   noDisplay.Write(kAllowFile, world_.Read(kAllowFile));
   EXPECT_TRUE(Signed(Signing().Run(noDisplay)));
+}
+
+// The administrator's list has a fixed path in /etc. The host runs in a mount namespace of its own
+// where /etc is the real one with the test's list laid over it, so nothing on the machine changes.
+class AdminList {
+ public:
+  explicit AdminList(const World& world, const std::string& text) {
+    std::filesystem::create_directories(world.Path("etc-upper/quillbox"));
+    std::filesystem::create_directories(world.Path("etc-work"));
+    world.Write("etc-upper/quillbox/browser-origins", text);
+    wrapper_ = {"unshare", "--user", "--map-root-user", "--mount", "sh", "-c",
+                "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + world.Path("etc-upper") +
+                    ",workdir=" + world.Path("etc-work") + " /etc && exec \"$0\"",
+                "true"};
+    usable_ = world.Program(wrapper_.front(), std::vector<std::string>(wrapper_.begin() + 1, wrapper_.end())).status == 0;
+    wrapper_.pop_back();
+  }
+  // Whether the machine lets a test have a mount namespace (a container may not).
+  bool Usable() const { return usable_; }
+  const std::vector<std::string>& Wrapper() const { return wrapper_; }
+
+ private:
+  std::vector<std::string> wrapper_;
+  bool usable_ = false;
+};
+
+TEST_F(NativeHostWindow, AnOriginTheAdministratorForbidsIsRefusedWithoutAQuestion) {
+  const AdminList admin(world_, "forbid " + kOrigin + "\n");
+  if (!admin.Usable()) GTEST_SKIP() << "no user and mount namespace for the administrator's list here";
+  std::filesystem::create_directories(world_.Path(".config/quillbox"));
+  world_.Write(kAllowFile, kOrigin + "\n");  // the user's file does not win over it
+
+  // Were a window to appear, it would be answered "Allow once" and the call would sign.
+  std::atomic<bool> over = false;
+  std::atomic<bool> asked = false;
+  std::thread watch([&over, &asked] {
+    while (!over) {
+      const std::string window = quillbox::test::FindWindow(kTitle, false);
+      if (window.empty()) continue;
+      asked = true;
+      quillbox::test::RunProgram({"xdotool", "windowfocus", "--sync", window});
+      quillbox::test::RunProgram({"xdotool", "key", "alt+o"});
+      return;
+    }
+  });
+  const Answered answered = Signing().Run(world_, admin.Wrapper());
+  over = true;
+  watch.join();
+  EXPECT_FALSE(asked) << "the host asked about a forbidden origin";
+  ASSERT_EQ(answered.status, 0) << answered.err;
+  const JsonValue& sign = answered.Answer(5);
+  EXPECT_EQ(Number(Field(sign, u"errors", u"ErrorNo")), 41);
+  EXPECT_EQ(Text(Field(sign, u"errors", u"ErrorStr")), u"ERR_ACCESS_DENIED");
+  EXPECT_NE(Utf8(Text(Field(sign, u"errors", u"ErrorDesc"))).find(kOrigin), std::string::npos);
+  EXPECT_EQ(Text(Field(sign, u"properties", u"XmlDoc")), u"<doc/>") << "nothing was signed";
+
+  // The same world without the administrator's list signs: the list made the difference.
+  EXPECT_TRUE(Signed(Signing().Run(world_)));
 }
 
 }  // namespace

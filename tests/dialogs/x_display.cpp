@@ -53,7 +53,7 @@ bool ProgramInstalled(const std::string& program) {
   return false;
 }
 
-std::string FindWindow(const std::string& title) {
+std::string FindWindow(const std::string& title, bool wait) {
   // xdotool matches names as regular expressions: the title is matched as its exact text.
   std::string pattern = "^";
   for (const char c : title) {
@@ -62,8 +62,10 @@ std::string FindWindow(const std::string& title) {
   }
   pattern += "$";
   std::string found;
-  if (RunProgram({"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", pattern}, &found) != 0)
-    return {};
+  const std::vector<std::string> search =
+      wait ? std::vector<std::string>{"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", pattern}
+           : std::vector<std::string>{"xdotool", "search", "--onlyvisible", "--name", pattern};
+  if (RunProgram(search, &found) != 0) return {};
   return found.substr(0, found.find('\n'));
 }
 

@@ -17,8 +17,8 @@ bool ProgramInstalled(const std::string& program);
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
 
 // The X id of the visible window titled exactly `title` on $DISPLAY, once xdotool sees it (it
-// waits up to 30 seconds); empty when none appeared.
-std::string FindWindow(const std::string& title);
+// waits up to 30 seconds, or not at all without `wait`); empty when none appeared.
+std::string FindWindow(const std::string& title, bool wait = true);
 
 class XvfbServer {
  public:
