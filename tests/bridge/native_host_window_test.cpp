@@ -4,6 +4,7 @@
 #include "bridge/conversation.h"
 
 #include "dialogs/x_display.h"
+#include "host/admin_list.h"
 #include "support/nss_store.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 namespace quillbox::bridge::test {
 namespace {
 
+using host::test::AdminList;
 using host::test::World;
 
 constexpr const char* kTitle = "Allow this site to sign?";
@@ -123,30 +125,6 @@ TEST_F(NativeHostWindow, AlwaysAllowWritesTheFileAndTheNextConnectionIsNotAsked)
   noDisplay.Write(kAllowFile, world_.Read(kAllowFile));
   EXPECT_TRUE(Signed(Signing().Run(noDisplay)));
 }
-
-// The administrator's list has a fixed path in /etc. The host runs in a mount namespace of its own
-// where /etc is the real one with the test's list laid over it, so nothing on the machine changes.
-class AdminList {
- public:
-  explicit AdminList(const World& world, const std::string& text) {
-    std::filesystem::create_directories(world.Path("etc-upper/quillbox"));
-    std::filesystem::create_directories(world.Path("etc-work"));
-    world.Write("etc-upper/quillbox/browser-origins", text);
-    wrapper_ = {"unshare", "--user", "--map-root-user", "--mount", "sh", "-c",
-                "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + world.Path("etc-upper") +
-                    ",workdir=" + world.Path("etc-work") + " /etc && exec \"$0\"",
-                "true"};
-    usable_ = world.Program(wrapper_.front(), std::vector<std::string>(wrapper_.begin() + 1, wrapper_.end())).status == 0;
-    wrapper_.pop_back();
-  }
-  // Whether the machine lets a test have a mount namespace (a container may not).
-  bool Usable() const { return usable_; }
-  const std::vector<std::string>& Wrapper() const { return wrapper_; }
-
- private:
-  std::vector<std::string> wrapper_;
-  bool usable_ = false;
-};
 
 TEST_F(NativeHostWindow, AnOriginTheAdministratorForbidsIsRefusedWithoutAQuestion) {
   const AdminList admin(world_, "forbid " + kOrigin + "\n");

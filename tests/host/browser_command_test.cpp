@@ -1,5 +1,6 @@
 // quillbox browser allow, deny and list through the real binary, on the allow file of a HOME of
 // its own.
+#include "host/admin_list.h"
 #include "host/command_runner.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +124,51 @@ TEST(QuillboxBrowser, WrongUsageEndsWithStatusTwo) {
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("/etc/quillbox/browser-origins"), std::string::npos) << result.out;
   }
+}
+
+}  // namespace
+}  // namespace quillbox::host::test
+
+namespace quillbox::host::test {
+namespace {
+
+// The real binary, run under an administrator's list of the test's own.
+Result UnderAdminList(const World& world, const AdminList& admin, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv(admin.Wrapper().begin() + 1, admin.Wrapper().end());
+  argv.push_back(std::string(QUILLBOX_BIN_DIR) + "/quillbox");
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return world.Program(admin.Wrapper().front(), argv);
+}
+
+TEST(QuillboxBrowser, ListShowsTheAdministratorsEntriesAndAllowAndDenySayWhenTheyWin) {
+  const World world;
+  const AdminList admin(world,
+                        "# the office\n"
+                        "allow https://intranet.example\n"
+                        "forbid https://bad.example\n"
+                        "permit https://typo.example\n");
+  if (!admin.Usable()) GTEST_SKIP() << "no user and mount namespace for the administrator's list here";
+
+  const Result forbidden = UnderAdminList(world, admin, {"browser", "allow", "https://bad.example"});
+  EXPECT_EQ(forbidden.status, 0) << forbidden.err;
+  EXPECT_NE(forbidden.out.find("but the administrator's list (/etc/quillbox/browser-origins) forbids it, and that wins"),
+            std::string::npos)
+      << forbidden.out;
+  const Result allowed = UnderAdminList(world, admin, {"browser", "deny", "https://intranet.example"});
+  EXPECT_EQ(allowed.status, 0) << allowed.err;
+  EXPECT_NE(allowed.out.find("but the administrator's list (/etc/quillbox/browser-origins) still allows it"),
+            std::string::npos)
+      << allowed.out;
+
+  const Result list = UnderAdminList(world, admin, {"browser", "list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out,
+            "user   allow   https://bad.example  (but the administrator forbids it)\n"
+            "admin  allow   https://intranet.example\n"
+            "admin  forbid  https://bad.example\n");
+  EXPECT_NE(list.err.find("quillbox browser: /etc/quillbox/browser-origins: line 4: "), std::string::npos)
+      << list.err;
+  EXPECT_NE(list.err.find("(skipped)"), std::string::npos) << list.err;
 }
 
 }  // namespace
