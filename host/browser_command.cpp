@@ -7,8 +7,11 @@
 #include "host/commands.h"
 
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace quillbox::host {
 namespace {
