@@ -7,9 +7,12 @@
 
 namespace quillbox::bridge {
 
+// What the page asks for, so that a question to the user can say so.
+enum class ConsentUse { kSign, kTransform, kChooseCertificate };
+
 struct Consent {
   // `origin` has passed OriginProblem. May ask the user (and so block) when it has to.
-  virtual bool Allows(std::u16string_view origin) = 0;
+  virtual bool Allows(std::u16string_view origin, ConsentUse use) = 0;
 };
 
 }  // namespace quillbox::bridge

@@ -1,11 +1,13 @@
 // quillbox-native-host: the program a browser starts for the Quillbox extension, one per
 // connection, talking native messaging on standard input and output. It runs the signing
 // component through the COM runtime exactly as the quillbox command does.
-#include "bridge/allow_file.h"
+#include "bridge/consent_dialog.h"
 #include "bridge/frames.h"
 #include "bridge/parts.h"
 #include "bridge/process_limits.h"
 #include "bridge/session.h"
+#include "bridge/site_consent.h"
+#include "common/browser_origins.h"
 #include "host/allocator_tuning.h"
 #include "host/component_module.h"
 #include "host/dispatch.h"
@@ -29,8 +31,9 @@ bool Send(ByteSink& out, const JsonValue& answer) {
 int Serve() {
   const quillbox::host::Apartment apartment;
   quillbox::host::EnsureComponentRegistered();
-  // Read once, before the page can say anything.
-  AllowFile consent = AllowFile::Load(AllowFilePath());
+  // The lists are read once, before the page can say anything.
+  ConsentDialog dialog;
+  SiteConsent consent(quillbox::UserOriginsPath(), quillbox::kAdminOriginsPath, dialog);
   Session session(consent);
   FileSource in(STDIN_FILENO);
   FileSink out(STDOUT_FILENO);

@@ -4,7 +4,7 @@
 #include "bridge/frames.h"
 #include "bridge/json_parse.h"
 #include "bridge/members.h"
-#include "bridge/origin.h"
+#include "common/origin.h"
 #include "host/dispatch.h"
 #include "host/text.h"
 
@@ -236,7 +236,9 @@ JsonValue Session::Method(const JsonValue& id, const std::u16string& op, IDispat
   if (op == u"finalize") {
     client.Call(u"Finalize");
     overlay_.Finalized();
-  } else if (!consent_.Allows(*origin_)) {
+  } else if (!consent_.Allows(*origin_, transform        ? ConsentUse::kTransform
+                                        : op == u"sign" ? ConsentUse::kSign
+                                                        : ConsentUse::kChooseCertificate)) {
     overlay_.Refuse(kAccessDenied, u"ERR_ACCESS_DENIED",
                     u"The site " + *origin_ + u" is not allowed to use the signing component on this computer.");
     result = transform ? JsonValue(u"") : JsonValue(false);

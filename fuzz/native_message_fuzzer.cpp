@@ -5,7 +5,7 @@
 #include "bridge/frames.h"
 #include "bridge/json_parse.h"
 #include "bridge/json_write.h"
-#include "bridge/origin.h"
+#include "common/origin.h"
 #include "bridge/parts.h"
 #include "fuzz/fuzz_support.h"
 
@@ -18,6 +18,7 @@
 namespace {
 
 using namespace quillbox::bridge;
+using quillbox::OriginProblem;
 using quillbox::fuzz::Expect;
 
 class MemorySource : public ByteSource {

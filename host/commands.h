@@ -14,6 +14,7 @@ int SignCommand(const Arguments& arguments);
 int TransformCommand(const Arguments& arguments);
 int VerifyCommand(const Arguments& arguments);
 int CertsCommand(const Arguments& arguments);
+int BrowserCommand(const Arguments& arguments);
 int RegisterCommand(const Arguments& arguments);
 int UnregisterCommand(const Arguments& arguments);
 

@@ -72,6 +72,22 @@ const std::map<std::string, CommandText>& Texts() {
         "import and new-self-signed run Debian's NSS tools (pk12util and certutil, package\n"
         "libnss3-tools), on the database --store names (default: Chromium's, created when missing).\n"
         "A database password is read from the global --password-file (QUILLBOX_NSS_PASSWORD_FILE).\n"}},
+      {"browser",
+       {"quillbox browser [list]\n"
+        "       quillbox browser allow ORIGIN\n"
+        "       quillbox browser deny ORIGIN",
+        "The web pages that may use the component through the Quillbox browser extension, named by\n"
+        "origin as the browser sends it: https://HOST or https://HOST:PORT (http only on localhost,\n"
+        "127.0.0.0/8 or [::1]), in lower case, with no path and no default port.\n"
+        "list    the origins you allowed (\"user\") and the administrator's entries (\"admin\",\n"
+        "        from /etc/quillbox/browser-origins), which win: a forbidden origin is refused\n"
+        "        without a question, an allowed one served without one\n"
+        "allow   adds ORIGIN to your allow file ($XDG_CONFIG_HOME/quillbox/browser-origins, else\n"
+        "        ~/.config/quillbox/browser-origins), as the host's \"Always allow\" does\n"
+        "deny    takes ORIGIN out of your allow file, and says so when it was not there; the page\n"
+        "        is asked about again at its next call\n"
+        "Any other origin's first call asks you in a window: Deny, Allow once or Always allow.\n"
+        "A change applies to the browser's next connection (a page loaded again).\n"}},
       {"register",
        {"quillbox register [MODULE]",
         "Registers the component module (default: libquillbox.so beside this program) by calling\n"

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <cryptdlg.h>
+#include <qbconsent.h>
 #include <qbcrypt.h>
 
 #include <cstddef>
@@ -92,3 +93,18 @@ QB_CRYPTDLG_EXPORT BOOL WINAPI QbPromptPasswordA(void* /*context*/, PQB_CRYPT_PA
 
 // The store installs this function as its password prompt (QbCryptSetPasswordPrompt).
 static_assert(std::is_same_v<decltype(&QbPromptPasswordA), QB_CRYPT_PASSWORD_PROMPT>);
+
+// The native messaging host's question before a web page may use the component, answered
+// with a QB_SITE_CONSENT. Nobody is asked without a display; a null origin is refused.
+QB_CRYPTDLG_EXPORT DWORD WINAPI QbAskSiteConsentA(LPCSTR origin, DWORD use) {
+  if (origin == nullptr || *origin == '\0') return QB_SITE_CONSENT_DENIED;
+  if (!GtkDisplayAvailable()) return QB_SITE_CONSENT_NOT_ASKED;
+  switch (AskConsentInWindow(ValidUtf8(origin), use)) {
+    case ConsentChoice::kOnce: return QB_SITE_CONSENT_ONCE;
+    case ConsentChoice::kAlways: return QB_SITE_CONSENT_ALWAYS;
+    case ConsentChoice::kDenied: break;
+  }
+  return QB_SITE_CONSENT_DENIED;
+}
+
+static_assert(std::is_same_v<decltype(&QbAskSiteConsentA), PFNQBASKSITECONSENTA>);

@@ -46,4 +46,10 @@ std::optional<std::size_t> ChooseOnTerminal(Terminal& terminal, const std::strin
 bool AskPasswordInWindow(const PasswordRequest& request, char* buffer, DWORD size);
 bool AskPasswordOnTerminal(Terminal& terminal, const PasswordRequest& request, char* buffer, DWORD size);
 
+// Whether a web page's origin may use the signing component, asked in a window only (a browser's
+// user looks at the screen, not at a terminal the browser may have been started from). `use` is
+// a QB_SITE_USE.
+enum class ConsentChoice { kDenied, kOnce, kAlways };
+ConsentChoice AskConsentInWindow(const std::string& origin, DWORD use);
+
 }  // namespace qb::cryptdlg

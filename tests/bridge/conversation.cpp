@@ -42,9 +42,14 @@ Conversation& Conversation::SendRaw(const std::string& bytes) {
   return *this;
 }
 
-Answered Conversation::Run(const host::test::World& world) const {
-  const host::test::Result result =
-      world.Program(std::string(QUILLBOX_BIN_DIR) + "/quillbox-native-host", {}, input_);
+Answered Conversation::Run(const host::test::World& world, const std::vector<std::string>& wrapper) const {
+  const std::string host = std::string(QUILLBOX_BIN_DIR) + "/quillbox-native-host";
+  std::vector<std::string> arguments;
+  if (!wrapper.empty()) {
+    arguments.assign(wrapper.begin() + 1, wrapper.end());
+    arguments.push_back(host);
+  }
+  const host::test::Result result = world.Program(wrapper.empty() ? host : wrapper.front(), arguments, input_);
   Answered answered;
   answered.status = result.status;
   answered.err = result.err;

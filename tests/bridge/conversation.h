@@ -34,7 +34,8 @@ class Conversation {
   Conversation& SendRaw(const std::string& bytes);
   static std::string Frame(const std::string& json);
 
-  Answered Run(const host::test::World& world) const;
+  // `wrapper`, when given, is a program with its arguments that runs the host (its path last).
+  Answered Run(const host::test::World& world, const std::vector<std::string>& wrapper = {}) const;
 
  private:
   std::string input_;

@@ -1,6 +1,6 @@
 // Which page origins the host serves: the browser's serialised form only, https anywhere, http on
 // loopback hosts.
-#include "bridge/origin.h"
+#include "common/origin.h"
 
 #include <gtest/gtest.h>
 

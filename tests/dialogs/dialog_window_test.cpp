@@ -307,3 +307,102 @@ TEST_F(WindowPassword, CardIsAskedForItsPinInAWindowOfThatName) {
 
 }  // namespace
 }  // namespace quillbox::test
+
+namespace quillbox::test {
+namespace {
+
+constexpr const char* kConsentTitle = "Allow this site to sign?";
+constexpr const char* kShop = "https://shop.example:8443";
+
+// The native messaging host's question about a web page, in the window it puts up.
+class WindowConsent : public WindowPicker {
+ protected:
+  DWORD Ask(DWORD use, const Actions& actions, SeenWindow* seen = nullptr, const char* title = kConsentTitle) {
+    const PFNQBASKSITECONSENTA ask = module.AskSiteConsent();
+    if (ask == nullptr) {
+      ADD_FAILURE() << "cryptdlg has no QbAskSiteConsentA";
+      return QB_SITE_CONSENT_NOT_ASKED;
+    }
+    DialogWatch watch(title);
+    Driver driver(watch, title, actions);
+    const DWORD answer = ask(kShop, use);
+    driver.Join();
+    EXPECT_EQ(driver.Problems(), "");
+    EXPECT_FALSE(watch.WatchdogFired()) << "the dialog had to be closed by the test's watchdog";
+    if (seen != nullptr) *seen = watch.Window();
+    return answer;
+  }
+  DWORD Keys(const std::vector<std::string>& keys) {
+    return Ask(QB_SITE_USE_SIGN, [&keys](Driver& driver, const SeenWindow&) {
+      std::vector<std::string> argv = {"xdotool", "key"};
+      argv.insert(argv.end(), keys.begin(), keys.end());
+      driver.Run(argv);
+    });
+  }
+};
+
+TEST_F(WindowConsent, NamesTheSiteAndWhatItAsksWithDenyFocusedAndTheDefault) {
+  SeenWindow seen;
+  const std::string screenshot = ArtifactPath("consent-dialog.png");
+  std::filesystem::remove(screenshot);
+  EXPECT_EQ(Ask(
+                QB_SITE_USE_SIGN,
+                [&screenshot](Driver& driver, const SeenWindow&) {
+                  driver.Run({"import", "-window", "root", screenshot});
+                  driver.Run({"xdotool", "key", "Escape"});
+                },
+                &seen),
+            QB_SITE_CONSENT_DENIED);
+  ASSERT_FALSE(seen.labels.empty());
+  EXPECT_EQ(seen.labels[0], kShop) << "the site comes first, on a line of its own";
+  EXPECT_TRUE(Shows(seen, std::string(kShop) + " wants to sign a document with your certificate."));
+  EXPECT_EQ(seen.buttons, (std::vector<std::string>{"_Deny", "Allow _once", "Al_ways allow"}));
+  EXPECT_EQ(seen.focusedButton, "_Deny");
+  EXPECT_EQ(seen.defaultButton, "_Deny");
+  EXPECT_TRUE(seen.modal);
+  EXPECT_TRUE(std::filesystem::exists(screenshot));
+}
+
+TEST_F(WindowConsent, SaysWhatEachUseIsFor) {
+  const auto escape = [](Driver& driver, const SeenWindow&) { driver.Run({"xdotool", "key", "Escape"}); };
+  SeenWindow transform;
+  SeenWindow choose;
+  EXPECT_EQ(Ask(QB_SITE_USE_TRANSFORM, escape, &transform), QB_SITE_CONSENT_DENIED);
+  EXPECT_EQ(Ask(QB_SITE_USE_CHOOSE_CERTIFICATE, escape, &choose), QB_SITE_CONSENT_DENIED);
+  EXPECT_TRUE(Shows(transform, std::string(kShop) + " wants to use the signing component to transform a document."));
+  EXPECT_TRUE(Shows(choose, std::string(kShop) + " wants to see your certificates and let you choose one to sign with."));
+}
+
+TEST_F(WindowConsent, ReturnEscapeDenyAndClosingTheWindowAllRefuse) {
+  EXPECT_EQ(Keys({"Return"}), QB_SITE_CONSENT_DENIED) << "Return answers the default, Deny";
+  EXPECT_EQ(Keys({"space"}), QB_SITE_CONSENT_DENIED) << "the focused button is Deny";
+  EXPECT_EQ(Keys({"Escape"}), QB_SITE_CONSENT_DENIED);
+  EXPECT_EQ(Keys({"alt+d"}), QB_SITE_CONSENT_DENIED);
+  EXPECT_EQ(Ask(QB_SITE_USE_SIGN,
+                [](Driver&, const SeenWindow&) { CloseWindowAsTheWindowManagerWould(kConsentTitle); }),
+            QB_SITE_CONSENT_DENIED);
+}
+
+TEST_F(WindowConsent, EachAllowingButtonGivesItsAnswer) {
+  EXPECT_EQ(Keys({"alt+o"}), QB_SITE_CONSENT_ONCE);
+  EXPECT_EQ(Keys({"alt+w"}), QB_SITE_CONSENT_ALWAYS);
+  // From the keyboard alone: Tab goes from Deny to the next button.
+  EXPECT_EQ(Keys({"Tab", "space"}), QB_SITE_CONSENT_ONCE);
+  EXPECT_EQ(Keys({"Tab", "Tab", "space"}), QB_SITE_CONSENT_ALWAYS);
+}
+
+TEST_F(WindowConsent, SpeaksTheUsersLanguage) {
+  ASSERT_EQ(ProvideLocale("sl_SI", "UTF-8"), "");
+  setenv("LC_ALL", "sl_SI.UTF-8", 1);
+  SeenWindow seen;
+  const DWORD answer = Ask(
+      QB_SITE_USE_SIGN, [](Driver& driver, const SeenWindow&) { driver.Run({"xdotool", "key", "alt+e"}); }, &seen,
+      "Ali dovolite tej strani podpisovanje?");
+  setenv("LC_ALL", "C.UTF-8", 1);
+  EXPECT_EQ(answer, QB_SITE_CONSENT_ONCE);
+  EXPECT_EQ(seen.buttons, (std::vector<std::string>{"_Zavrni", "Dovoli _enkrat", "Dovoli _vedno"}));
+  EXPECT_TRUE(Shows(seen, std::string(kShop) + " \u017Eeli podpisati dokument z va\u0161im certifikatom."));
+}
+
+}  // namespace
+}  // namespace quillbox::test

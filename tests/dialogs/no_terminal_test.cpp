@@ -102,5 +102,28 @@ TEST(DetachedPassword, UnusableBufferIsRefused) {
             "null=0 tiny=0 kept=x");
 }
 
+// The site question has no terminal form: with no display nobody is asked, even with a terminal
+// the user could type on (a page must not reach a prompt in the browser's terminal).
+TEST(DetachedConsent, NoDisplayOrOneThatCannotBeOpenedAsksNobody) {
+  const auto ask = [](const char* display) {
+    return RunWithoutTerminal([display] {
+      if (display != nullptr) setenv("DISPLAY", display, 1);
+      CryptdlgModule module;
+      if (module.AskSiteConsent() == nullptr) return std::string("no QbAskSiteConsentA");
+      return std::to_string(module.AskSiteConsent()("https://shop.example", QB_SITE_USE_SIGN));
+    });
+  };
+  EXPECT_EQ(ask(nullptr), std::to_string(QB_SITE_CONSENT_NOT_ASKED));
+  EXPECT_EQ(ask(":7777"), std::to_string(QB_SITE_CONSENT_NOT_ASKED));  // named, but nothing listens there
+  const TerminalRun onTerminal = RunOnTerminal(
+      [] {
+        CryptdlgModule module;
+        return std::to_string(module.AskSiteConsent()("https://shop.example", QB_SITE_USE_SIGN));
+      },
+      {});
+  EXPECT_EQ(onTerminal.reported, std::to_string(QB_SITE_CONSENT_NOT_ASKED));
+  EXPECT_EQ(onTerminal.transcript, "") << "nothing is asked on the terminal";
+}
+
 }  // namespace
 }  // namespace quillbox::test

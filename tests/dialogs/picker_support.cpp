@@ -12,6 +12,7 @@ CryptdlgModule::CryptdlgModule() {
   if (module_ == nullptr) return;
   select_ = reinterpret_cast<PFNCERTSELECTCERTIFICATEA>(GetProcAddress(module_, "CertSelectCertificateA"));
   password_ = reinterpret_cast<PasswordPrompt>(GetProcAddress(module_, "QbPromptPasswordA"));
+  consent_ = reinterpret_cast<PFNQBASKSITECONSENTA>(GetProcAddress(module_, "QbAskSiteConsentA"));
 }
 
 CryptdlgModule::~CryptdlgModule() {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <cryptdlg.h>
+#include <qbconsent.h>
 #include <qbcrypt.h>
 
 #include <string>
@@ -25,6 +26,8 @@ class CryptdlgModule {
 
   bool Loaded() const { return select_ != nullptr && password_ != nullptr; }
   BOOL Select(CERT_SELECT_STRUCT_A* request) const { return select_(request); }
+  // The native messaging host's question for a web page's origin; null when the module lacks it.
+  PFNQBASKSITECONSENTA AskSiteConsent() const { return consent_; }
   // A database's password, as the store asks for it on a first try or a retry.
   BOOL Password(const char* token, BOOL retry, char* buffer, DWORD size) const {
     QB_CRYPT_PASSWORD_REQUEST request = PasswordRequest(token);
@@ -50,6 +53,7 @@ class CryptdlgModule {
   HMODULE module_ = nullptr;
   PFNCERTSELECTCERTIFICATEA select_ = nullptr;
   PasswordPrompt password_ = nullptr;
+  PFNQBASKSITECONSENTA consent_ = nullptr;
 };
 
 // A request over one store, as the component sends it: no owner, no template, no filter, no

@@ -72,6 +72,23 @@ void ReadList(GtkWindow* window, GtkTreeView* view, int pointAtRow, SeenWindow& 
   }
 }
 
+std::string ButtonLabel(GtkWidget* widget) {
+  if (widget == nullptr || !GTK_IS_BUTTON(widget)) return {};
+  const char* label = gtk_button_get_label(GTK_BUTTON(widget));
+  return label != nullptr ? label : "";
+}
+
+void ReadButtons(GtkWidget* widget, std::vector<std::string>& buttons) {
+  if (GTK_IS_BUTTON(widget) && gtk_widget_get_visible(widget)) {
+    buttons.push_back(ButtonLabel(widget));
+    return;
+  }
+  if (!GTK_IS_CONTAINER(widget)) return;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  for (GList* child = children; child != nullptr; child = child->next) ReadButtons(GTK_WIDGET(child->data), buttons);
+  g_list_free(children);
+}
+
 std::unique_ptr<XvfbServer>& Server() {
   static std::unique_ptr<XvfbServer> server;
   return server;
@@ -118,6 +135,10 @@ gboolean DialogWatch::Poll(gpointer self) {
   }
   ReadLabels(GTK_WIDGET(window), watch->window_.labels);
   gtk_window_get_size(window, &watch->window_.width, &watch->window_.height);
+  ReadButtons(GTK_WIDGET(window), watch->window_.buttons);
+  watch->window_.focusedButton = ButtonLabel(gtk_window_get_focus(window));
+  watch->window_.defaultButton = ButtonLabel(gtk_window_get_default_widget(window));
+  watch->window_.modal = gtk_window_get_modal(window) != FALSE;
   if (GTK_IS_DIALOG(window)) {
     GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(window), GTK_RESPONSE_OK);
     watch->window_.okSensitive = ok != nullptr && gtk_widget_is_sensitive(ok);
@@ -142,14 +163,11 @@ Driver::Driver(DialogWatch& watch, std::string title, Actions actions)
           Fail("the dialog never appeared");
           return;
         }
-        std::string found;
-        if (RunProgram({"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^" + title + "$"},
-                       &found) != 0 ||
-            found.empty()) {
+        window_ = FindWindow(title);
+        if (window_.empty()) {
           Fail("xdotool did not find a window named \"" + title + "\"");
           return;
         }
-        window_ = found.substr(0, found.find('\n'));
         Run({"xdotool", "windowfocus", "--sync", window_});
         actions(*this, watch.Window());
       }) {}
@@ -170,6 +188,21 @@ void Driver::Fail(const std::string& problem) {
 std::string Driver::Problems() {
   std::lock_guard guard(lock_);
   return problems_;
+}
+
+void CloseWindowAsTheWindowManagerWould(const std::string& title) {
+  g_idle_add(
+      [](gpointer data) -> gboolean {
+        const std::unique_ptr<std::string> wanted(static_cast<std::string*>(data));
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* w = windows; w != nullptr; w = w->next) {
+          const char* shown = gtk_window_get_title(GTK_WINDOW(w->data));
+          if (shown != nullptr && *wanted == shown) gtk_window_close(GTK_WINDOW(w->data));
+        }
+        g_list_free(windows);
+        return G_SOURCE_REMOVE;
+      },
+      new std::string(title));
 }
 
 std::string ArtifactPath(const std::string& name) {

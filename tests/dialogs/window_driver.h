@@ -31,6 +31,10 @@ struct SeenWindow {
   std::vector<std::string> labels;  // the texts of the window's labels, in widget order
   int width = 0, height = 0;        // the window's size
   bool listWiderThanView = false;   // the list would need sideways scrolling
+  std::vector<std::string> buttons;  // the labels of the window's buttons, mnemonics kept
+  std::string focusedButton;         // the label of the button that has the focus, if one has
+  std::string defaultButton;         // the label of the window's default button, if it has one
+  bool modal = false;
 };
 
 class DialogWatch {
@@ -85,6 +89,10 @@ class Driver {
   std::string window_;
   std::thread thread_;
 };
+
+// Closes the window titled `title` as a window manager's close button does (a delete event), from
+// any thread: the close runs on the GTK thread.
+void CloseWindowAsTheWindowManagerWould(const std::string& title);
 
 // A path in the build tree's tests/artifacts/, which is created if needed.
 std::string ArtifactPath(const std::string& name);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 extern char** environ;
 
@@ -50,6 +51,22 @@ bool ProgramInstalled(const std::string& program) {
     start = colon + 1;
   }
   return false;
+}
+
+std::string FindWindow(const std::string& title, bool wait) {
+  // xdotool matches names as regular expressions: the title is matched as its exact text.
+  std::string pattern = "^";
+  for (const char c : title) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
+    pattern += c;
+  }
+  pattern += "$";
+  std::string found;
+  const std::vector<std::string> search =
+      wait ? std::vector<std::string>{"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", pattern}
+           : std::vector<std::string>{"xdotool", "search", "--onlyvisible", "--name", pattern};
+  if (RunProgram(search, &found) != 0) return {};
+  return found.substr(0, found.find('\n'));
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {

@@ -16,6 +16,10 @@ bool ProgramInstalled(const std::string& program);
 // `output`, when given, receives what it wrote to standard output.
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
 
+// The X id of the visible window titled exactly `title` on $DISPLAY, once xdotool sees it (it
+// waits up to 30 seconds, or not at all without `wait`); empty when none appeared.
+std::string FindWindow(const std::string& title, bool wait = true);
+
 class XvfbServer {
  public:
   // Starts Xvfb on a display number it picks itself among the free ones, listening on no TCP

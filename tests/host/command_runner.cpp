@@ -55,6 +55,7 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
 
   std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + Path("nssdb"), "QUILLBOX_REGISTRY=" + Path("registry.db"),
                                   "HOME=" + dir(), "TMPDIR=" + dir(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
+  env.insert(env.end(), extra_.begin(), extra_.end());
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     for (const char* keep : {"PATH=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {

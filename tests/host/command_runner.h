@@ -1,5 +1,6 @@
 // Runs the real quillbox binary in a temporary world of its own: its own NSS database, registry
-// and HOME, and no display, so no test touches the user's store or registry or opens a window.
+// and HOME, and no display unless a test gives one, so no test touches the user's store or registry
+// or opens a window on the user's screen.
 #pragma once
 
 #include "support/temp_dir.h"
@@ -30,6 +31,8 @@ class World {
   // Runs another program (found on PATH, or by its path) the same way.
   Result Program(const std::string& program, const std::vector<std::string>& arguments,
                  const std::string& input = "") const;
+  // Adds NAME=value to what every program run here gets (a test's private display, say).
+  void SetEnvironment(const std::string& name, const std::string& value) { extra_.push_back(name + "=" + value); }
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
@@ -37,6 +40,7 @@ class World {
   Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
              const std::string& standardOutput = "") const;
   quillbox::test::TempDir dir_{"quillbox-host"};
+  std::vector<std::string> extra_;
 };
 
 }  // namespace quillbox::host::test

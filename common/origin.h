@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace quillbox::bridge {
+namespace quillbox {
 
 inline constexpr std::size_t kMaxOriginLength = 255;
 
@@ -16,4 +16,4 @@ inline constexpr std::size_t kMaxOriginLength = 255;
 // 127.0.0.0/8, [::1]); otherwise why it is refused.
 std::optional<std::string> OriginProblem(std::u16string_view origin);
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox

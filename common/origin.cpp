@@ -1,8 +1,8 @@
-#include "bridge/origin.h"
+#include "common/origin.h"
 
 #include <cstdint>
 
-namespace quillbox::bridge {
+namespace quillbox {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -133,4 +133,4 @@ std::optional<std::string> OriginProblem(std::u16string_view wide) {
   return std::nullopt;
 }
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox
