@@ -30,12 +30,15 @@ class World {
   // Runs another program (found on PATH, or by its path) the same way.
   Result Program(const std::string& program, const std::vector<std::string>& arguments,
                  const std::string& input = "") const;
+  // Runs the program at `path` with `environment` ("NAME=value") added to the world's own.
+  Result ProgramWith(const std::string& path, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& environment) const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
  private:
   Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
-             const std::string& standardOutput = "") const;
+             const std::string& standardOutput = "", const std::vector<std::string>& environment = {}) const;
   quillbox::test::TempDir dir_{"quillbox-host"};
 };
 
