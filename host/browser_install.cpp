@@ -148,13 +148,14 @@ int BrowserInstallCommand(const Arguments& arguments) {
     PrintLoadingHelp(files);
     return 0;
   }
-  WriteInstalled(ChromiumExternalExtensionFile(target), ChromiumExternalExtensionText(files.chromiumPackage, version),
-                 directoryMode);
+  for (const std::string& external : ExternalExtensionFiles(target)) {
+    WriteInstalled(external, ChromiumExternalExtensionText(files.chromiumPackage, version), directoryMode);
+  }
   WriteInstalled(policiesFile, policies, directoryMode);
   std::printf(
-      "\nChromium installs the extension %s for every user when it next starts, and Firefox\n"
-      "installs %s by its enterprise policy (a release Firefox loads only signed add-ons; Firefox\n"
-      "ESR and Developer Edition load this one with xpinstall.signatures.required set to false).\n",
+      "\nChromium and Google Chrome install the extension\n  %s\nfor every user when they next start; Firefox installs\n  %s\n"
+      "by its enterprise policy (a release Firefox loads only signed add-ons; Firefox ESR and\n"
+      "Developer Edition load this one with xpinstall.signatures.required set to false).\n",
       files.chromiumPackage.c_str(), files.firefoxPackage.c_str());
   return 0;
 }
@@ -168,8 +169,9 @@ int BrowserUninstallCommand(const Arguments& arguments) {
     if (RemoveFile(ManifestFile(place))) removed.push_back(ManifestFile(place));
   }
   if (target.system) {
-    const std::string external = ChromiumExternalExtensionFile(target);
-    if (RemoveFile(external)) removed.push_back(external);
+    for (const std::string& external : ExternalExtensionFiles(target)) {
+      if (RemoveFile(external)) removed.push_back(external);
+    }
     // policies.json is the administrator's: only the bridge's entry goes, the file only when
     // nothing else was in it.
     const std::string policiesFile = FirefoxPoliciesFile(target);

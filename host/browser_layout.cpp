@@ -70,8 +70,12 @@ std::vector<HostManifestPlace> HostManifestPlaces(const InstallTarget& target) {
   return places;
 }
 
-std::string ChromiumExternalExtensionFile(const InstallTarget& target) {
-  return UnderRoot(target, std::string("/usr/share/chromium/extensions/") + kChromiumExtensionId + ".json");
+std::vector<std::string> ExternalExtensionFiles(const InstallTarget& target) {
+  // Where each reads extensions that stand outside its installation (the product's name under
+  // /usr/share), one file named by the extension's ID.
+  const std::string file = std::string("/") + kChromiumExtensionId + ".json";
+  return {UnderRoot(target, "/usr/share/chromium/extensions" + file),
+          UnderRoot(target, "/usr/share/google-chrome/extensions" + file)};
 }
 
 std::string FirefoxPoliciesFile(const InstallTarget& target) {

@@ -35,8 +35,9 @@ struct InstallTarget {
 // The directories of the host manifests, each already under the target's root.
 std::vector<HostManifestPlace> HostManifestPlaces(const InstallTarget& target);
 
-// The system-wide files that make the browsers load the extension for every user, under the root.
-std::string ChromiumExternalExtensionFile(const InstallTarget& target);
+// The system-wide files that make the browsers load the extension for every user, under the root:
+// the external extension files of Chromium and Google Chrome, and Firefox's policies.json.
+std::vector<std::string> ExternalExtensionFiles(const InstallTarget& target);
 std::string FirefoxPoliciesFile(const InstallTarget& target);
 
 // `path` put under the target's root.

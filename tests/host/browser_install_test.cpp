@@ -288,6 +288,9 @@ class SystemInstall : public BrowserInstall {
     return QuillboxIn(prefix_, {"browser", command, "--system", "--root", Root("")});
   }
   std::string ExternalFile() const { return Root("/usr/share/chromium/extensions/" + kChromiumId + ".json"); }
+  std::string ChromeExternalFile() const {
+    return Root("/usr/share/google-chrome/extensions/" + kChromiumId + ".json");
+  }
   const JsonValue* OurPolicy(const JsonValue& policies) const {
     const JsonValue* inner = policies.Member(u"policies");
     const JsonValue* settings = inner != nullptr ? inner->Member(u"ExtensionSettings") : nullptr;
@@ -308,11 +311,14 @@ TEST_F(SystemInstall, WritesTheSystemManifestsTheExternalExtensionAndThePolicy) 
   EXPECT_EQ(ModeOf(Root("/etc/chromium")), 0755u);
   EXPECT_EQ(ModeOf(Root("/usr/lib/mozilla/native-messaging-hosts")), 0755u);
 
-  const JsonValue external = ParseFile(ExternalFile());
-  EXPECT_EQ(Names(external), (std::vector<std::string>{"external_crx", "external_version"}));
-  EXPECT_EQ(Text(external.Member(u"external_crx")), prefix_.browser() + "/quillbox.crx");
-  EXPECT_EQ(Text(external.Member(u"external_version")), "1.2.3");
-  EXPECT_EQ(ModeOf(ExternalFile()), 0644u);
+  for (const std::string& file : {ExternalFile(), ChromeExternalFile()}) {
+    SCOPED_TRACE(file);
+    const JsonValue external = ParseFile(file);
+    EXPECT_EQ(Names(external), (std::vector<std::string>{"external_crx", "external_version"}));
+    EXPECT_EQ(Text(external.Member(u"external_crx")), prefix_.browser() + "/quillbox.crx");
+    EXPECT_EQ(Text(external.Member(u"external_version")), "1.2.3");
+    EXPECT_EQ(ModeOf(file), 0644u);
+  }
 
   const JsonValue policies = ParseFile(PoliciesFile());
   const JsonValue* ours = OurPolicy(policies);
@@ -333,6 +339,7 @@ TEST_F(SystemInstall, WritesTheSystemManifestsTheExternalExtensionAndThePolicy) 
   EXPECT_FALSE(Exists(Root("/etc/opt/chrome/native-messaging-hosts/" + kManifest)));
   EXPECT_FALSE(Exists(Root("/usr/lib/mozilla/native-messaging-hosts/" + kManifest)));
   EXPECT_FALSE(Exists(ExternalFile()));
+  EXPECT_FALSE(Exists(ChromeExternalFile()));
   EXPECT_FALSE(Exists(PoliciesFile()));
 }
 

@@ -76,7 +76,7 @@ TEST_F(QuillboxCommand, WrongUsageEndsWithStatusTwoAndTheUsage) {
 }
 
 TEST_F(QuillboxCommand, EveryCommandHasHelp) {
-  for (const std::string command : {"run", "sign", "transform", "verify", "certs", "register", "unregister"}) {
+  for (const std::string command : {"run", "sign", "transform", "verify", "certs", "register", "unregister", "browser"}) {
     const Result result = world().Quillbox({command, "--help"});
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("usage: quillbox " + command), std::string::npos) << result.out;
