@@ -137,8 +137,9 @@ TEST_F(CrxPack, WritesASignedCrx3WithTheKeysId) {
   EXPECT_EQ(printed.out, id + "\n") << printed.err;
 
   // The signature covers the fixed prefix, the signed header data and the archive.
-  const std::string content = std::string("CRX3 SignedData", 16) + Le32Bytes(static_cast<std::uint32_t>(
-                                  header.at(10000).size())) + header.at(10000) + archive;
+  std::string content = "CRX3 SignedData";
+  content += '\0';
+  content += Le32Bytes(static_cast<std::uint32_t>(header.at(10000).size())) + header.at(10000) + archive;
   world_->Write("signed.bin", content);
   world_->Write("signature.bin", proof.at(2));
   const Result verified = world_->Program("openssl", {"dgst", "-sha256", "-verify", world_->Path("pub.pem"),

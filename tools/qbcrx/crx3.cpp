@@ -49,7 +49,8 @@ std::string PackCrx3(const std::string& zip, const RsaKey& key) {
   std::string signedData;
   PutBytesField(signedData, kCrxId, Sha256(publicKey).substr(0, 16));
 
-  std::string signedContent = std::string("CRX3 SignedData", 16);  // with its terminating NUL
+  std::string signedContent = "CRX3 SignedData";
+  signedContent += '\0';  // the prefix includes its terminating NUL
   PutLe32(signedContent, static_cast<std::uint32_t>(signedData.size()));
   signedContent += signedData;
   signedContent += zip;
