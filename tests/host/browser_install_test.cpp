@@ -201,6 +201,17 @@ TEST_F(BrowserInstall, AChromiumProfileElsewhereGetsItsOwnManifest) {
   EXPECT_TRUE(fs::is_directory(profile + "/NativeMessagingHosts"));
 }
 
+TEST_F(BrowserInstall, AStagingRootTakesTheUsersManifestsToo) {
+  const Result result = Quillbox({"browser", "install", "--root", Root("")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  // Under the root, at the path each would have, and naming the real host.
+  ExpectHostManifest(Root(ChromiumManifest()), true, kHost);
+  ExpectHostManifest(Root(FirefoxManifest()), false, kHost);
+  EXPECT_FALSE(Exists(ChromiumManifest()));
+  ASSERT_EQ(Quillbox({"browser", "uninstall", "--root", Root("")}).status, 0);
+  EXPECT_FALSE(Exists(Root(FirefoxManifest())));
+}
+
 TEST_F(BrowserInstall, UninstallRemovesOnlyTheBridgesManifests) {
   ASSERT_EQ(Quillbox({"browser", "install"}).status, 0);
   const std::string foreign = Home(".config/chromium/NativeMessagingHosts/com.example.other.json");
