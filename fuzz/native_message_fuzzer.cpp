@@ -5,8 +5,8 @@
 #include "bridge/frames.h"
 #include "bridge/json_parse.h"
 #include "bridge/json_write.h"
-#include "common/origin.h"
 #include "bridge/parts.h"
+#include "common/origin.h"
 #include "fuzz/fuzz_support.h"
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 namespace {
 
 using namespace quillbox::bridge;
+using quillbox::kMaxOriginLength;
 using quillbox::OriginProblem;
 using quillbox::fuzz::Expect;
 

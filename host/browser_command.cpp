@@ -1,7 +1,9 @@
-// browser: the origins the Quillbox browser extension's pages may use the component from. The
-// native messaging host reads the same files at the start of each connection.
+// quillbox browser SUBCOMMAND: the browsers' way to the component (install, uninstall) and the
+// origins its pages may use it from (allow, deny, list), which the native messaging host reads at
+// the start of each connection. Each subcommand is one entry of the table.
 #include "common/browser_origins.h"
 #include "common/origin.h"
+#include "host/browser_install.h"
 #include "host/browser_list.h"
 #include "host/cli.h"
 #include "host/commands.h"
@@ -90,7 +92,9 @@ using Subcommand = int (*)(const Arguments& arguments);
 constexpr std::pair<std::string_view, Subcommand> kSubcommands[] = {
     {"allow", Allow},
     {"deny", Deny},
+    {"install", BrowserInstallCommand},
     {"list", List},
+    {"uninstall", BrowserUninstallCommand},
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ int CertsCommand(const Arguments& arguments);
 int BrowserCommand(const Arguments& arguments);
 int RegisterCommand(const Arguments& arguments);
 int UnregisterCommand(const Arguments& arguments);
+int BrowserCommand(const Arguments& arguments);
 
 // The usage lines of a command ("" for the program itself) and its full help text.
 std::string UsageOf(const std::string& command);

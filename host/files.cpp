@@ -122,7 +122,7 @@ std::string ReadAll(const std::string& path) {
   return bytes;
 }
 
-void WriteAll(const std::string& path, std::string_view bytes) {
+void WriteAll(const std::string& path, std::string_view bytes, std::optional<mode_t> mode) {
   if (IsStandardStream(path)) return WriteStandardOutput(bytes);
   // Through a symbolic link the file it points to is replaced, not the link.
   std::string target = path;
@@ -136,8 +136,8 @@ void WriteAll(const std::string& path, std::string_view bytes) {
   if (exists && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) return WriteInPlace(target, bytes);
 
   TemporaryFile temporary(target);
-  const mode_t mode = exists ? (existing.st_mode & 07777) : NewFileMode();
-  if (::fchmod(temporary.descriptor(), mode) != 0 || !WriteFully(temporary.descriptor(), bytes) ||
+  const mode_t fileMode = mode ? *mode : exists ? (existing.st_mode & 07777) : NewFileMode();
+  if (::fchmod(temporary.descriptor(), fileMode) != 0 || !WriteFully(temporary.descriptor(), bytes) ||
       ::fsync(temporary.descriptor()) != 0 || temporary.Close() != 0) {
     throw CommandError("cannot write " + path + ": " + Reason(errno));
   }

@@ -93,6 +93,26 @@ const std::map<std::string, CommandText>& Texts() {
         "Registers the component module (default: libquillbox.so beside this program) by calling\n"
         "its DllRegisterServer, as regsvr32 does. sign, transform and run do this on their own when\n"
         "\"Quillbox.Signature\" is not registered yet.\n"}},
+      {"browser",
+       {"quillbox browser install [--system | --chromium-user-data-dir DIR] [--root DIR]\n"
+        "       quillbox browser uninstall [--system | --chromium-user-data-dir DIR] [--root DIR]",
+        "install    lets Chromium, Google Chrome and Firefox start quillbox-native-host (beside this\n"
+        "           program) for the Quillbox extension: writes the native messaging host manifest\n"
+        "           org.quillbox.host.json for the current user (~/.config/chromium, or\n"
+        "           $XDG_CONFIG_HOME/chromium, ~/.config/google-chrome and ~/.mozilla), and prints how\n"
+        "           to load the extension in each browser, with its path.\n"
+        "  --chromium-user-data-dir DIR  for a Chromium profile elsewhere (chromium --user-data-dir):\n"
+        "           the Chromium manifest goes to DIR/NativeMessagingHosts instead of Chromium's\n"
+        "           and Chrome's\n"
+        "  --system for every user (as root): the manifests under /etc/chromium, /etc/opt/chrome and\n"
+        "           /usr/lib/mozilla, and the browsers install the extension on their own:\n"
+        "           /usr/share/chromium/extensions/ID.json (and google-chrome's) names the packed\n"
+        "           extension, and /etc/firefox/policies/policies.json gets an entry for it (the\n"
+        "           other policies kept)\n"
+        "  --root DIR  every file goes under DIR (a staging root for a package, or a test)\n"
+        "uninstall  removes what install wrote, with the same options: only the bridge's files, and\n"
+        "           only its entry in policies.json.\n"
+        "Installing again is harmless. Files are written whole (a new file renamed into place).\n"}},
       {"unregister",
        {"quillbox unregister [MODULE]",
         "Removes the registration of the component module by calling its DllUnregisterServer.\n"}},

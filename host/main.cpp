@@ -83,6 +83,7 @@ int Dispatch(const std::string& command, const Arguments& arguments) {
   if (command == "certs") return CertsCommand(arguments);
   if (command == "browser") return BrowserCommand(arguments);
   if (command == "register") return RegisterCommand(arguments);
+  if (command == "browser") return BrowserCommand(arguments);
   return UnregisterCommand(arguments);
 }
 

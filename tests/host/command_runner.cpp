@@ -45,8 +45,15 @@ Result World::Program(const std::string& program, const std::vector<std::string>
   return Run(argv, input, true);
 }
 
+Result World::ProgramWith(const std::string& path, const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment) const {
+  std::vector<std::string> argv = {path};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return Run(argv, "", false, "", environment);
+}
+
 Result World::Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
-                  const std::string& standardOutput) const {
+                  const std::string& standardOutput, const std::vector<std::string>& environment) const {
   Write(".stdin", input);
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -56,6 +63,8 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
   std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + Path("nssdb"), "QUILLBOX_REGISTRY=" + Path("registry.db"),
                                   "HOME=" + dir(), "TMPDIR=" + dir(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
   env.insert(env.end(), extra_.begin(), extra_.end());
+  // First, so that an entry given here wins over the world's own (getenv takes the first).
+  env.insert(env.begin(), environment.begin(), environment.end());
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     for (const char* keep : {"PATH=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {

@@ -33,12 +33,15 @@ class World {
                  const std::string& input = "") const;
   // Adds NAME=value to what every program run here gets (a test's private display, say).
   void SetEnvironment(const std::string& name, const std::string& value) { extra_.push_back(name + "=" + value); }
+  // Runs the program at `path` with `environment` ("NAME=value") added to the world's own.
+  Result ProgramWith(const std::string& path, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& environment) const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
  private:
   Result Run(std::vector<std::string> argv, const std::string& input, bool searchPath,
-             const std::string& standardOutput = "") const;
+             const std::string& standardOutput = "", const std::vector<std::string>& environment = {}) const;
   quillbox::test::TempDir dir_{"quillbox-host"};
   std::vector<std::string> extra_;
 };
