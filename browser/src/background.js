@@ -39,7 +39,9 @@ class PageBridge {
     this.page = pagePort;
     this.origin = originOf(pagePort.sender);
     this.host = null;
-    this.session = 0;     // counts host processes; a page object belongs to one of them
+    // Names the host process; a page object belongs to one of them. Never reused, not even by a
+    // background that the browser started again, so an old object number never reaches a new host.
+    this.session = null;
     this.ready = false;   // the hello was answered
     this.helloError = null;
     this.nextId = 1;
@@ -61,7 +63,7 @@ class PageBridge {
   }
 
   start() {
-    this.session += 1;
+    this.session = crypto.randomUUID();
     this.ready = false;
     this.helloError = null;
     this.nextId = 1;
