@@ -107,14 +107,13 @@ JsonValue Tab::Evaluate(const std::string& expression) {
 
 void Tab::Start(const std::string& expression) { Evaluate("void (" + expression + ")"); }
 
-BrowserWorld::BrowserWorld() {
-  if (!std::filesystem::exists(kChromium)) throw std::runtime_error("Chromium is not installed (apt-get install chromium)");
+BridgeWorld::BridgeWorld() {
   std::filesystem::copy(quillbox::test::StandardStore().directory(), world_.Path("nssdb"));
   std::filesystem::create_directories(world_.Path(".config/quillbox"));
   world_.Write(".config/quillbox/browser-origins", "http://127.0.0.1:" + std::to_string(server_.port()) + "\n");
-  std::filesystem::create_directories(world_.Path("profile/NativeMessagingHosts"));
-  WriteHostManifest();
+}
 
+std::vector<std::string> BridgeWorld::Environment() const {
   std::vector<std::string> environment = {"HOME=" + world_.dir(), "TMPDIR=" + world_.dir(),
                                           "XDG_CONFIG_HOME=" + world_.Path(".config"),
                                           "XDG_CACHE_HOME=" + world_.Path(".cache"),
@@ -124,40 +123,49 @@ BrowserWorld::BrowserWorld() {
   for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
     if (const char* value = std::getenv(keep)) environment.push_back(std::string(keep) + "=" + value);
   }
+  return environment;
+}
+
+std::string BridgeWorld::HostProgramJson() { return bridge::WriteJson(JsonValue(host::Utf8ToUtf16(HostProgram()))); }
+
+BrowserWorld::BrowserWorld() {
+  if (!std::filesystem::exists(kChromium)) throw std::runtime_error("Chromium is not installed (apt-get install chromium)");
+  std::filesystem::create_directories(world().Path("profile/NativeMessagingHosts"));
+  WriteHostManifest();
   const std::string extension = std::filesystem::canonical(std::string(QUILLBOX_BIN_DIR) + "/../browser/chromium");
   browser_ = std::make_unique<DevToolsBrowser>(
       std::vector<std::string>{kChromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
                                "--no-default-browser-check", "--disable-background-networking",
                                "--disable-component-update", "--disable-sync", "--password-store=basic",
-                               "--user-data-dir=" + world_.Path("profile"), "--load-extension=" + extension,
+                               "--user-data-dir=" + world().Path("profile"), "--load-extension=" + extension,
                                "--disable-extensions-except=" + extension,
                                "--host-resolver-rules=MAP insecure.test 127.0.0.1",
                                "--disable-features=HttpsUpgrades,HttpsFirstBalancedModeAutoEnable,"
                                "HttpsFirstModeV2ForEngagedSites,HttpsFirstModeIncognito",
                                "about:blank"},
-      environment, world_.Path("chromium.log"));
+      Environment(), world().Path("chromium.log"));
 }
 
-std::string BrowserWorld::PageUrl(const std::string& host) const {
+std::string BridgeWorld::PageUrl(const std::string& host) const {
   return "http://" + host + ":" + std::to_string(server_.port()) + "/form.html";
 }
 
 std::unique_ptr<Tab> BrowserWorld::Open(const std::string& url) { return std::make_unique<Tab>(*browser_, url); }
 
 void BrowserWorld::WriteHostManifest(const std::string& allowedOrigin) {
-  world_.Write("profile/NativeMessagingHosts/org.quillbox.host.json",
-               "{\"name\":\"org.quillbox.host\",\"description\":\"Quillbox\",\"type\":\"stdio\",\"path\":" +
-                   bridge::WriteJson(JsonValue(host::Utf8ToUtf16(HostProgram()))) +
+  world().Write("profile/NativeMessagingHosts/org.quillbox.host.json",
+                "{\"name\":\"org.quillbox.host\",\"description\":\"Quillbox\",\"type\":\"stdio\",\"path\":" +
+                    HostProgramJson() +
                    ",\"allowed_origins\":[" + bridge::WriteJson(JsonValue(host::Utf8ToUtf16(allowedOrigin))) + "]}\n");
 }
 
 void BrowserWorld::WriteHostManifest() { WriteHostManifest(std::string("chrome-extension://") + kExtensionId + "/"); }
 
 void BrowserWorld::RemoveHostManifest() {
-  std::filesystem::remove(world_.Path("profile/NativeMessagingHosts/org.quillbox.host.json"));
+  std::filesystem::remove(world().Path("profile/NativeMessagingHosts/org.quillbox.host.json"));
 }
 
-std::vector<pid_t> BrowserWorld::HostProcesses() const {
+std::vector<pid_t> BridgeWorld::HostProcesses() const {
   const std::string program = HostProgram();
   const std::string home = "HOME=" + world_.dir();
   std::vector<pid_t> found;

@@ -39,11 +39,30 @@ class Tab {
   std::string session_;
 };
 
-class BrowserWorld {
+// What both browsers' tests share: the throwaway HOME with the standard store, the registry and
+// the allow file for the loopback page's origin, and the page server.
+class BridgeWorld {
+ public:
+  BridgeWorld();
+
+  std::string PageUrl(const std::string& host = "127.0.0.1") const;
+  // The environment a browser runs in, and so the host it starts.
+  std::vector<std::string> Environment() const;
+  // The host processes of this world (their HOME is this world's).
+  std::vector<pid_t> HostProcesses() const;
+  // The built quillbox-native-host as a JSON string.
+  static std::string HostProgramJson();
+  const host::test::World& world() const { return world_; }
+
+ private:
+  host::test::World world_;
+  PageServer server_;
+};
+
+class BrowserWorld : public BridgeWorld {
  public:
   BrowserWorld();
 
-  std::string PageUrl(const std::string& host = "127.0.0.1") const;
   std::unique_ptr<Tab> Open(const std::string& url);
   std::unique_ptr<Tab> OpenPage() { return Open(PageUrl()); }
 
@@ -53,13 +72,7 @@ class BrowserWorld {
   void WriteHostManifest();
   void RemoveHostManifest();
 
-  // The host processes of this world (their HOME is this world's).
-  std::vector<pid_t> HostProcesses() const;
-  const host::test::World& world() const { return world_; }
-
  private:
-  host::test::World world_;
-  PageServer server_;
   std::unique_ptr<DevToolsBrowser> browser_;
 };
 

@@ -1,6 +1,7 @@
 // The extension in a real headless Chromium: pages on the loopback server use window.Quillbox,
 // which reaches the built quillbox-native-host through native messaging in a world of its own.
 #include "browser/browser_world.h"
+#include "browser/page_scripts.h"
 
 #include "host/text.h"
 #include "signing/verifier.h"
@@ -31,19 +32,6 @@ class ChromiumExtension : public ::testing::Test {
   static BrowserWorld& world() { return *world_; }
   static inline std::unique_ptr<BrowserWorld> world_;
 };
-
-// A page-side function body run as an async function; its value is what the test reads. A
-// rejection or throw inside is caught and given back as {thrown: name, code, message}.
-std::string Async(const std::string& body) {
-  return "(async () => { try { " + body +
-         " } catch (e) { return {thrown: e.name, code: String(e.code), message: String(e.message)}; } })()";
-}
-
-const char kSignForm[] =
-    "const s = await Quillbox.createSignature();"
-    "s.XmlDoc = '<obrazec><ime>Ana \\u017dagar</ime></obrazec>';"
-    "s.CertFindOption = 1; s.CertSubject = 'Test Signer';"
-    "s.Advanced = true; s.UserName = 'ana'; s.LocalTimeStamp = '2026-12-08T10:00:00';";
 
 TEST_F(ChromiumExtension, SignsAFormBySubjectAndXmlsec1Verifies) {
   auto tab = world().OpenPage();

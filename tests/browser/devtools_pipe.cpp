@@ -55,11 +55,8 @@ constexpr int kAnswerBoundMs = 120000;
 
 }  // namespace
 
-DevToolsBrowser::DevToolsBrowser(std::vector<std::string> argv, std::vector<std::string> environment,
-                                 const std::string& logFile) {
-  auto [childReads, weWrite] = HighPipe();
-  auto [weRead, childWrites] = HighPipe();
-  argv.push_back("--remote-debugging-pipe");
+pid_t StartBrowser(std::vector<std::string> argv, std::vector<std::string> environment, const std::string& logFile,
+                   const std::vector<std::pair<int, int>>& moves) {
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -72,20 +69,42 @@ DevToolsBrowser::DevToolsBrowser(std::vector<std::string> argv, std::vector<std:
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_adddup2(&actions, childReads.get(), 3);
-  posix_spawn_file_actions_adddup2(&actions, childWrites.get(), 4);
+  for (const auto& [from, to] : moves) posix_spawn_file_actions_adddup2(&actions, from, to);
   // A process group of its own, so that the browser and its helpers go together at the end.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-  const int failed = posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (failed != 0) throw std::runtime_error("cannot start " + argv[0]);
+  signal(SIGPIPE, SIG_IGN);
+  return pid;
+}
+
+void EndBrowser(pid_t pid) {
+  for (int waited = 0; waited < 100; ++waited) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) {
+      kill(-pid, SIGKILL);
+      return;
+    }
+    usleep(100000);
+  }
+  kill(-pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+DevToolsBrowser::DevToolsBrowser(std::vector<std::string> argv, std::vector<std::string> environment,
+                                 const std::string& logFile) {
+  auto [childReads, weWrite] = HighPipe();
+  auto [weRead, childWrites] = HighPipe();
+  argv.push_back("--remote-debugging-pipe");
+  pid_ = StartBrowser(std::move(argv), std::move(environment), logFile,
+                      {{childReads.get(), 3}, {childWrites.get(), 4}});
   toBrowser_ = std::move(weWrite);
   fromBrowser_ = std::move(weRead);
-  signal(SIGPIPE, SIG_IGN);
 }
 
 DevToolsBrowser::~DevToolsBrowser() {
@@ -97,15 +116,7 @@ DevToolsBrowser::~DevToolsBrowser() {
   }
   toBrowser_ = Fd();
   fromBrowser_ = Fd();
-  for (int waited = 0; waited < 100; ++waited) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      kill(-pid_, SIGKILL);
-      return;
-    }
-    usleep(100000);
-  }
-  kill(-pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
+  EndBrowser(pid_);
 }
 
 JsonValue DevToolsBrowser::Call(const std::string& method, JsonObject params, const std::string& session) {

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillbox::browser::test {
@@ -28,6 +29,14 @@ class Fd {
  private:
   int fd_ = -1;
 };
+
+// Starts `argv` (argv[0] an absolute path) in a process group of its own with `environment`,
+// standard input from /dev/null, standard output and error appended to `logFile`, and each
+// `moves` pair's first descriptor as its second.
+pid_t StartBrowser(std::vector<std::string> argv, std::vector<std::string> environment, const std::string& logFile,
+                   const std::vector<std::pair<int, int>>& moves = {});
+// Waits a while for a browser asked to close to end, then kills what is left of its process group.
+void EndBrowser(pid_t pid);
 
 class DevToolsBrowser {
  public:
