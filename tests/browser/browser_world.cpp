@@ -4,8 +4,12 @@
 #include "host/text.h"
 #include "support/nss_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <filesystem>
@@ -183,6 +187,21 @@ std::vector<pid_t> BridgeWorld::HostProcesses() const {
     }
   }
   return found;
+}
+
+std::vector<pid_t> BridgeWorld::NewHostProcesses(const std::vector<pid_t>& before) const {
+  std::vector<pid_t> added;
+  for (pid_t pid : HostProcesses()) {
+    if (std::find(before.begin(), before.end(), pid) == before.end()) added.push_back(pid);
+  }
+  return added;
+}
+
+int BridgeWorld::WaitingInput(pid_t pid) {
+  const Fd input(open(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (input.get() < 0) return -1;
+  int waiting = 0;
+  return ioctl(input.get(), FIONREAD, &waiting) == 0 ? waiting : -1;
 }
 
 }  // namespace quillbox::browser::test

@@ -50,6 +50,10 @@ class BridgeWorld {
   std::vector<std::string> Environment() const;
   // The host processes of this world (their HOME is this world's).
   std::vector<pid_t> HostProcesses() const;
+  // The host processes of this world that are not among `before`.
+  std::vector<pid_t> NewHostProcesses(const std::vector<pid_t>& before) const;
+  // Bytes waiting in the standard input of process `pid` (-1 when it cannot be seen).
+  static int WaitingInput(pid_t pid);
   // The built quillbox-native-host as a JSON string.
   static std::string HostProgramJson();
   const host::test::World& world() const { return world_; }

@@ -8,14 +8,10 @@
 #include "support/nss_store.h"
 #include "support/temp_dir.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -239,7 +235,7 @@ TEST_F(ChromiumExtension, DocumentsAroundTheFrameBoundaryTravelWhole) {
   const JsonValue run = tab->Evaluate(Async(
       "const s = await Quillbox.createSignature(); s.CertFindOption = 7;"
       "const wrong = [];"
-      "for (let size = 1048576 - 420; size <= 1048576 + 20; size += 11) {"
+      "for (let size = 1048576 - 420; size <= 1048576 + 20; size += 17) {"
       "  const doc = '<a>' + 'b'.repeat(size - 20) + '\\u00e9\\u00e9\\ud800' + '</a>';"
       "  s.XmlDoc = doc;"
       "  await s.SignAsync();"
@@ -248,6 +244,34 @@ TEST_F(ChromiumExtension, DocumentsAroundTheFrameBoundaryTravelWhole) {
       "return {wrong: wrong.join(','), str: s.ErrorStr};"));
   EXPECT_EQ(Text(run, u"wrong"), "");
   EXPECT_EQ(Text(run, u"str"), "ERR_PARSING_XML");
+}
+
+TEST_F(ChromiumExtension, APutMadeWhileAMethodRunsReachesTheHostAfterIt) {
+  auto tab = world().OpenPage();
+  const JsonValue run = tab->Evaluate(Async(
+      "const s = await Quillbox.createSignature(); s.XmlDoc = '<a/>'; s.CertFindOption = 7;"
+      "const first = s.SignAsync();"
+      "s.XmlDoc = '';"  // made after the call: the call still signs '<a/>', and its answer leaves ''
+      "const r = await first; const firstStr = s.ErrorStr, docAfter = s.XmlDoc;"
+      "await s.SignAsync();"
+      "return {r, firstStr, docAfter, secondStr: s.ErrorStr};"));
+  EXPECT_FALSE(Flag(run, u"r"));
+  EXPECT_EQ(Text(run, u"firstStr"), "ERR_CERT_NOT_FOUND");
+  EXPECT_EQ(Text(run, u"docAfter"), "");
+  EXPECT_EQ(Text(run, u"secondStr"), "ERR_PARSING_XML");
+}
+
+TEST_F(ChromiumExtension, ShowCertsDlgAsyncWithoutADisplayIsAFailureOfTheComponent) {
+  auto tab = world().OpenPage();
+  const JsonValue run = tab->Evaluate(Async(
+      "const s = await Quillbox.createSignature(); s.CertIssuerName = 'CN=before'; s.CertSerial = '01';"
+      "const r = await s.ShowCertsDlgAsync();"
+      "return {r, type: typeof r, issuer: s.CertIssuerName, serial: s.CertSerial, no: s.ErrorNo};"));
+  EXPECT_EQ(Text(run, u"type"), "boolean") << Text(run, u"message");
+  EXPECT_FALSE(Flag(run, u"r"));
+  EXPECT_EQ(Text(run, u"issuer"), "CN=before");
+  EXPECT_EQ(Text(run, u"serial"), "01");
+  EXPECT_NE(Number(run, u"no"), 0);
 }
 
 TEST_F(ChromiumExtension, ObjectsOfOnePageShareTheErrorStateAndTabsDoNot) {
@@ -276,30 +300,11 @@ TEST_F(ChromiumExtension, ObjectsOfOnePageShareTheErrorStateAndTabsDoNot) {
   EXPECT_EQ(Number(back, u"no"), 34);
 }
 
-// The host processes that appeared since `before`.
-std::vector<pid_t> NewHosts(const std::vector<pid_t>& before, const std::vector<pid_t>& now) {
-  std::vector<pid_t> added;
-  for (pid_t pid : now) {
-    if (std::find(before.begin(), before.end(), pid) == before.end()) added.push_back(pid);
-  }
-  return added;
-}
-
-// Bytes waiting in the standard input of process `pid`.
-int WaitingInput(pid_t pid) {
-  const int fd = open(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  int waiting = 0;
-  if (ioctl(fd, FIONREAD, &waiting) != 0) waiting = -1;
-  close(fd);
-  return waiting;
-}
-
 TEST_F(ChromiumExtension, AHostKilledInACallRejectsItAndTheNextCallStartsANewHost) {
   const std::vector<pid_t> before = world().HostProcesses();
   auto tab = world().OpenPage();
   tab->Evaluate(Async(std::string(kSignForm) + "window.s = s; return {};"));
-  const std::vector<pid_t> started = NewHosts(before, world().HostProcesses());
+  const std::vector<pid_t> started = world().NewHostProcesses(before);
   ASSERT_EQ(started.size(), 1u);
   const pid_t host = started.front();
 
@@ -307,7 +312,7 @@ TEST_F(ChromiumExtension, AHostKilledInACallRejectsItAndTheNextCallStartsANewHos
   ASSERT_EQ(kill(host, SIGSTOP), 0);
   tab->Start("window.pending = window.s.SignAsync().then((r) => ({r}), (e) => ({code: e.code, message: e.message}))");
   int waiting = 0;
-  for (int attempt = 0; attempt < 2000 && (waiting = WaitingInput(host)) <= 0; ++attempt) {
+  for (int attempt = 0; attempt < 2000 && (waiting = BridgeWorld::WaitingInput(host)) <= 0; ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_GT(waiting, 0) << "the call never reached the host";
@@ -321,7 +326,7 @@ TEST_F(ChromiumExtension, AHostKilledInACallRejectsItAndTheNextCallStartsANewHos
       "return {r, str: String(s.ErrorStr), signed: s.XmlDoc.includes('<Signature'), handle: s.Handle};"));
   EXPECT_TRUE(Flag(next, u"r")) << Text(next, u"str") << Text(next, u"message");
   EXPECT_TRUE(Flag(next, u"signed"));
-  const std::vector<pid_t> after = NewHosts(before, world().HostProcesses());
+  const std::vector<pid_t> after = world().NewHostProcesses(before);
   ASSERT_EQ(after.size(), 1u);
   EXPECT_NE(after.front(), host);
 }

@@ -7,9 +7,13 @@
 #include "support/nss_store.h"
 #include "support/temp_dir.h"
 
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace quillbox::browser::test {
 namespace {
@@ -104,6 +108,31 @@ TEST_F(FirefoxExtension, ObjectsOfOnePageShareTheErrorStateAndTabsDoNot) {
   (void)other;
   const JsonValue back = world().Evaluate(Async("const d = await Quillbox.createSignature(); return {no: d.ErrorNo};"));
   EXPECT_EQ(Number(back, u"no"), 34);
+}
+
+TEST_F(FirefoxExtension, AHostKilledInACallRejectsItAndTheNextCallStartsANewHost) {
+  const std::vector<pid_t> before = world().HostProcesses();
+  const std::string home = home_;
+  world().OpenTab(world().PageUrl());
+  world().Evaluate(Async(std::string(kSignForm) + "window.s = s; return {};"));
+  const std::vector<pid_t> started = world().NewHostProcesses(before);
+  ASSERT_EQ(started.size(), 1u);
+  const pid_t host = started.front();
+  ASSERT_EQ(kill(host, SIGSTOP), 0);
+  world().Evaluate("void (window.pending = window.s.SignAsync().then((r) => ({r}), (e) => ({code: e.code})))");
+  int waiting = 0;
+  for (int attempt = 0; attempt < 2000 && (waiting = BridgeWorld::WaitingInput(host)) <= 0; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(waiting, 0) << "the call never reached the host";
+  ASSERT_EQ(kill(host, SIGKILL), 0);
+  const JsonValue crashed = world().Evaluate("window.pending");
+  const JsonValue next = world().Evaluate(Async(
+      "const r = await window.s.SignAsync(); return {r, signed: s.XmlDoc.includes('<Signature')};"));
+  world().CloseTab(home);
+  EXPECT_EQ(Text(crashed, u"code"), "QB_HOST_CRASHED");
+  EXPECT_TRUE(Flag(next, u"r"));
+  EXPECT_TRUE(Flag(next, u"signed"));
 }
 
 TEST_F(FirefoxExtension, NoHostManifestOrOneForAnotherExtensionIsAMissingHost) {
