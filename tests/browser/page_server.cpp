@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -67,6 +68,12 @@ PageServer::~PageServer() {
   const char stop = 's';
   (void)!write(stopWrite_.get(), &stop, 1);
   thread_.join();
+  {
+    const std::lock_guard<std::mutex> hold(clientsLock_);
+    for (int client : clients_) shutdown(client, SHUT_RDWR);
+  }
+  // No new thread comes now that the accepting one has ended.
+  for (std::thread& client : clientThreads_) client.join();
 }
 
 void PageServer::Serve() {
@@ -78,10 +85,13 @@ void PageServer::Serve() {
     if (client.get() < 0) continue;
     // One thread a connection: the browser opens connections ahead that may never carry a
     // request, and those must not hold up the next page.
-    std::thread([fd = client.Release()] {
-      const Fd owned(fd);
+    const std::lock_guard<std::mutex> hold(clientsLock_);
+    clients_.push_back(client.get());
+    clientThreads_.emplace_back([this, owned = std::move(client)] {
       Answer(owned.get());
-    }).detach();
+      const std::lock_guard<std::mutex> done(clientsLock_);
+      std::erase(clients_, owned.get());
+    });
   }
 }
 

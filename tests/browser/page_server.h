@@ -4,7 +4,9 @@
 
 #include "browser/devtools_pipe.h"
 
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace quillbox::browser::test {
 
@@ -25,6 +27,11 @@ class PageServer {
   Fd stopWrite_;
   int port_ = 0;
   std::thread thread_;
+  // A thread a connection; at the end their sockets are shut, which wakes any of them still
+  // waiting for a request, and they are joined.
+  std::mutex clientsLock_;
+  std::vector<int> clients_;
+  std::vector<std::thread> clientThreads_;
 };
 
 }  // namespace quillbox::browser::test
