@@ -48,5 +48,6 @@ apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev googletest libbenchmark-dev gnuplot-nox time \
   xmlsec1 xsltproc openssl softhsm2 dpkg-dev \
   xvfb xdotool x11-apps imagemagick \
+  chromium firefox-esr \
   clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format \
   locales

@@ -1,0 +1,89 @@
+// The world the browser tests run in: a throwaway HOME with the standard store, a registry and
+// the allow file for the test page's origin, a Chromium profile whose native messaging host
+// manifest names the built quillbox-native-host, the loopback page server, and one headless
+// Chromium with the unpacked extension loaded, driven over the DevTools pipe.
+#pragma once
+
+#include "bridge/json_value.h"
+#include "browser/devtools_pipe.h"
+#include "browser/page_server.h"
+#include "host/command_runner.h"
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillbox::browser::test {
+
+class BrowserWorld;
+
+// One tab, attached by its own DevTools session.
+class Tab {
+ public:
+  Tab(DevToolsBrowser& browser, const std::string& url);
+  ~Tab();
+  Tab(const Tab&) = delete;
+  Tab& operator=(const Tab&) = delete;
+
+  // Evaluates `expression` in the page, waits for the Promise it gives, and returns the value;
+  // throws with the exception's text when it throws or rejects.
+  bridge::JsonValue Evaluate(const std::string& expression);
+  // The same for an expression started without waiting for it.
+  void Start(const std::string& expression);
+
+ private:
+  DevToolsBrowser& browser_;
+  std::string target_;
+  std::string session_;
+};
+
+// What both browsers' tests share: the throwaway HOME with the standard store, the registry and
+// the allow file for the loopback page's origin, and the page server.
+class BridgeWorld {
+ public:
+  BridgeWorld();
+
+  std::string PageUrl(const std::string& host = "127.0.0.1") const;
+  // The environment a browser runs in, and so the host it starts.
+  std::vector<std::string> Environment() const;
+  // The host processes of this world (their HOME is this world's).
+  std::vector<pid_t> HostProcesses() const;
+  // The host processes of this world that are not among `before`.
+  std::vector<pid_t> NewHostProcesses(const std::vector<pid_t>& before) const;
+  // Bytes waiting in the standard input of process `pid` (-1 when it cannot be seen).
+  static int WaitingInput(pid_t pid);
+  // The built quillbox-native-host as a JSON string.
+  static std::string HostProgramJson();
+  const host::test::World& world() const { return world_; }
+
+ private:
+  host::test::World world_;
+  PageServer server_;
+};
+
+class BrowserWorld : public BridgeWorld {
+ public:
+  BrowserWorld();
+
+  std::unique_ptr<Tab> Open(const std::string& url);
+  std::unique_ptr<Tab> OpenPage() { return Open(PageUrl()); }
+
+  // The native messaging host manifest in the profile: the right one, none, or one that names
+  // another extension.
+  void WriteHostManifest(const std::string& allowedOrigin);
+  void WriteHostManifest();
+  void RemoveHostManifest();
+
+ private:
+  std::unique_ptr<DevToolsBrowser> browser_;
+};
+
+// The member `name` of an evaluated object as text, number or flag (a failed test when absent).
+std::string Text(const bridge::JsonValue& value, std::u16string_view name);
+double Number(const bridge::JsonValue& value, std::u16string_view name);
+bool Flag(const bridge::JsonValue& value, std::u16string_view name);
+bool IsNull(const bridge::JsonValue& value, std::u16string_view name);
+
+}  // namespace quillbox::browser::test
