@@ -4,7 +4,9 @@
 #include "bridge/allow_file.h"
 #include "bridge/frames.h"
 #include "bridge/parts.h"
+#include "bridge/process_limits.h"
 #include "bridge/session.h"
+#include "host/allocator_tuning.h"
 #include "host/component_module.h"
 #include "host/dispatch.h"
 
@@ -51,6 +53,7 @@ int Serve() {
 }  // namespace
 
 int main() {
+  quillbox::host::TuneAllocatorForWholeDocuments();
   // The browser passes arguments that name the extension (Chromium the caller's origin, Firefox
   // the manifest's path and the extension's id), never the page; they are not used.
   if (isatty(STDIN_FILENO) != 0) {
@@ -60,6 +63,7 @@ int main() {
         stderr);
     return 2;
   }
+  if (!LimitHostProcess()) std::perror("quillbox-native-host: cannot limit the process");
   try {
     return Serve();
   } catch (const std::exception& error) {

@@ -130,6 +130,13 @@ Variant MakeString(std::u16string_view text) {
   return value;
 }
 
+Variant MakeString(UniqueBstr text) {
+  Variant value;
+  value->vt = VT_BSTR;
+  value->bstrVal = text ? text.release() : UniqueBstr::Copy(u"").release();
+  return value;
+}
+
 Variant MakeBool(bool on) {
   Variant value;
   value->vt = VT_BOOL;
@@ -166,6 +173,12 @@ std::u16string ToText(const Variant& value) {
   if (value->vt == VT_EMPTY || value->vt == VT_NULL) return {};
   const Variant text = Coerced(value, VT_BSTR);
   return std::u16string(BstrView(text->bstrVal));
+}
+
+std::u16string_view TextView(const Variant& value, std::u16string& coerced) {
+  if (value->vt == VT_BSTR) return BstrView(value->bstrVal);
+  coerced = ToText(value);
+  return coerced;
 }
 
 bool ToBool(const Variant& value) {

@@ -2,6 +2,7 @@
 // GetIDsOfNames, then Invoke with the call kind.
 #pragma once
 
+#include "common/bstr_owner.h"
 #include "host/com_ptr.h"
 
 #include <stdexcept>
@@ -50,12 +51,17 @@ class DispatchClient {
 
 // Convenience makers for arguments.
 Variant MakeString(std::u16string_view text);
+// Hands `text` itself over as the argument, with no copy.
+Variant MakeString(UniqueBstr text);
 Variant MakeBool(bool value);
 Variant MakeI4(LONG value);
 Variant MakeI2(SHORT value);
 
 // Reading results: strings (null BSTR reads empty), booleans and integers, after coercion.
 std::u16string ToText(const Variant& value);
+// The text of a BSTR result where it lies, without a copy; ToText's copy for any other type.
+// The view lives as long as `value` and `coerced`.
+std::u16string_view TextView(const Variant& value, std::u16string& coerced);
 bool ToBool(const Variant& value);
 LONG ToLong(const Variant& value);
 

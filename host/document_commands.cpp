@@ -33,7 +33,8 @@ std::string OneInput(const ParsedOptions& options) {
   return positionals.empty() ? "-" : positionals.front();
 }
 
-Variant DocumentArgument(const std::string& path) { return MakeString(DecodeXmlBytes(ReadAll(path))); }
+// The file's bytes are released as soon as they are decoded, before the component copies the text.
+Variant DocumentArgument(const std::string& path) { return MakeString(DecodeXmlBytesToBstr(ReadAll(path))); }
 
 // What the failure line may say about the command's own inputs.
 struct Inputs {
@@ -128,7 +129,12 @@ int SignCommand(const Arguments& arguments) {
   }
 
   if (!ToBool(signature.Call(u"Sign"))) return Fail(ComponentError(signature, inputs));
-  WriteAll(output, EncodeXmlText(ToText(signature.Get(u"XmlDoc"))));
+  const Variant result = signature.Get(u"XmlDoc");
+  // The object's own copy of the signed document goes before the encoded one is made, and the
+  // result is encoded from the returned BSTR where it lies.
+  object.Reset();
+  std::u16string coerced;
+  WriteAll(output, EncodeXmlText(TextView(result, coerced)));
   return 0;
 }
 
@@ -156,11 +162,13 @@ int TransformCommand(const Arguments& arguments) {
   ComPtr<IDispatch> object = CreateObject(kSignatureProgId);
   DispatchClient signature(object.get());
   signature.Put(u"XmlDoc", std::move(document));
-  const std::u16string result = ToText(signature.Call(u"Transform", std::move(stylesheet)));
+  const Variant result = signature.Call(u"Transform", std::move(stylesheet));
   if (ToLong(signature.Get(u"ErrorNo")) != 0) {
     return Fail(ComponentError(signature, {.document = input, .stylesheet = *stylesheetPath, .stylesheetText = &stylesheetText}));
   }
-  WriteAll(output, EncodeXsltOutput(result, outputEncoding));
+  object.Reset();  // its copy of the document goes before the result is encoded
+  std::u16string coerced;
+  WriteAll(output, EncodeXsltOutput(TextView(result, coerced), outputEncoding));
   return 0;
 }
 

@@ -110,6 +110,12 @@ std::string ReadAll(const std::string& path) {
     file = owned.get();
   }
   std::string bytes;
+  // A regular file's size is known: room for all of it at once, rather than a string that doubles
+  // (and copies, and touches fresh pages) its way up to a large document. A file that grows while
+  // it is read is still read to its end.
+  if (struct stat info{}; ::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+  }
   char buffer[65536];
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, got);
   if (std::ferror(file)) throw CommandError("cannot read " + Describe(path));

@@ -1,4 +1,5 @@
 // quillbox: the command that people who sign XML use, and the script host for the component.
+#include "host/allocator_tuning.h"
 #include "host/cli.h"
 #include "host/commands.h"
 #include "host/dispatch.h"
@@ -100,6 +101,7 @@ struct SessionEnd {
 }  // namespace
 
 int main(int argc, char** argv) {
+  TuneAllocatorForWholeDocuments();
   const SessionEnd sessionEnd;
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::string command;

@@ -11,7 +11,9 @@
 #include <libxml/encoding.h>
 #include <libxml/tree.h>
 
+#include <limits>
 #include <memory>
+#include <new>
 
 namespace quillbox::host {
 namespace {
@@ -26,23 +28,36 @@ UniqueHandler HandlerFor(const std::string& name, bool writing) {
   return handler;
 }
 
-std::u16string StrictUtf8ToUtf16(std::string_view bytes, const std::string& encodingName) {
-  if (bytes.empty()) return {};
+// Room for `units` UTF-16 units, not yet written: the decoders fill it in place, so that the
+// document is decoded straight into the string the component is handed.
+UniqueBstr UnfilledBstr(std::size_t units) {
+  if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
+  BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  if (text == nullptr) throw std::bad_alloc();
+  return UniqueBstr(text);
+}
+
+UniqueBstr StrictUtf8ToUtf16(std::string_view bytes, const std::string& encodingName) {
+  if (bytes.empty()) return UnfilledBstr(0);
+  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw EncodingError("the document is too large");
+  }
   const int size = static_cast<int>(bytes.size());
   const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
   if (units <= 0) throw EncodingError("the document is not valid " + encodingName);
-  std::u16string out(static_cast<std::size_t>(units), u'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, out.data(), units);
+  UniqueBstr out = UnfilledBstr(static_cast<std::size_t>(units));
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), units);
   return out;
 }
 
-std::u16string Utf16Bytes(std::string_view bytes, bool bigEndian) {
+UniqueBstr Utf16Bytes(std::string_view bytes, bool bigEndian) {
   if (bytes.size() % 2 != 0) throw EncodingError("the document is not valid UTF-16");
-  std::u16string out(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < out.size(); ++i) {
+  UniqueBstr out = UnfilledBstr(bytes.size() / 2);
+  char16_t* units = out.get();
+  for (std::size_t i = 0; i < bytes.size() / 2; ++i) {
     const auto a = static_cast<unsigned char>(bytes[2 * i]);
     const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
-    out[i] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+    units[i] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
   }
   return out;
 }
@@ -61,7 +76,9 @@ std::string DeclaredEncoding(std::u16string_view text) {
   return DeclaredEncoding(std::string_view(ascii));
 }
 
-std::u16string DecodeXmlBytes(std::string_view bytes) {
+std::u16string DecodeXmlBytes(std::string_view bytes) { return std::u16string(DecodeXmlBytesToBstr(bytes).view()); }
+
+UniqueBstr DecodeXmlBytesToBstr(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return StrictUtf8ToUtf16(bytes.substr(3), "UTF-8");
   if (bytes.starts_with("\xFF\xFE")) return Utf16Bytes(bytes.substr(2), false);
   if (bytes.starts_with("\xFE\xFF")) return Utf16Bytes(bytes.substr(2), true);

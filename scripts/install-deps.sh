@@ -45,7 +45,7 @@ apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config git ca-certificates python3 \
   libxml2-dev libxslt1-dev libxmlsec1-dev libxmlsec1-nss libnss3-dev libnss3-tools \
   libsqlite3-dev libffi-dev duktape-dev libgtk-3-dev gettext \
-  libgtest-dev libgmock-dev googletest libbenchmark-dev gnuplot-nox \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev gnuplot-nox time \
   xmlsec1 xsltproc openssl softhsm2 dpkg-dev \
   xvfb xdotool x11-apps imagemagick \
   chromium firefox-esr \

@@ -1,5 +1,6 @@
 // MultiByteToWideChar / WideCharToMultiByte / CharUpperA for UTF-8 and the ANSI code page.
 #include "codepage.h"
+#include "utf_blocks.h"
 
 #include "shared/case_folding.h"
 
@@ -200,15 +201,22 @@ class WideSink {
     }
     ++count_;
   }
-  // A run of ASCII bytes, each one unit; the same as Put for each byte, without the per-byte tests.
-  void PutAscii(const unsigned char* run, std::size_t n) {
-    if (dest_ != nullptr) {
-      const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
-      const std::size_t copied = std::min(n, room);
-      if (copied < n) overflow_ = true;
-      std::copy(run, run + copied, dest_ + count_);
+  // The stretch the blocks take at the start of text[0, size) (qb::platform::WidenPrefix: ASCII,
+  // and with AVX2 two-byte sequences too), each unit as Put would store or count it. Answers the
+  // bytes taken; 0 when the blocks take none, and the caller decodes. Where the destination has
+  // room the blocks write straight into it, given no more bytes than that room (they never make
+  // more units than bytes); once it is full, they count.
+  std::size_t PutBlocks(const unsigned char* text, std::size_t size) {
+    qb::platform::Widened taken{0, 0};
+    const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+    if (dest_ != nullptr && room > 0) {
+      taken = qb::platform::WidenPrefix(text, std::min(size, room), dest_ + count_);
+    } else {
+      taken = qb::platform::WidenPrefix(text, size, nullptr);
+      if (dest_ != nullptr && taken.written > 0) overflow_ = true;
     }
-    count_ += n;
+    count_ += taken.written;
+    return taken.read;
   }
   void PutCodePoint(char32_t cp) {
     if (cp >= 0x10000) {
@@ -243,15 +251,20 @@ class NarrowSink {
     }
     ++count_;
   }
-  // A run of UTF-16 units below 0x80, each one byte; the same as Put for each unit.
-  void PutAscii(const char16_t* run, std::size_t n) {
-    if (dest_ != nullptr) {
-      const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
-      const std::size_t copied = std::min(n, room);
-      if (copied < n) overflow_ = true;
-      std::transform(run, run + copied, dest_ + count_, [](char16_t unit) { return static_cast<char>(unit); });
+  // The stretch the blocks take at the start of text[0, size) (qb::platform::NarrowPrefix: ASCII,
+  // and with AVX2 units below 0x800 too), each byte as Put would store or count it; answers the
+  // units taken, as WideSink::PutBlocks does. The blocks write into the destination's room alone.
+  std::size_t PutBlocks(const char16_t* text, std::size_t size) {
+    qb::platform::Narrowed taken{0, 0};
+    const std::size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+    if (dest_ != nullptr && room > 0) {
+      taken = qb::platform::NarrowPrefix(text, size, dest_ + count_, room);
+    } else {
+      taken = qb::platform::NarrowPrefix(text, size, nullptr, 0);
+      if (dest_ != nullptr && taken.written > 0) overflow_ = true;
     }
-    count_ += n;
+    count_ += taken.written;
+    return taken.read;
   }
   std::size_t Count() const { return count_; }
   bool Overflow() const { return overflow_; }
@@ -317,13 +330,14 @@ std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, std::size_t 
 int Utf8ToWide(DWORD flags, const unsigned char* text, std::size_t size, LPWSTR dest, int destChars) {
   WideSink sink(dest, destChars);
   for (std::size_t i = 0; i < size;) {
-    // Documents are mostly ASCII: copy such runs whole rather than decoding byte by byte.
-    if (text[i] < 0x80) {
-      std::size_t end = i + 1;
-      while (end < size && text[end] < 0x80) ++end;
-      sink.PutAscii(text + i, end - i);
-      i = end;
-      continue;
+    // Documents are mostly ASCII with some two-byte letters: the blocks take such stretches
+    // whole rather than byte by byte. Everything else, valid or not, is decoded here one sequence
+    // at a time, and so is whatever the blocks leave.
+    if (text[i] < 0x80 || (text[i] >= 0xC2 && text[i] <= 0xDF)) {
+      if (const std::size_t taken = sink.PutBlocks(text + i, size - i); taken > 0) {
+        i += taken;
+        continue;
+      }
     }
     char32_t cp = 0;
     bool valid = false;
@@ -412,12 +426,13 @@ void PutUtf8(NarrowSink& sink, char32_t cp) {
 int WideToUtf8(DWORD flags, LPCWSTR text, std::size_t size, LPSTR dest, int destBytes) {
   NarrowSink sink(dest, destBytes);
   for (std::size_t i = 0; i < size;) {
-    if (text[i] < 0x80) {
-      std::size_t end = i + 1;
-      while (end < size && text[end] < 0x80) ++end;
-      sink.PutAscii(text + i, end - i);
-      i = end;
-      continue;
+    // As in Utf8ToWide: the blocks take ASCII and two-byte letters where they can; surrogates,
+    // paired or not, and the rest are encoded here one character at a time.
+    if (text[i] < 0x800) {
+      if (const std::size_t taken = sink.PutBlocks(text + i, size - i); taken > 0) {
+        i += taken;
+        continue;
+      }
     }
     bool unpaired = false;
     const char32_t cp = NextCodePoint(text, size, i, unpaired);
