@@ -88,6 +88,7 @@ constexpr std::pair<std::string_view, Subcommand> kSubcommands[] = {
     {"allow", Allow},
     {"deny", Deny},
     {"list", List},
+    {"demo", BrowserDemoCommand},
 };
 
 }  // namespace

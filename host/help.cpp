@@ -75,7 +75,8 @@ const std::map<std::string, CommandText>& Texts() {
       {"browser",
        {"quillbox browser [list]\n"
         "       quillbox browser allow ORIGIN\n"
-        "       quillbox browser deny ORIGIN",
+        "       quillbox browser deny ORIGIN\n"
+        "       quillbox browser demo [--port N] [--no-open]",
         "The web pages that may use the component through the Quillbox browser extension, named by\n"
         "origin as the browser sends it: https://HOST or https://HOST:PORT (http only on localhost,\n"
         "127.0.0.0/8 or [::1]), in lower case, with no path and no default port.\n"
@@ -87,7 +88,13 @@ const std::map<std::string, CommandText>& Texts() {
         "deny    takes ORIGIN out of your allow file, and says so when it was not there; the page\n"
         "        is asked about again at its next call\n"
         "Any other origin's first call asks you in a window: Deny, Allow once or Always allow.\n"
-        "A change applies to the browser's next connection (a page loaded again).\n"}},
+        "A change applies to the browser's next connection (a page loaded again).\n"
+        "demo    serves the example page (a form signed three ways, its verification and a\n"
+        "        transformation) on http://127.0.0.1:PORT, a secure context for the browser, and\n"
+        "        opens it with xdg-open; POST /verify checks a document as 'quillbox verify' does.\n"
+        "        --port N   the port (default 8765; 0 takes a free one)\n"
+        "        --no-open  only print the address\n"
+        "        The page is <prefix>/examples/browser beside bin/. It runs until Ctrl-C.\n"}},
       {"register",
        {"quillbox register [MODULE]",
         "Registers the component module (default: libquillbox.so beside this program) by calling\n"

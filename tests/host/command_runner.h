@@ -33,6 +33,8 @@ class World {
                  const std::string& input = "") const;
   // Adds NAME=value to what every program run here gets (a test's private display, say).
   void SetEnvironment(const std::string& name, const std::string& value) { extra_.push_back(name + "=" + value); }
+  // NAME=value of every program run here: its store, registry, HOME and TMPDIR in this world.
+  std::vector<std::string> Environment() const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
