@@ -5,6 +5,7 @@
 #include "host/demo_server.h"
 #include "host/subprocess.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -67,8 +68,17 @@ void OpenInBrowser(const std::string& url) {
   std::string program = "xdg-open";
   std::string argument = url;
   char* argv[] = {program.data(), argument.data(), nullptr};
+  // In a session of its own and without the stop signals this process blocks: a browser it
+  // starts must not end with the demo's Ctrl-C.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
   pid_t child = 0;
-  const int started = posix_spawnp(&child, "xdg-open", nullptr, nullptr, argv, environ);
+  const int started = posix_spawnp(&child, "xdg-open", nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   if (started != 0) {
     std::printf("xdg-open is not there (%s): open %s in your browser\n", std::strerror(started), url.c_str());
   }
@@ -83,6 +93,7 @@ int BrowserDemoCommand(const Arguments& arguments) {
     return 0;
   }
   if (!options.Positionals().empty()) throw UsageError("demo takes no arguments");
+  const StopSignals signals;
   const std::string program = ProgramPath();
   const std::string folder = ExamplesFolder(program);
   DemoServer server(folder, PortOption(options), [program](std::string_view document) {
@@ -97,7 +108,7 @@ int BrowserDemoCommand(const Arguments& arguments) {
   std::fflush(stdout);
   if (!options.Has("--no-open")) OpenInBrowser(origin + "/");
   std::fflush(stdout);
-  server.Run();
+  server.Run(signals);
   while (waitpid(-1, nullptr, WNOHANG) > 0) {
   }
   std::printf("stopped\n");

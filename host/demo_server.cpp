@@ -12,8 +12,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <list>
+#include <vector>
 #include <csignal>
 #include <cstring>
 #include <optional>
@@ -24,48 +29,14 @@ namespace {
 
 // A request head longer than this is refused: the pages need nothing like it.
 constexpr std::size_t kMaxHead = 16 * 1024;
-// A client that sends nothing for this long is dropped, so one stalled connection cannot hold
-// the single-threaded server for ever.
+// A connection that sends nothing for this long is closed (browsers open some they never use).
 constexpr int kIdleMilliseconds = 10'000;
+constexpr auto kIdle = std::chrono::milliseconds(kIdleMilliseconds);
+// Open connections at once; more wait in the kernel's backlog.
+constexpr std::size_t kMaxConnections = 32;
+// Bytes read and dropped after an answer before the connection is closed anyway.
+constexpr std::size_t kMaxDropped = 1024 * 1024;
 
-volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void RequestStop(int) { stopRequested = 1; }
-
-// The stop signals are blocked except while the server waits for a connection, so one that
-// arrives in the middle of an answer ends the server after it, never inside a write.
-class StopSignals {
- public:
-  StopSignals() {
-    stopRequested = 0;
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stops, &oldMask_);
-    waiting_ = oldMask_;
-    sigdelset(&waiting_, SIGINT);
-    sigdelset(&waiting_, SIGTERM);
-  }
-  ~StopSignals() {
-    sigprocmask(SIG_SETMASK, &oldMask_, nullptr);
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-  const sigset_t* waiting() const { return &waiting_; }
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-  sigset_t oldMask_{};
-  sigset_t waiting_{};
-};
 
 bool SendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -75,28 +46,6 @@ bool SendAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
   return true;
-}
-
-// Reads what arrives within the idle bound; "" and false at the end or on a stall.
-bool ReadSome(int fd, std::string& into) {
-  pollfd wait{fd, POLLIN, 0};
-  if (poll(&wait, 1, kIdleMilliseconds) <= 0) return false;
-  char buffer[16384];
-  const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-  if (got <= 0) return false;
-  into.append(buffer, static_cast<std::size_t>(got));
-  return true;
-}
-
-// Closing with unread bytes of the request waiting makes the kernel reset the connection, and a
-// client may then lose the answer (a refusal of a body too large, say). So the answer is ended
-// first and what the client still sends is read and dropped, within bounds.
-void Linger(int fd) {
-  shutdown(fd, SHUT_WR);
-  std::string dropped;
-  while (dropped.size() < 1024 * 1024 && ReadSome(fd, dropped)) {
-    if (dropped.size() > 65536) dropped.clear();
-  }
 }
 
 const char* Reason(int status) {
@@ -112,13 +61,6 @@ const char* Reason(int status) {
     default: return "Internal Server Error";
   }
 }
-
-struct Answer {
-  int status = 200;
-  std::string type = "text/plain; charset=utf-8";
-  std::string body;
-  std::string allow;  // the Allow header of a 405
-};
 
 Answer Plain(int status, std::string text) { return {status, "text/plain; charset=utf-8", std::move(text) + "\n", ""}; }
 
@@ -152,6 +94,36 @@ bool KnownHost(const std::string& host, unsigned short port) {
 
 }  // namespace
 
+namespace {
+volatile std::sig_atomic_t stopRequested = 0;
+extern "C" void RequestStop(int) { stopRequested = 1; }
+}  // namespace
+
+StopSignals::StopSignals() {
+  stopRequested = 0;
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &oldInt_);
+  sigaction(SIGTERM, &action, &oldTerm_);
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stops, &oldMask_);
+  waiting_ = oldMask_;
+  sigdelset(&waiting_, SIGINT);
+  sigdelset(&waiting_, SIGTERM);
+}
+
+StopSignals::~StopSignals() {
+  sigprocmask(SIG_SETMASK, &oldMask_, nullptr);
+  sigaction(SIGINT, &oldInt_, nullptr);
+  sigaction(SIGTERM, &oldTerm_, nullptr);
+}
+
+bool StopSignals::Requested() const { return stopRequested != 0; }
+
 DemoServer::DemoServer(std::string root, unsigned short port, std::function<VerifyAnswer(std::string_view)> verify)
     : root_(std::move(root)), verify_(std::move(verify)) {
   listener_ = UniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -164,74 +136,120 @@ DemoServer::DemoServer(std::string root, unsigned short port, std::function<Veri
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener_.get(), 16) != 0) {
-    throw CommandError("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+    const int error = errno;
+    throw CommandError("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(error) +
+                       (error == EADDRINUSE ? " (--port 0 takes a free port)" : ""));
   }
   socklen_t length = sizeof address;
   getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
 }
 
-void DemoServer::Run() {
-  const StopSignals signals;
-  while (stopRequested == 0) {
-    pollfd wait{listener_.get(), POLLIN, 0};
-    const int ready = ppoll(&wait, 1, nullptr, signals.waiting());
-    if (ready < 0) {
+void DemoServer::Run(const StopSignals& signals) {
+  std::list<Connection> connections;
+  while (!signals.Requested()) {
+    std::vector<pollfd> waits;
+    // A full house stops taking connections until one ends; the kernel's backlog holds the rest.
+    if (connections.size() < kMaxConnections) waits.push_back({listener_.get(), POLLIN, 0});
+    auto soonest = Clock::time_point::max();
+    for (const Connection& connection : connections) {
+      waits.push_back({connection.fd.get(), POLLIN, 0});
+      soonest = std::min(soonest, connection.deadline);
+    }
+    timespec timeout{};
+    const timespec* bound = nullptr;
+    if (!connections.empty()) {
+      const auto left = std::max(Clock::duration::zero(), soonest - Clock::now());
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+      timeout = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000};
+      bound = &timeout;
+    }
+    if (ppoll(waits.data(), waits.size(), bound, signals.waiting()) < 0) {
       if (errno == EINTR) continue;
       throw CommandError(std::string("cannot wait for connections: ") + std::strerror(errno));
     }
-    const UniqueFd connection(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection) continue;
-    Serve(connection.get());
-    Linger(connection.get());
+    std::size_t next = 0;
+    if (connections.size() < kMaxConnections && (waits[next++].revents & POLLIN) != 0) {
+      UniqueFd accepted(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+      if (accepted) {
+        // An answer goes out with blocking writes; a client that stops reading cannot hold it long.
+        const timeval sendBound{kIdleMilliseconds / 1000, 0};
+        setsockopt(accepted.get(), SOL_SOCKET, SO_SNDTIMEO, &sendBound, sizeof sendBound);
+        connections.push_back({std::move(accepted), "", false, 0, Clock::now() + kIdle});
+      }
+    }
+    const auto now = Clock::now();
+    for (auto it = connections.begin(); it != connections.end(); ++next) {
+      const bool readable = next < waits.size() && (waits[next].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+      const bool keep = readable ? Receive(*it) : it->deadline > now;
+      it = keep ? std::next(it) : connections.erase(it);
+    }
   }
 }
 
-void DemoServer::Serve(int connection) {
-  std::string received;
-  std::size_t headEnd = std::string::npos;
-  while ((headEnd = received.find("\r\n\r\n")) == std::string::npos) {
-    if (received.size() > kMaxHead) return Send(connection, Plain(431, "the request head is too long"), true);
-    if (!ReadSome(connection, received)) return;
+bool DemoServer::Receive(Connection& connection) {
+  char buffer[16384];
+  const ssize_t got = recv(connection.fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  if (got <= 0) return false;
+  connection.deadline = Clock::now() + kIdle;
+  if (connection.answered) {
+    // What a client still sends after its answer (a body refused unread) is dropped, within a
+    // bound: closing with it unread would make the kernel reset the connection, and the client
+    // could lose the answer.
+    connection.dropped += static_cast<std::size_t>(got);
+    return connection.dropped < kMaxDropped;
   }
-  if (headEnd > kMaxHead) return Send(connection, Plain(431, "the request head is too long"), true);
+  connection.received.append(buffer, static_cast<std::size_t>(got));
+  const auto reply = Respond(connection.received);
+  if (!reply) return true;
+  Send(connection.fd.get(), reply->answer, reply->withBody);
+  shutdown(connection.fd.get(), SHUT_WR);
+  connection.answered = true;
+  connection.dropped = connection.received.size();
+  connection.received.clear();
+  connection.received.shrink_to_fit();
+  return true;
+}
+
+std::optional<DemoServer::Reply> DemoServer::Respond(const std::string& received) const {
+  const std::size_t headEnd = received.find("\r\n\r\n");
+  if (headEnd == std::string::npos && received.size() <= kMaxHead) return std::nullopt;
+  if (headEnd == std::string::npos || headEnd > kMaxHead) return Reply{Plain(431, "the request head is too long"), true};
   const auto request = ParseRequestHead(std::string_view(received).substr(0, headEnd));
-  if (!request) return Send(connection, Plain(400, "not a request this server understands"), true);
-  if (!KnownHost(request->host, port_)) return Send(connection, Plain(403, "this server answers only to its own address"), true);
+  if (!request) return Reply{Plain(400, "not a request this server understands"), true};
+  if (!KnownHost(request->host, port_))
+    return Reply{Plain(403, "this server answers only to its own address"), true};
 
   if (request->path == "/verify") {
     if (request->method != "POST") {
       Answer refused = Plain(405, "/verify takes POST");
       refused.allow = "POST";
-      return Send(connection, refused, request->method != "HEAD");
+      return Reply{refused, request->method != "HEAD"};
     }
-    if (request->chunked || !request->contentLength) return Send(connection, Plain(411, "a Content-Length is needed"), true);
+    if (request->chunked || !request->contentLength) return Reply{Plain(411, "a Content-Length is needed"), true};
     if (*request->contentLength > kMaxBody)
-      return Send(connection, Plain(413, "the document is larger than " + std::to_string(kMaxBody) + " bytes"), true);
-    std::string body = received.substr(headEnd + 4);
-    while (body.size() < *request->contentLength) {
-      if (!ReadSome(connection, body)) return;
-    }
-    body.resize(*request->contentLength);
-    return Send(connection, {200, "application/json; charset=utf-8", JsonAnswer(verify_(body)), ""}, true);
+      return Reply{Plain(413, "the document is larger than " + std::to_string(kMaxBody) + " bytes"), true};
+    const std::string_view body = std::string_view(received).substr(headEnd + 4);
+    if (body.size() < *request->contentLength) return std::nullopt;
+    const VerifyAnswer verified = verify_(body.substr(0, *request->contentLength));
+    return Reply{{200, "application/json; charset=utf-8", JsonAnswer(verified), ""}, true};
   }
 
   if (request->method != "GET" && request->method != "HEAD") {
     Answer refused = Plain(405, "only GET and HEAD are served here");
     refused.allow = "GET, HEAD";
-    return Send(connection, refused, true);
+    return Reply{refused, true};
   }
   const bool withBody = request->method == "GET";
   const ResolvedFile file = ResolveFile(root_, request->path);
-  if (file.lookup == FileLookup::kRefused) return Send(connection, Plain(403, "not served"), withBody);
-  if (file.lookup == FileLookup::kMissing) return Send(connection, Plain(404, "no such page"), withBody);
-  std::string bytes;
+  if (file.lookup == FileLookup::kRefused) return Reply{Plain(403, "not served"), withBody};
+  if (file.lookup == FileLookup::kMissing) return Reply{Plain(404, "no such page"), withBody};
   try {
-    bytes = ReadAll(file.path);
+    return Reply{{200, ContentTypeOf(file.path), ReadAll(file.path), ""}, withBody};
   } catch (const CommandError&) {
-    return Send(connection, Plain(404, "no such page"), withBody);
+    return Reply{Plain(404, "no such page"), withBody};
   }
-  Send(connection, {200, ContentTypeOf(file.path), std::move(bytes), ""}, withBody);
 }
 
 }  // namespace quillbox::host

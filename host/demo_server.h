@@ -1,11 +1,16 @@
 // The demo's web server: the example pages from one folder and a POST /verify, on the loopback
-// address only, one connection at a time, until SIGINT or SIGTERM.
+// address only, until SIGINT or SIGTERM. One thread: connections are read as bytes arrive, and a
+// complete request is answered at once.
 #pragma once
 
 #include "host/unique_fd.h"
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +19,34 @@ namespace quillbox::host {
 struct VerifyAnswer {
   bool ok = false;
   std::string message;
+};
+
+struct Answer {
+  int status = 200;
+  std::string type = "text/plain; charset=utf-8";
+  std::string body;
+  std::string allow;  // the Allow header of a 405
+};
+
+// SIGINT and SIGTERM, from construction on, ask the server to stop instead of ending the
+// process. They stay blocked except while the server waits, so one that arrives in the middle of
+// an answer ends the server after it, never inside a write; and one that arrives before the
+// server runs (right after the address is printed) is kept for it.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  // The signal mask to wait with: the stop signals let through.
+  const sigset_t* waiting() const { return &waiting_; }
+  bool Requested() const;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+  sigset_t oldMask_{};
+  sigset_t waiting_{};
 };
 
 class DemoServer {
@@ -26,11 +59,26 @@ class DemoServer {
   DemoServer(std::string root, unsigned short port, std::function<VerifyAnswer(std::string_view)> verify);
 
   unsigned short port() const { return port_; }
-  // Serves until SIGINT or SIGTERM arrives, then returns.
-  void Run();
+  // Serves until one of `signals` arrives, then returns.
+  void Run(const StopSignals& signals);
 
  private:
-  void Serve(int connection);
+  using Clock = std::chrono::steady_clock;
+  struct Connection {
+    UniqueFd fd;
+    std::string received;
+    bool answered = false;  // then what still comes is dropped
+    std::size_t dropped = 0;
+    Clock::time_point deadline;
+  };
+  struct Reply {
+    Answer answer;
+    bool withBody = true;
+  };
+  // Reads what arrived and answers a complete request; false when the connection is done.
+  bool Receive(Connection& connection);
+  // The answer to the request `received` holds, or nullopt while it is incomplete.
+  std::optional<Reply> Respond(const std::string& received) const;
 
   std::string root_;
   std::function<VerifyAnswer(std::string_view)> verify_;

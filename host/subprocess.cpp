@@ -4,6 +4,7 @@
 #include "host/unique_fd.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <spawn.h>
@@ -100,8 +101,16 @@ CapturedRun RunCapturing(const std::string& path, const std::vector<std::string>
   posix_spawn_file_actions_adddup2(&actions, in.get(), 0);
   posix_spawn_file_actions_adddup2(&actions, out.get(), 1);
   posix_spawn_file_actions_adddup2(&actions, err.get(), 2);
+  // The child starts with no signal blocked, whatever its caller blocks while it waits.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t child = 0;
-  const int started = posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
+  const int started = posix_spawn(&child, path.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (started != 0) throw CommandError("cannot run " + path + ": " + std::strerror(started));
   CapturedRun run;

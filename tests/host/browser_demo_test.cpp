@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -29,12 +30,12 @@ const std::string kSubject = "CN=Demo Test Signer, O=Quillbox Tests, C=SI";
 // `quillbox browser demo --port 0 --no-open` running in the background of a world.
 class DemoProcess {
  public:
-  explicit DemoProcess(const World& world) {
+  explicit DemoProcess(const World& world, const std::vector<std::string>& options = {"--no-open"}) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
     output_ = pipeEnds[0];
-    std::vector<std::string> argv = {std::string(QUILLBOX_BIN_DIR) + "/quillbox", "browser", "demo", "--port", "0",
-                                     "--no-open"};
+    std::vector<std::string> argv = {std::string(QUILLBOX_BIN_DIR) + "/quillbox", "browser", "demo", "--port", "0"};
+    argv.insert(argv.end(), options.begin(), options.end());
     std::vector<std::string> env = world.Environment();
     std::vector<char*> args;
     for (std::string& a : argv) args.push_back(a.data());
@@ -304,6 +305,70 @@ TEST_F(QuillboxBrowserDemo, ABodyTooLargeOrOfUnknownLengthIsRefused) {
                 .status,
             431);
   EXPECT_EQ(Get(demo.port(), "/").status, 200) << "the server goes on after refusing";
+}
+
+// A connection that has sent half a request does not hold up another.
+TEST_F(QuillboxBrowserDemo, ConnectionsAreServedAsTheirRequestsComplete) {
+  DemoProcess demo(world());
+  ASSERT_GT(demo.port(), 0) << world().Read(".demo-stderr");
+  const int slow = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(demo.port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(slow, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const std::string first = "GET /demo.css HTTP/1.1\r\n";
+  ASSERT_EQ(send(slow, first.data(), first.size(), MSG_NOSIGNAL), static_cast<ssize_t>(first.size()));
+  const HttpAnswer other = Get(demo.port(), "/");
+  EXPECT_EQ(other.status, 200);
+  const std::string rest = Host(demo.port()) + "\r\n";
+  ASSERT_EQ(send(slow, rest.data(), rest.size(), MSG_NOSIGNAL), static_cast<ssize_t>(rest.size()));
+  std::string raw;
+  char buffer[4096];
+  for (ssize_t got; (got = recv(slow, buffer, sizeof buffer, 0)) > 0;) raw.append(buffer, static_cast<std::size_t>(got));
+  close(slow);
+  EXPECT_TRUE(raw.starts_with("HTTP/1.1 200 OK\r\n")) << raw;
+  EXPECT_TRUE(raw.ends_with(Source("demo.css")));
+}
+
+// The browser is opened with xdg-open, which is told the page's address; without one the
+// command says so and serves all the same.
+TEST_F(QuillboxBrowserDemo, OpensTheBrowserWithXdgOpenOrSaysThereIsNone) {
+  World world;
+  std::filesystem::create_directories(world.Path("bin"));
+  world.SetEnvironment("PATH", world.Path("bin"));
+  {
+    DemoProcess demo(world, {});
+    ASSERT_GT(demo.port(), 0) << world.Read(".demo-stderr");
+    EXPECT_EQ(Get(demo.port(), "/").status, 200);
+    const auto [status, printed] = demo.Stop();
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(printed.find("xdg-open is not there"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("open http://127.0.0.1:" + std::to_string(demo.port()) + "/ in your browser"),
+              std::string::npos)
+        << printed;
+  }
+  // A stand-in that prints what it was asked to open: its output joins the server's, which the
+  // test reads to the end, so it is there once the stand-in has run.
+  world.Write("bin/xdg-open", "#!/bin/sh\necho \"xdg-open asked for: $*\"\n");
+  std::filesystem::permissions(world.Path("bin/xdg-open"), std::filesystem::perms::owner_all);
+  DemoProcess demo(world, {});
+  ASSERT_GT(demo.port(), 0) << world.Read(".demo-stderr");
+  const auto [status, printed] = demo.Stop();
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(printed.find("xdg-open asked for: http://127.0.0.1:" + std::to_string(demo.port()) + "/\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_EQ(printed.find("is not there"), std::string::npos) << printed;
+}
+
+TEST_F(QuillboxBrowserDemo, APortInUseIsNamed) {
+  DemoProcess demo(world());
+  ASSERT_GT(demo.port(), 0) << world().Read(".demo-stderr");
+  const Result taken = world().Quillbox({"browser", "demo", "--no-open", "--port", std::to_string(demo.port())});
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:" + std::to_string(demo.port())), std::string::npos) << taken.err;
+  EXPECT_NE(taken.err.find("--port 0"), std::string::npos) << taken.err;
 }
 
 TEST_F(QuillboxBrowserDemo, WrongUsageIsRefused) {
