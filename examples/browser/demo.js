@@ -87,6 +87,15 @@ function showSigned(xml) {
   $("verdict-text").textContent = "";
 }
 
+// Finalize empties the object's strings; what the page needed of them it has read already.
+async function release(signature) {
+  try {
+    await signature.Finalize();
+  } catch {
+    // The object is gone with its connection; nothing is left to empty.
+  }
+}
+
 // Runs one way of signing: `prepare` sets the object's properties (and may show the picker),
 // then the document is signed. The object is finalized whatever happens.
 async function sign(prepare) {
@@ -111,7 +120,7 @@ async function sign(prepare) {
   } catch (error) {
     showRejection(error);
   } finally {
-    if (signature) signature.Finalize();
+    if (signature) await release(signature);
   }
 }
 
@@ -186,7 +195,7 @@ async function transform() {
     signature = await window.Quillbox.createSignature();
     signature.XmlDoc = signedXml || formXml();
     const html = await signature.TransformAsync(xsl);
-    if (signature.ErrorNo !== 0) {
+    if (!html) {
       showError("Preoblikovanje ni uspelo.", signature);
       return;
     }
@@ -195,7 +204,7 @@ async function transform() {
   } catch (error) {
     showRejection(error);
   } finally {
-    if (signature) signature.Finalize();
+    if (signature) await release(signature);
   }
 }
 

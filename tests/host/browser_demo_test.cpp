@@ -371,6 +371,42 @@ TEST_F(QuillboxBrowserDemo, APortInUseIsNamed) {
   EXPECT_NE(taken.err.find("--port 0"), std::string::npos) << taken.err;
 }
 
+// The page's stylesheet, through the component as TransformAsync runs it, on the form the page
+// builds: before signing and after, when it names the signer.
+TEST_F(QuillboxBrowserDemo, ThePagesStylesheetRendersTheFormAndItsSigner) {
+  const std::string form = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<vloga xmlns=\"urn:quillbox:demo:vloga:1\"><vlagatelj><ime>Živa Čebašek</ime>"
+                           "<naslov>Šmartinska cesta 12</naslov><emso>0101990505006</emso></vlagatelj>"
+                           "<zahtevek vrsta=\"štipendija\"><znesek>1250.00</znesek><opombe>đ, ć</opombe></zahtevek>"
+                           "<izpolnjeno>2026-12-08T21:00:00+01:00</izpolnjeno></vloga>";
+  world().Write("form.xsl", Source("form.xsl"));
+  const Result plain = world().Quillbox({"transform", "--xsl", world().Path("form.xsl")}, form);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("<td>Živa Čebašek</td>"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("<td>1250.00 EUR</td>"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("Vloga še ni podpisana."), std::string::npos) << plain.out;
+
+  const Result signed_ = world().Quillbox({"sign", "--subject", "Demo Test Signer"}, form);
+  ASSERT_EQ(signed_.status, 0) << signed_.err;
+  const Result rendered = world().Quillbox({"transform", "--xsl", world().Path("form.xsl")}, signed_.out);
+  ASSERT_EQ(rendered.status, 0) << rendered.err;
+  EXPECT_NE(rendered.out.find("Podpisal: " + kSubject), std::string::npos) << rendered.out;
+}
+
+// The page loads nothing from elsewhere: every src and href names a file beside it.
+TEST_F(QuillboxBrowserDemo, ThePageNamesOnlyItsOwnFiles) {
+  const std::string page = Source("index.html");
+  for (const std::string attribute : {"src=\"", "href=\""}) {
+    for (auto at = page.find(attribute); at != std::string::npos; at = page.find(attribute, at + 1)) {
+      const std::string target = page.substr(at + attribute.size(), page.find('"', at + attribute.size()) - at - attribute.size());
+      EXPECT_FALSE(target.empty()) << attribute;
+      EXPECT_EQ(target.find(':'), std::string::npos) << target;
+      EXPECT_EQ(target.find('/'), std::string::npos) << target;
+      EXPECT_FALSE(Source(target).empty()) << target << " is not in examples/browser";
+    }
+  }
+}
+
 TEST_F(QuillboxBrowserDemo, WrongUsageIsRefused) {
   EXPECT_EQ(world().Quillbox({"browser", "demo", "--port", "65536"}).status, 2);
   EXPECT_EQ(world().Quillbox({"browser", "demo", "--port", "x"}).status, 2);
