@@ -96,15 +96,15 @@ int BrowserDemoCommand(const Arguments& arguments) {
   const StopSignals signals;
   const std::string program = ProgramPath();
   const std::string folder = ExamplesFolder(program);
-  DemoServer server(folder, PortOption(options), [program](std::string_view document) {
-    return VerifyWith(program, document);
-  });
+  DemoServer server(folder, PortOption(options),
+                    [program](std::string_view document) { return VerifyWith(program, document); });
   const std::string origin = "http://127.0.0.1:" + std::to_string(server.port());
   std::printf("Serving %s on %s/ (Ctrl-C ends it)\n", folder.c_str(), origin.c_str());
-  std::printf("The page signs through the Quillbox extension (quillbox browser install);\n"
-              "its first signature asks whether %s may sign, or allow it ahead with\n"
-              "  quillbox browser allow %s\n",
-              origin.c_str(), origin.c_str());
+  std::printf(
+      "The page signs through the Quillbox extension (quillbox browser install);\n"
+      "its first signature asks whether %s may sign, or allow it ahead with\n"
+      "  quillbox browser allow %s\n",
+      origin.c_str(), origin.c_str());
   std::fflush(stdout);
   if (!options.Has("--no-open")) OpenInBrowser(origin + "/");
   std::fflush(stdout);

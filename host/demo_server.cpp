@@ -37,7 +37,6 @@ constexpr std::size_t kMaxConnections = 32;
 // Bytes read and dropped after an answer before the connection is closed anyway.
 constexpr std::size_t kMaxDropped = 1024 * 1024;
 
-
 bool SendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -215,11 +214,11 @@ bool DemoServer::Receive(Connection& connection) {
 std::optional<DemoServer::Reply> DemoServer::Respond(const std::string& received) const {
   const std::size_t headEnd = received.find("\r\n\r\n");
   if (headEnd == std::string::npos && received.size() <= kMaxHead) return std::nullopt;
-  if (headEnd == std::string::npos || headEnd > kMaxHead) return Reply{Plain(431, "the request head is too long"), true};
+  if (headEnd == std::string::npos || headEnd > kMaxHead)
+    return Reply{Plain(431, "the request head is too long"), true};
   const auto request = ParseRequestHead(std::string_view(received).substr(0, headEnd));
   if (!request) return Reply{Plain(400, "not a request this server understands"), true};
-  if (!KnownHost(request->host, port_))
-    return Reply{Plain(403, "this server answers only to its own address"), true};
+  if (!KnownHost(request->host, port_)) return Reply{Plain(403, "this server answers only to its own address"), true};
 
   if (request->path == "/verify") {
     if (request->method != "POST") {

@@ -78,7 +78,8 @@ class DemoProcess {
     pid_ = -1;
     std::string rest;
     char buffer[4096];
-    for (ssize_t got; (got = read(output_, buffer, sizeof buffer)) > 0;) rest.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = read(output_, buffer, sizeof buffer)) > 0;)
+      rest.append(buffer, static_cast<std::size_t>(got));
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), rest};
   }
 
@@ -227,7 +228,8 @@ TEST_F(QuillboxBrowserDemo, NothingOutsideTheExampleFolderIsServed) {
         "/%2E%2E/bin/quillbox", "/..%2fbin%2fquillbox", "/%2f..%2f..%2fetc/passwd", "/..\\..\\etc\\passwd",
         "/index.html%00.js", "/%zz", "/%2", "//etc/passwd", "/../../../../../../etc/passwd"}) {
     const HttpAnswer answer = Get(demo.port(), target);
-    EXPECT_TRUE(answer.status == 403 || answer.status == 404 || answer.status == 400) << target << ": " << answer.status;
+    EXPECT_TRUE(answer.status == 403 || answer.status == 404 || answer.status == 400)
+        << target << ": " << answer.status;
     EXPECT_EQ(answer.body.find("root:"), std::string::npos) << target;
     EXPECT_EQ(answer.body.find("<!doctype html>"), std::string::npos) << target;
   }
@@ -245,8 +247,8 @@ TEST_F(QuillboxBrowserDemo, NothingOutsideTheExampleFolderIsServed) {
 TEST_F(QuillboxBrowserDemo, OtherMethodsAreAnsweredWithWhatIsAllowed) {
   DemoProcess demo(world());
   ASSERT_GT(demo.port(), 0) << world().Read(".demo-stderr");
-  const HttpAnswer put = Exchange(demo.port(), "PUT /index.html HTTP/1.1\r\n" + Host(demo.port()) +
-                                                  "Content-Length: 2\r\n\r\nhi");
+  const HttpAnswer put =
+      Exchange(demo.port(), "PUT /index.html HTTP/1.1\r\n" + Host(demo.port()) + "Content-Length: 2\r\n\r\nhi");
   EXPECT_EQ(put.status, 405);
   EXPECT_EQ(put.Header("allow"), "GET, HEAD");
   EXPECT_EQ(Post(demo.port(), "/index.html", "<a/>").status, 405);
@@ -260,8 +262,9 @@ TEST_F(QuillboxBrowserDemo, OtherMethodsAreAnsweredWithWhatIsAllowed) {
 }
 
 TEST_F(QuillboxBrowserDemo, VerifyRunsTheCommandsCheckOnThePostedDocument) {
-  const std::string form = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                           "<vloga xmlns=\"urn:quillbox:demo:vloga:1\"><ime>Živa Čebašek</ime><znesek>100</znesek></vloga>";
+  const std::string form =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<vloga xmlns=\"urn:quillbox:demo:vloga:1\"><ime>Živa Čebašek</ime><znesek>100</znesek></vloga>";
   const Result signed_ = world().Quillbox({"sign", "--subject", "Demo Test Signer"}, form);
   ASSERT_EQ(signed_.status, 0) << signed_.err;
   DemoProcess demo(world());
@@ -292,18 +295,17 @@ TEST_F(QuillboxBrowserDemo, ABodyTooLargeOrOfUnknownLengthIsRefused) {
   DemoProcess demo(world());
   ASSERT_GT(demo.port(), 0) << world().Read(".demo-stderr");
   const std::string limit = std::to_string(16 * 1024 * 1024);
-  const HttpAnswer large = Exchange(demo.port(), "POST /verify HTTP/1.1\r\n" + Host(demo.port()) +
-                                                     "Content-Length: " + std::to_string(16 * 1024 * 1024 + 1) +
-                                                     "\r\n\r\n<doc/>");
+  const HttpAnswer large = Exchange(demo.port(), "POST /verify HTTP/1.1\r\n" + Host(demo.port()) + "Content-Length: " +
+                                                     std::to_string(16 * 1024 * 1024 + 1) + "\r\n\r\n<doc/>");
   EXPECT_EQ(large.status, 413);
   EXPECT_NE(large.body.find(limit), std::string::npos) << large.body;
   const HttpAnswer chunked = Exchange(demo.port(), "POST /verify HTTP/1.1\r\n" + Host(demo.port()) +
                                                        "Transfer-Encoding: chunked\r\n\r\n6\r\n<doc/>\r\n0\r\n\r\n");
   EXPECT_EQ(chunked.status, 411);
   EXPECT_EQ(Exchange(demo.port(), "POST /verify HTTP/1.1\r\n" + Host(demo.port()) + "\r\n").status, 411);
-  EXPECT_EQ(Exchange(demo.port(), "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\n" + Host(demo.port()) + "\r\n")
-                .status,
-            431);
+  EXPECT_EQ(
+      Exchange(demo.port(), "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\n" + Host(demo.port()) + "\r\n").status,
+      431);
   EXPECT_EQ(Get(demo.port(), "/").status, 200) << "the server goes on after refusing";
 }
 
@@ -325,7 +327,8 @@ TEST_F(QuillboxBrowserDemo, ConnectionsAreServedAsTheirRequestsComplete) {
   ASSERT_EQ(send(slow, rest.data(), rest.size(), MSG_NOSIGNAL), static_cast<ssize_t>(rest.size()));
   std::string raw;
   char buffer[4096];
-  for (ssize_t got; (got = recv(slow, buffer, sizeof buffer, 0)) > 0;) raw.append(buffer, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = recv(slow, buffer, sizeof buffer, 0)) > 0;)
+    raw.append(buffer, static_cast<std::size_t>(got));
   close(slow);
   EXPECT_TRUE(raw.starts_with("HTTP/1.1 200 OK\r\n")) << raw;
   EXPECT_TRUE(raw.ends_with(Source("demo.css")));
@@ -367,18 +370,20 @@ TEST_F(QuillboxBrowserDemo, APortInUseIsNamed) {
   ASSERT_GT(demo.port(), 0) << world().Read(".demo-stderr");
   const Result taken = world().Quillbox({"browser", "demo", "--no-open", "--port", std::to_string(demo.port())});
   EXPECT_EQ(taken.status, 1);
-  EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:" + std::to_string(demo.port())), std::string::npos) << taken.err;
+  EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:" + std::to_string(demo.port())), std::string::npos)
+      << taken.err;
   EXPECT_NE(taken.err.find("--port 0"), std::string::npos) << taken.err;
 }
 
 // The page's stylesheet, through the component as TransformAsync runs it, on the form the page
 // builds: before signing and after, when it names the signer.
 TEST_F(QuillboxBrowserDemo, ThePagesStylesheetRendersTheFormAndItsSigner) {
-  const std::string form = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                           "<vloga xmlns=\"urn:quillbox:demo:vloga:1\"><vlagatelj><ime>Živa Čebašek</ime>"
-                           "<naslov>Šmartinska cesta 12</naslov><emso>0101990505006</emso></vlagatelj>"
-                           "<zahtevek vrsta=\"štipendija\"><znesek>1250.00</znesek><opombe>đ, ć</opombe></zahtevek>"
-                           "<izpolnjeno>2026-12-08T21:00:00+01:00</izpolnjeno></vloga>";
+  const std::string form =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<vloga xmlns=\"urn:quillbox:demo:vloga:1\"><vlagatelj><ime>Živa Čebašek</ime>"
+      "<naslov>Šmartinska cesta 12</naslov><emso>0101990505006</emso></vlagatelj>"
+      "<zahtevek vrsta=\"štipendija\"><znesek>1250.00</znesek><opombe>đ, ć</opombe></zahtevek>"
+      "<izpolnjeno>2026-12-08T21:00:00+01:00</izpolnjeno></vloga>";
   world().Write("form.xsl", Source("form.xsl"));
   const Result plain = world().Quillbox({"transform", "--xsl", world().Path("form.xsl")}, form);
   ASSERT_EQ(plain.status, 0) << plain.err;
@@ -398,7 +403,8 @@ TEST_F(QuillboxBrowserDemo, ThePageNamesOnlyItsOwnFiles) {
   const std::string page = Source("index.html");
   for (const std::string attribute : {"src=\"", "href=\""}) {
     for (auto at = page.find(attribute); at != std::string::npos; at = page.find(attribute, at + 1)) {
-      const std::string target = page.substr(at + attribute.size(), page.find('"', at + attribute.size()) - at - attribute.size());
+      const std::string target =
+          page.substr(at + attribute.size(), page.find('"', at + attribute.size()) - at - attribute.size());
       EXPECT_FALSE(target.empty()) << attribute;
       EXPECT_EQ(target.find(':'), std::string::npos) << target;
       EXPECT_EQ(target.find('/'), std::string::npos) << target;

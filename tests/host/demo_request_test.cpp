@@ -16,8 +16,8 @@ namespace quillbox::host {
 namespace {
 
 TEST(DemoRequest, TheHeadGivesMethodDecodedPathHostAndLength) {
-  const auto request = ParseRequestHead(
-      "POST /a%20b/%C5%BE.html?x=%2f#f HTTP/1.1\r\nhOsT:  127.0.0.1:8765 \r\nContent-Length: 42\r\n");
+  const auto request =
+      ParseRequestHead("POST /a%20b/%C5%BE.html?x=%2f#f HTTP/1.1\r\nhOsT:  127.0.0.1:8765 \r\nContent-Length: 42\r\n");
   ASSERT_TRUE(request);
   EXPECT_EQ(request->method, "POST");
   EXPECT_EQ(request->path, "/a b/\xC5\xBE.html") << "the query goes, with whatever it escapes";
@@ -29,13 +29,12 @@ TEST(DemoRequest, TheHeadGivesMethodDecodedPathHostAndLength) {
 }
 
 TEST(DemoRequest, WhatIsNoRequestOrHidesASegmentIsRefused) {
-  for (const char* head :
-       {"", "GET", "GET /", "GET / FTP/1.0", "GET http://x/ HTTP/1.1", "GET * HTTP/1.1", "GET x HTTP/1.1",
-        "GET /%2e%2e%2fetc HTTP/1.1", "GET /a%5cb HTTP/1.1", "GET /a%00 HTTP/1.1", "GET /%g0 HTTP/1.1",
-        "GET /% HTTP/1.1", "GET /%4 HTTP/1.1", "GET / HTTP/1.1\r\nno colon\r\n",
-        "GET / HTTP/1.1\r\nContent-Length: -1\r\n", "GET / HTTP/1.1\r\nContent-Length: 1x\r\n",
-        "GET / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n",
-        "GET / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n"}) {
+  for (const char* head : {"", "GET", "GET /", "GET / FTP/1.0", "GET http://x/ HTTP/1.1", "GET * HTTP/1.1",
+                           "GET x HTTP/1.1", "GET /%2e%2e%2fetc HTTP/1.1", "GET /a%5cb HTTP/1.1", "GET /a%00 HTTP/1.1",
+                           "GET /%g0 HTTP/1.1", "GET /% HTTP/1.1", "GET /%4 HTTP/1.1", "GET / HTTP/1.1\r\nno colon\r\n",
+                           "GET / HTTP/1.1\r\nContent-Length: -1\r\n", "GET / HTTP/1.1\r\nContent-Length: 1x\r\n",
+                           "GET / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n",
+                           "GET / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n"}) {
     EXPECT_FALSE(ParseRequestHead(head)) << head;
   }
   EXPECT_EQ(PercentDecodedPath("/%2e%2E/x"), "/../x") << "decoded, and refused later as a segment";
@@ -71,8 +70,8 @@ TEST_F(DemoFiles, AFileInsideIsFoundAndAFolderGivesItsIndex) {
 }
 
 TEST_F(DemoFiles, NothingOutsideIsServedByAnyRoute) {
-  for (const char* path : {"/../secret.txt", "/sub/../../secret.txt", "/./index.html", "/..", "/sub/..",
-                           "/out.txt", "/up/secret.txt", "/a\\..\\secret.txt", "", "secret.txt"}) {
+  for (const char* path : {"/../secret.txt", "/sub/../../secret.txt", "/./index.html", "/..", "/sub/..", "/out.txt",
+                           "/up/secret.txt", "/a\\..\\secret.txt", "", "secret.txt"}) {
     EXPECT_EQ(ResolveFile(root_, path).lookup, FileLookup::kRefused) << path;
   }
   EXPECT_EQ(ResolveFile(root_, std::string_view("/index.html\0.css", 16)).lookup, FileLookup::kRefused);
