@@ -17,12 +17,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <list>
-#include <vector>
 #include <csignal>
 #include <cstring>
+#include <list>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace quillbox::host {
 namespace {
@@ -174,7 +174,9 @@ void DemoServer::Run(const StopSignals& signals) {
         // An answer goes out with blocking writes; a client that stops reading cannot hold it long.
         const timeval sendBound{kIdleMilliseconds / 1000, 0};
         setsockopt(accepted.get(), SOL_SOCKET, SO_SNDTIMEO, &sendBound, sizeof sendBound);
-        connections.push_back({std::move(accepted), "", false, 0, Clock::now() + kIdle});
+        Connection& added = connections.emplace_back();
+        added.fd = std::move(accepted);
+        added.deadline = Clock::now() + kIdle;
       }
     }
     const auto now = Clock::now();
@@ -200,7 +202,9 @@ bool DemoServer::Receive(Connection& connection) {
     return connection.dropped < kMaxDropped;
   }
   connection.received.append(buffer, static_cast<std::size_t>(got));
-  const auto reply = Respond(connection.received);
+  // A body is only looked at once it is all there, not at each piece of it.
+  if (connection.received.size() < connection.needed) return true;
+  const auto reply = Respond(connection.received, connection.needed);
   if (!reply) return true;
   Send(connection.fd.get(), reply->answer, reply->withBody);
   shutdown(connection.fd.get(), SHUT_WR);
@@ -211,7 +215,7 @@ bool DemoServer::Receive(Connection& connection) {
   return true;
 }
 
-std::optional<DemoServer::Reply> DemoServer::Respond(const std::string& received) const {
+std::optional<DemoServer::Reply> DemoServer::Respond(const std::string& received, std::size_t& needed) const {
   const std::size_t headEnd = received.find("\r\n\r\n");
   if (headEnd == std::string::npos && received.size() <= kMaxHead) return std::nullopt;
   if (headEnd == std::string::npos || headEnd > kMaxHead)
@@ -230,7 +234,10 @@ std::optional<DemoServer::Reply> DemoServer::Respond(const std::string& received
     if (*request->contentLength > kMaxBody)
       return Reply{Plain(413, "the document is larger than " + std::to_string(kMaxBody) + " bytes"), true};
     const std::string_view body = std::string_view(received).substr(headEnd + 4);
-    if (body.size() < *request->contentLength) return std::nullopt;
+    if (body.size() < *request->contentLength) {
+      needed = headEnd + 4 + *request->contentLength;
+      return std::nullopt;
+    }
     const VerifyAnswer verified = verify_(body.substr(0, *request->contentLength));
     return Reply{{200, "application/json; charset=utf-8", JsonAnswer(verified), ""}, true};
   }

@@ -69,6 +69,7 @@ class DemoServer {
     std::string received;
     bool answered = false;  // then what still comes is dropped
     std::size_t dropped = 0;
+    std::size_t needed = 0;  // the length of the whole request, once its head tells it
     Clock::time_point deadline;
   };
   struct Reply {
@@ -77,8 +78,9 @@ class DemoServer {
   };
   // Reads what arrived and answers a complete request; false when the connection is done.
   bool Receive(Connection& connection);
-  // The answer to the request `received` holds, or nullopt while it is incomplete.
-  std::optional<Reply> Respond(const std::string& received) const;
+  // The answer to the request `received` holds, or nullopt while it is incomplete (then `needed`
+  // is the whole request's length when the head gives it).
+  std::optional<Reply> Respond(const std::string& received, std::size_t& needed) const;
 
   std::string root_;
   std::function<VerifyAnswer(std::string_view)> verify_;
