@@ -91,6 +91,7 @@ using Subcommand = int (*)(const Arguments& arguments);
 // Each takes the arguments after its own name.
 constexpr std::pair<std::string_view, Subcommand> kSubcommands[] = {
     {"allow", Allow},
+    {"demo", BrowserDemoCommand},
     {"deny", Deny},
     {"install", BrowserInstallCommand},
     {"list", List},

@@ -15,6 +15,8 @@ int TransformCommand(const Arguments& arguments);
 int VerifyCommand(const Arguments& arguments);
 int CertsCommand(const Arguments& arguments);
 int BrowserCommand(const Arguments& arguments);
+// browser demo: the example page and its verification, served on the loopback address.
+int BrowserDemoCommand(const Arguments& arguments);
 int RegisterCommand(const Arguments& arguments);
 int UnregisterCommand(const Arguments& arguments);
 int BrowserCommand(const Arguments& arguments);

@@ -75,7 +75,10 @@ const std::map<std::string, CommandText>& Texts() {
       {"browser",
        {"quillbox browser [list]\n"
         "       quillbox browser allow ORIGIN\n"
-        "       quillbox browser deny ORIGIN",
+        "       quillbox browser deny ORIGIN\n"
+        "       quillbox browser demo [--port N] [--no-open]\n"
+        "       quillbox browser install [--system | --chromium-user-data-dir DIR] [--root DIR]\n"
+        "       quillbox browser uninstall [--system | --chromium-user-data-dir DIR] [--root DIR]",
         "The web pages that may use the component through the Quillbox browser extension, named by\n"
         "origin as the browser sends it: https://HOST or https://HOST:PORT (http only on localhost,\n"
         "127.0.0.0/8 or [::1]), in lower case, with no path and no default port.\n"
@@ -87,15 +90,13 @@ const std::map<std::string, CommandText>& Texts() {
         "deny    takes ORIGIN out of your allow file, and says so when it was not there; the page\n"
         "        is asked about again at its next call\n"
         "Any other origin's first call asks you in a window: Deny, Allow once or Always allow.\n"
-        "A change applies to the browser's next connection (a page loaded again).\n"}},
-      {"register",
-       {"quillbox register [MODULE]",
-        "Registers the component module (default: libquillbox.so beside this program) by calling\n"
-        "its DllRegisterServer, as regsvr32 does. sign, transform and run do this on their own when\n"
-        "\"Quillbox.Signature\" is not registered yet.\n"}},
-      {"browser",
-       {"quillbox browser install [--system | --chromium-user-data-dir DIR] [--root DIR]\n"
-        "       quillbox browser uninstall [--system | --chromium-user-data-dir DIR] [--root DIR]",
+        "A change applies to the browser's next connection (a page loaded again).\n"
+        "demo    serves the example page (a form signed three ways, its verification and a\n"
+        "        transformation) on http://127.0.0.1:PORT, a secure context for the browser, and\n"
+        "        opens it with xdg-open; POST /verify checks a document as 'quillbox verify' does.\n"
+        "        --port N   the port (default 8765; 0 takes a free one)\n"
+        "        --no-open  only print the address\n"
+        "        The page is <prefix>/examples/browser beside bin/. It runs until Ctrl-C.\n"
         "install    lets Chromium, Google Chrome and Firefox start quillbox-native-host (beside this\n"
         "           program) for the Quillbox extension: writes the native messaging host manifest\n"
         "           org.quillbox.host.json for the current user (~/.config/chromium, or\n"
@@ -113,6 +114,11 @@ const std::map<std::string, CommandText>& Texts() {
         "uninstall  removes what install wrote, with the same options: only the bridge's files, and\n"
         "           only its entry in policies.json.\n"
         "Installing again is harmless. Files are written whole (a new file renamed into place).\n"}},
+      {"register",
+       {"quillbox register [MODULE]",
+        "Registers the component module (default: libquillbox.so beside this program) by calling\n"
+        "its DllRegisterServer, as regsvr32 does. sign, transform and run do this on their own when\n"
+        "\"Quillbox.Signature\" is not registered yet.\n"}},
       {"unregister",
        {"quillbox unregister [MODULE]",
         "Removes the registration of the component module by calling its DllUnregisterServer.\n"}},

@@ -268,8 +268,7 @@ TEST_F(BrowserInstall, AnUnwritableTargetIsNamedAndFailsTheCommand) {
 
 TEST_F(BrowserInstall, WrongUsageEndsWithStatusTwo) {
   for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"browser"},
-                                             {"browser", "frobnicate"},
+       std::vector<std::vector<std::string>>{{"browser", "frobnicate"},
                                              {"browser", "install", "extra"},
                                              {"browser", "install", "--bogus"},
                                              {"browser", "install", "--root"},

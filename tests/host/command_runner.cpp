@@ -26,6 +26,19 @@ std::string World::Read(const std::string& name) const {
   return text.str();
 }
 
+std::vector<std::string> World::Environment() const {
+  std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + Path("nssdb"), "QUILLBOX_REGISTRY=" + Path("registry.db"),
+                                  "HOME=" + dir(), "TMPDIR=" + dir(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
+  env.insert(env.end(), extra_.begin(), extra_.end());
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    for (const char* keep : {"PATH=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
+      if (entry.starts_with(keep)) env.push_back(entry);
+    }
+  }
+  return env;
+}
+
 Result World::Quillbox(const std::vector<std::string>& arguments, const std::string& input) const {
   std::vector<std::string> argv = {std::string(QUILLBOX_BIN_DIR) + "/quillbox"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -60,17 +73,9 @@ Result World::Run(std::vector<std::string> argv, const std::string& input, bool 
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
 
-  std::vector<std::string> env = {"QUILLBOX_NSS_DB=sql:" + Path("nssdb"), "QUILLBOX_REGISTRY=" + Path("registry.db"),
-                                  "HOME=" + dir(), "TMPDIR=" + dir(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
-  env.insert(env.end(), extra_.begin(), extra_.end());
+  std::vector<std::string> env = Environment();
   // First, so that an entry given here wins over the world's own (getenv takes the first).
   env.insert(env.begin(), environment.begin(), environment.end());
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    for (const char* keep : {"PATH=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
-      if (entry.starts_with(keep)) env.push_back(entry);
-    }
-  }
   std::vector<char*> envp;
   envp.reserve(env.size() + 1);
   for (std::string& e : env) envp.push_back(e.data());

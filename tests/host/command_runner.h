@@ -36,6 +36,8 @@ class World {
   // Runs the program at `path` with `environment` ("NAME=value") added to the world's own.
   Result ProgramWith(const std::string& path, const std::vector<std::string>& arguments,
                      const std::vector<std::string>& environment) const;
+  // NAME=value of every program run here: its store, registry, HOME and TMPDIR in this world.
+  std::vector<std::string> Environment() const;
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
 
