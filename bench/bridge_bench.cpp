@@ -10,7 +10,7 @@
 // Prints one line per contender and size: "<contender> <size> <median ms> <min ms> <max ms>".
 #include "browser/browser_world.h"
 #include "browser/firefox_world.h"
-#include "bridge/json_write.h"
+#include "common/json_write.h"
 #include "host/component_module.h"
 #include "host/dispatch.h"
 
@@ -25,7 +25,7 @@
 
 namespace {
 
-using quillbox::bridge::JsonValue;
+using quillbox::JsonValue;
 using namespace quillbox::browser::test;
 
 struct Size {
@@ -63,7 +63,7 @@ std::u16string Document(std::size_t records) {
   return text;
 }
 
-std::string JsString(std::u16string_view text) { return quillbox::bridge::WriteJson(JsonValue(std::u16string(text))); }
+std::string JsString(std::u16string_view text) { return quillbox::WriteJson(JsonValue(std::u16string(text))); }
 
 // The page's script: builds the document, warms up once, then times `runs` runs of set and sign.
 std::string PageScript(std::size_t records, int runs) {

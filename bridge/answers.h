@@ -2,7 +2,7 @@
 // {"id":..,"ok":false,"error":{"code":"QB_...","message":".."}}.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <string>
 

@@ -5,7 +5,7 @@
 // component's own error).
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <optional>
 #include <string>

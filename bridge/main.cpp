@@ -20,6 +20,7 @@
 namespace {
 
 using namespace quillbox::bridge;
+using quillbox::JsonValue;
 
 bool Send(ByteSink& out, const JsonValue& answer) {
   for (const std::string& frame : AnswerFrames(answer, kMaxOutgoingFrame)) {

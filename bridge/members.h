@@ -5,7 +5,7 @@
 // browser; what the getter gives becomes the JSON the page reads.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "host/com_ptr.h"
 
 #include <optional>

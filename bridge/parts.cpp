@@ -1,6 +1,6 @@
 #include "bridge/parts.h"
 
-#include "bridge/json_write.h"
+#include "common/json_write.h"
 
 #include <stdexcept>
 

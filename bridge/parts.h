@@ -5,7 +5,7 @@
 // request this way too.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <cstddef>
 #include <optional>

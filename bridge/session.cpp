@@ -2,7 +2,7 @@
 
 #include "bridge/answers.h"
 #include "bridge/frames.h"
-#include "bridge/json_parse.h"
+#include "common/json_parse.h"
 #include "bridge/members.h"
 #include "common/origin.h"
 #include "host/dispatch.h"

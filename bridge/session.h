@@ -5,7 +5,7 @@
 
 #include "bridge/consent.h"
 #include "bridge/error_overlay.h"
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "bridge/parts.h"
 #include "bridge/signature_objects.h"
 

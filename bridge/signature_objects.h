@@ -4,7 +4,7 @@
 // objects would in a browser process.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "host/com_ptr.h"
 
 #include <cstdint>

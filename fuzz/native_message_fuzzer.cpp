@@ -3,8 +3,8 @@
 // parses must write back as ASCII and read back to the same text; the cut into answer parts must
 // stay within its frame bound and join to the whole; an origin is judged without fault.
 #include "bridge/frames.h"
-#include "bridge/json_parse.h"
-#include "bridge/json_write.h"
+#include "common/json_parse.h"
+#include "common/json_write.h"
 #include "bridge/parts.h"
 #include "common/origin.h"
 #include "fuzz/fuzz_support.h"
@@ -18,7 +18,12 @@
 namespace {
 
 using namespace quillbox::bridge;
+using quillbox::JsonError;
+using quillbox::JsonObject;
+using quillbox::JsonValue;
 using quillbox::kMaxOriginLength;
+using quillbox::ParseJson;
+using quillbox::WriteJson;
 using quillbox::OriginProblem;
 using quillbox::fuzz::Expect;
 

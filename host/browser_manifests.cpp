@@ -1,6 +1,6 @@
 #include "host/browser_manifests.h"
 
-#include "bridge/json_parse.h"
+#include "common/json_parse.h"
 #include "host/browser_names.h"
 #include "host/cli.h"
 #include "host/pretty_json.h"
@@ -11,9 +11,9 @@
 namespace quillbox::host {
 namespace {
 
-using bridge::JsonArray;
-using bridge::JsonObject;
-using bridge::JsonValue;
+using quillbox::JsonArray;
+using quillbox::JsonObject;
+using quillbox::JsonValue;
 
 // An administrator's file may be larger and deeper than a browser's message; the bounds only
 // keep a hostile file from exhausting memory.
@@ -37,8 +37,8 @@ bool RemoveMember(JsonObject& object, const std::u16string& name) {
 
 JsonValue ParseFile(const std::string& text, const char* what) {
   try {
-    return bridge::ParseJson(text, kFileDepth, kFileValues);
-  } catch (const bridge::JsonError& error) {
+    return quillbox::ParseJson(text, kFileDepth, kFileValues);
+  } catch (const quillbox::JsonError& error) {
     throw CommandError(std::string("it is not ") + what + " (" + error.what() + ")");
   }
 }

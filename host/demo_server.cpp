@@ -1,6 +1,6 @@
 #include "host/demo_server.h"
 
-#include "bridge/json_write.h"
+#include "common/json_write.h"
 #include "host/cli.h"
 #include "host/demo_files.h"
 #include "host/files.h"
@@ -80,7 +80,7 @@ void Send(int fd, const Answer& answer, bool withBody) {
 
 std::string JsonAnswer(const VerifyAnswer& verified) {
   std::string json = std::string("{\"ok\":") + (verified.ok ? "true" : "false") + ",\"message\":";
-  bridge::AppendJsonString(json, Utf8ToUtf16(verified.message));
+  quillbox::AppendJsonString(json, Utf8ToUtf16(verified.message));
   return json + "}";
 }
 

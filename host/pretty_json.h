@@ -2,12 +2,12 @@
 // bridge's strict writer, laid out two spaces an indent level, one member a line.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <string>
 
 namespace quillbox::host {
 
-std::string WritePrettyJson(const bridge::JsonValue& value);
+std::string WritePrettyJson(const quillbox::JsonValue& value);
 
 }  // namespace quillbox::host

@@ -1,7 +1,7 @@
 #include "bridge/conversation.h"
 
-#include "bridge/json_parse.h"
-#include "bridge/json_write.h"
+#include "common/json_parse.h"
+#include "common/json_write.h"
 #include "host/text.h"
 
 #include <gtest/gtest.h>

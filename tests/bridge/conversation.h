@@ -3,7 +3,7 @@
 // store), and the frames it answered with, parts joined.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "host/command_runner.h"
 
 #include <cstdint>

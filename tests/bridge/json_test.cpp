@@ -1,6 +1,6 @@
 // The bridge's JSON reader and writer: strict in what they take, UTF-16 units kept both ways.
-#include "bridge/json_parse.h"
-#include "bridge/json_write.h"
+#include "common/json_parse.h"
+#include "common/json_write.h"
 
 #include <gtest/gtest.h>
 

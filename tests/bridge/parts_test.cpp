@@ -1,7 +1,7 @@
 // Messages cut into parts and joined again, within the frame bound, whatever characters fall at
 // the cuts.
-#include "bridge/json_parse.h"
-#include "bridge/json_write.h"
+#include "common/json_parse.h"
+#include "common/json_write.h"
 #include "bridge/parts.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "browser/browser_world.h"
 
-#include "bridge/json_write.h"
+#include "common/json_write.h"
 #include "host/text.h"
 #include "support/nss_store.h"
 
@@ -20,8 +20,8 @@
 
 namespace quillbox::browser::test {
 
-using bridge::JsonObject;
-using bridge::JsonValue;
+using quillbox::JsonObject;
+using quillbox::JsonValue;
 
 namespace {
 
@@ -65,7 +65,7 @@ Tab::Tab(DevToolsBrowser& browser, const std::string& url) : browser_(browser) {
   // Wait for the page to have loaded. At the browser's start the extension's scripts may not yet
   // be registered for the very first page; it is loaded again then.
   const std::string ready = "document.readyState === 'complete' && location.href === " +
-                            bridge::WriteJson(JsonValue(host::Utf8ToUtf16(url))) +
+                            quillbox::WriteJson(JsonValue(host::Utf8ToUtf16(url))) +
                             " ? (typeof window.Quillbox === 'object' || !window.isSecureContext ? 'ready' : 'bare') : 'wait'";
   for (int attempt = 0; attempt < 600; ++attempt) {
     std::string state;
@@ -130,7 +130,7 @@ std::vector<std::string> BridgeWorld::Environment() const {
   return environment;
 }
 
-std::string BridgeWorld::HostProgramJson() { return bridge::WriteJson(JsonValue(host::Utf8ToUtf16(HostProgram()))); }
+std::string BridgeWorld::HostProgramJson() { return quillbox::WriteJson(JsonValue(host::Utf8ToUtf16(HostProgram()))); }
 
 BrowserWorld::BrowserWorld() {
   if (!std::filesystem::exists(kChromium)) throw std::runtime_error("Chromium is not installed (apt-get install chromium)");
@@ -160,7 +160,7 @@ void BrowserWorld::WriteHostManifest(const std::string& allowedOrigin) {
   world().Write("profile/NativeMessagingHosts/org.quillbox.host.json",
                 "{\"name\":\"org.quillbox.host\",\"description\":\"Quillbox\",\"type\":\"stdio\",\"path\":" +
                     HostProgramJson() +
-                   ",\"allowed_origins\":[" + bridge::WriteJson(JsonValue(host::Utf8ToUtf16(allowedOrigin))) + "]}\n");
+                   ",\"allowed_origins\":[" + quillbox::WriteJson(JsonValue(host::Utf8ToUtf16(allowedOrigin))) + "]}\n");
 }
 
 void BrowserWorld::WriteHostManifest() { WriteHostManifest(std::string("chrome-extension://") + kExtensionId + "/"); }

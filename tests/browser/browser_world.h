@@ -4,7 +4,7 @@
 // Chromium with the unpacked extension loaded, driven over the DevTools pipe.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "browser/devtools_pipe.h"
 #include "browser/page_server.h"
 #include "host/command_runner.h"
@@ -29,7 +29,7 @@ class Tab {
 
   // Evaluates `expression` in the page, waits for the Promise it gives, and returns the value;
   // throws with the exception's text when it throws or rejects.
-  bridge::JsonValue Evaluate(const std::string& expression);
+  quillbox::JsonValue Evaluate(const std::string& expression);
   // The same for an expression started without waiting for it.
   void Start(const std::string& expression);
 
@@ -81,9 +81,9 @@ class BrowserWorld : public BridgeWorld {
 };
 
 // The member `name` of an evaluated object as text, number or flag (a failed test when absent).
-std::string Text(const bridge::JsonValue& value, std::u16string_view name);
-double Number(const bridge::JsonValue& value, std::u16string_view name);
-bool Flag(const bridge::JsonValue& value, std::u16string_view name);
-bool IsNull(const bridge::JsonValue& value, std::u16string_view name);
+std::string Text(const quillbox::JsonValue& value, std::u16string_view name);
+double Number(const quillbox::JsonValue& value, std::u16string_view name);
+bool Flag(const quillbox::JsonValue& value, std::u16string_view name);
+bool IsNull(const quillbox::JsonValue& value, std::u16string_view name);
 
 }  // namespace quillbox::browser::test

@@ -19,7 +19,7 @@
 namespace quillbox::browser::test {
 namespace {
 
-using bridge::JsonValue;
+using quillbox::JsonValue;
 
 class ChromiumExtension : public ::testing::Test {
  protected:

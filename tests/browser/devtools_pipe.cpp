@@ -1,7 +1,7 @@
 #include "browser/devtools_pipe.h"
 
-#include "bridge/json_parse.h"
-#include "bridge/json_write.h"
+#include "common/json_parse.h"
+#include "common/json_write.h"
 #include "host/text.h"
 
 #include <fcntl.h>
@@ -17,8 +17,8 @@
 
 namespace quillbox::browser::test {
 
-using bridge::JsonObject;
-using bridge::JsonValue;
+using quillbox::JsonObject;
+using quillbox::JsonValue;
 
 Fd::~Fd() {
   if (fd_ >= 0) close(fd_);
@@ -124,7 +124,7 @@ JsonValue DevToolsBrowser::Call(const std::string& method, JsonObject params, co
   JsonObject message{{u"id", JsonValue(id)}, {u"method", JsonValue(host::Utf8ToUtf16(method))},
                      {u"params", JsonValue(std::move(params))}};
   if (!session.empty()) message.emplace_back(u"sessionId", JsonValue(host::Utf8ToUtf16(session)));
-  std::string text = bridge::WriteJson(JsonValue(std::move(message)));
+  std::string text = quillbox::WriteJson(JsonValue(std::move(message)));
   text.push_back('\0');
   for (std::size_t at = 0; at < text.size();) {
     const ssize_t wrote = write(toBrowser_.get(), text.data() + at, text.size() - at);
@@ -152,7 +152,7 @@ JsonValue DevToolsBrowser::ReadMessage() {
       const std::string text = buffer_.substr(0, end);
       buffer_.erase(0, end + 1);
       // The browser's messages are bigger and deeper than the native host's requests.
-      return bridge::ParseJson(text, 256, 1u << 26);
+      return quillbox::ParseJson(text, 256, 1u << 26);
     }
     pollfd ready{fromBrowser_.get(), POLLIN, 0};
     const int polled = poll(&ready, 1, kAnswerBoundMs);

@@ -3,7 +3,7 @@
 // out on its descriptor 4.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <sys/types.h>
 
@@ -49,12 +49,12 @@ class DevToolsBrowser {
 
   // Sends one command (to the page session `session`, or the browser when empty) and waits for
   // its answer; throws on a protocol error or when the browser ends.
-  bridge::JsonValue Call(const std::string& method, bridge::JsonObject params = {}, const std::string& session = "");
+  quillbox::JsonValue Call(const std::string& method, quillbox::JsonObject params = {}, const std::string& session = "");
 
   pid_t pid() const { return pid_; }
 
  private:
-  bridge::JsonValue ReadMessage();
+  quillbox::JsonValue ReadMessage();
 
   pid_t pid_ = -1;
   Fd toBrowser_;

@@ -18,7 +18,7 @@
 namespace quillbox::browser::test {
 namespace {
 
-using bridge::JsonValue;
+using quillbox::JsonValue;
 
 class FirefoxExtension : public ::testing::Test {
  protected:

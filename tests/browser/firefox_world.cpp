@@ -1,6 +1,6 @@
 #include "browser/firefox_world.h"
 
-#include "bridge/json_write.h"
+#include "common/json_write.h"
 #include "host/text.h"
 
 #include <chrono>
@@ -10,8 +10,8 @@
 
 namespace quillbox::browser::test {
 
-using bridge::JsonObject;
-using bridge::JsonValue;
+using quillbox::JsonObject;
+using quillbox::JsonValue;
 
 namespace {
 
@@ -87,7 +87,7 @@ JsonValue FirefoxWorld::Evaluate(const std::string& expression) {
   const std::string script = "const done = arguments[arguments.length - 1];"
                              "Promise.resolve(" + expression + ").then(done, (e) => done({thrown: String(e)}));";
   const JsonValue answer = browser_->Call("WebDriver:ExecuteAsyncScript", {{u"script", Str(script)},
-                                                                          {u"args", JsonValue(bridge::JsonArray{})}});
+                                                                          {u"args", JsonValue(quillbox::JsonArray{})}});
   const JsonValue* value = answer.Member(u"value");
   return value ? *value : JsonValue();
 }
@@ -96,7 +96,7 @@ void FirefoxWorld::WriteHostManifest(const std::string& allowedExtension) {
   world().Write(".mozilla/native-messaging-hosts/org.quillbox.host.json",
                 "{\"name\":\"org.quillbox.host\",\"description\":\"Quillbox\",\"type\":\"stdio\",\"path\":" +
                     HostProgramJson() + ",\"allowed_extensions\":[" +
-                    bridge::WriteJson(Str(allowedExtension)) + "]}\n");
+                    quillbox::WriteJson(Str(allowedExtension)) + "]}\n");
 }
 
 void FirefoxWorld::RemoveHostManifest() {

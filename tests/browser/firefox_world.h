@@ -3,7 +3,7 @@
 // $HOME/.mozilla/native-messaging-hosts/.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "browser/browser_world.h"
 #include "browser/marionette.h"
 
@@ -22,7 +22,7 @@ class FirefoxWorld : public BridgeWorld {
   // Closes the current tab and goes back to `next`.
   void CloseTab(const std::string& next);
   // Evaluates `expression` in the current tab's page and returns the value its Promise gives.
-  bridge::JsonValue Evaluate(const std::string& expression);
+  quillbox::JsonValue Evaluate(const std::string& expression);
 
   void WriteHostManifest(const std::string& allowedExtension = "bridge@quillbox.org");
   void RemoveHostManifest();

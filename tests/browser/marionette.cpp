@@ -1,7 +1,7 @@
 #include "browser/marionette.h"
 
-#include "bridge/json_parse.h"
-#include "bridge/json_write.h"
+#include "common/json_parse.h"
+#include "common/json_write.h"
 #include "host/text.h"
 
 #include <arpa/inet.h>
@@ -19,8 +19,8 @@
 
 namespace quillbox::browser::test {
 
-using bridge::JsonObject;
-using bridge::JsonValue;
+using quillbox::JsonObject;
+using quillbox::JsonValue;
 
 namespace {
 
@@ -71,7 +71,7 @@ MarionetteBrowser::~MarionetteBrowser() {
 
 JsonValue MarionetteBrowser::Call(const std::string& command, JsonObject params) {
   const double id = nextId_++;
-  const std::string text = bridge::WriteJson(JsonValue(bridge::JsonArray{
+  const std::string text = quillbox::WriteJson(JsonValue(quillbox::JsonArray{
       JsonValue(0), JsonValue(id), JsonValue(host::Utf8ToUtf16(command)), JsonValue(std::move(params))}));
   const std::string framed = std::to_string(text.size()) + ":" + text;
   for (std::size_t at = 0; at < framed.size();) {
@@ -82,7 +82,7 @@ JsonValue MarionetteBrowser::Call(const std::string& command, JsonObject params)
   }
   for (;;) {
     const JsonValue answer = ReadMessage();
-    const bridge::JsonArray* parts = answer.Array();
+    const quillbox::JsonArray* parts = answer.Array();
     if (parts == nullptr || parts->size() != 4 || (*parts)[1].Number() == nullptr || *(*parts)[1].Number() != id) continue;
     if (!(*parts)[2].IsNull()) {
       throw std::runtime_error(command + ": " + TextOf((*parts)[2].Member(u"error")) + ": " +
@@ -100,7 +100,7 @@ JsonValue MarionetteBrowser::ReadMessage() {
       if (buffer_.size() >= colon + 1 + length) {
         const std::string text = buffer_.substr(colon + 1, length);
         buffer_.erase(0, colon + 1 + length);
-        return bridge::ParseJson(text, 256, 1u << 26);
+        return quillbox::ParseJson(text, 256, 1u << 26);
       }
     }
     pollfd ready{socket_.get(), POLLIN, 0};

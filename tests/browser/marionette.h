@@ -2,7 +2,7 @@
 // framed as its decimal length, a colon and the text, on a loopback TCP connection.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 #include "browser/devtools_pipe.h"
 
 #include <string>
@@ -21,10 +21,10 @@ class MarionetteBrowser {
   MarionetteBrowser& operator=(const MarionetteBrowser&) = delete;
 
   // Sends one command and waits for its answer; throws on an error answer.
-  bridge::JsonValue Call(const std::string& command, bridge::JsonObject params = {});
+  quillbox::JsonValue Call(const std::string& command, quillbox::JsonObject params = {});
 
  private:
-  bridge::JsonValue ReadMessage();
+  quillbox::JsonValue ReadMessage();
 
   pid_t pid_ = -1;
   Fd socket_;

@@ -2,7 +2,7 @@
 // reads, per user and for every user (into a staging root), and what uninstall leaves behind.
 #include "host/command_runner.h"
 
-#include "bridge/json_parse.h"
+#include "common/json_parse.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ namespace quillbox::host::test {
 namespace {
 
 namespace fs = std::filesystem;
-using bridge::JsonValue;
+using quillbox::JsonValue;
 
 const std::string kManifest = "org.quillbox.host.json";
 const std::string kChromiumId = "epgcjooclppodjeojlgjabiipejpegcp";
@@ -39,7 +39,7 @@ void WriteText(const std::string& path, const std::string& text, fs::perms perms
   fs::permissions(path, perms);
 }
 
-JsonValue ParseFile(const std::string& path) { return bridge::ParseJson(ReadText(path)); }
+JsonValue ParseFile(const std::string& path) { return quillbox::ParseJson(ReadText(path)); }
 
 // The ASCII text of a JSON string ("" when it is none), enough for the names and paths here.
 std::string Text(const JsonValue* value) {

@@ -1,11 +1,11 @@
-#include "bridge/json_parse.h"
+#include "common/json_parse.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <unordered_set>
 
-namespace quillbox::bridge {
+namespace quillbox {
 namespace {
 
 class Parser {
@@ -249,4 +249,4 @@ JsonValue ParseJson(std::string_view text, std::size_t maxDepth, std::size_t max
   return Parser(text, maxDepth, maxValues).Document();
 }
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox

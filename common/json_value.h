@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace quillbox::bridge {
+namespace quillbox {
 
 class JsonValue;
 using JsonArray = std::vector<JsonValue>;
@@ -56,4 +56,4 @@ class JsonValue {
       value_;
 };
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox

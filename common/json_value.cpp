@@ -1,6 +1,6 @@
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
-namespace quillbox::bridge {
+namespace quillbox {
 
 const JsonValue* JsonValue::Member(std::u16string_view name) const {
   const JsonObject* object = Object();
@@ -11,4 +11,4 @@ const JsonValue* JsonValue::Member(std::u16string_view name) const {
   return nullptr;
 }
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox

@@ -1,9 +1,9 @@
-#include "bridge/json_write.h"
+#include "common/json_write.h"
 
 #include <charconv>
 #include <cmath>
 
-namespace quillbox::bridge {
+namespace quillbox {
 namespace {
 
 void AppendNumber(std::string& out, double value) {
@@ -70,4 +70,4 @@ std::string WriteJson(const JsonValue& value) {
   return out;
 }
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox

@@ -3,15 +3,15 @@
 // UTF-16 string is ever forced through UTF-8 and the browser rebuilds exactly the units sent.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <string>
 #include <string_view>
 
-namespace quillbox::bridge {
+namespace quillbox {
 
 std::string WriteJson(const JsonValue& value);
 // Appends `text` as a quoted JSON string.
 void AppendJsonString(std::string& out, std::u16string_view text);
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox

@@ -3,14 +3,14 @@
 // it but whitespace, nesting bounded, and no object with a repeated member name.
 #pragma once
 
-#include "bridge/json_value.h"
+#include "common/json_value.h"
 
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-namespace quillbox::bridge {
+namespace quillbox {
 
 class JsonError : public std::runtime_error {
  public:
@@ -26,4 +26,4 @@ inline constexpr std::size_t kMaxJsonValues = 100000;
 JsonValue ParseJson(std::string_view text, std::size_t maxDepth = kMaxJsonDepth,
                     std::size_t maxValues = kMaxJsonValues);
 
-}  // namespace quillbox::bridge
+}  // namespace quillbox
