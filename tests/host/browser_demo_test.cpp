@@ -1,6 +1,7 @@
 // quillbox browser demo through the real binary: what it serves, what it refuses, its /verify,
 // and its end on Ctrl-C.
 #include "host/command_runner.h"
+#include "support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -158,22 +159,12 @@ HttpAnswer Post(int port, const std::string& target, const std::string& body) {
 }
 
 std::string Source(const std::string& name) {
-  std::ifstream file(std::string(QUILLBOX_SOURCE_DIR) + "/examples/browser/" + name, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return quillbox::test::ReadFile(std::string(QUILLBOX_SOURCE_DIR) + "/examples/browser/" + name);
 }
 
-class QuillboxBrowserDemo : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    world_ = std::make_unique<World>();
-    const Result made = world_->Quillbox({"certs", "new-self-signed", kSubject, "--days", "10"});
-    ASSERT_EQ(made.status, 0) << made.err;
-  }
-  static void TearDownTestSuite() { world_.reset(); }
-  static World& world() { return *world_; }
-  static inline std::unique_ptr<World> world_;
+class QuillboxBrowserDemo : public SignerWorldSuite<QuillboxBrowserDemo> {
+ public:
+  static inline const std::string kSubject = test::kSubject;
 };
 
 TEST_F(QuillboxBrowserDemo, PrintsItsLoopbackAddressAndEndsWithStatusZeroOnCtrlC) {

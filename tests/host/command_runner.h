@@ -5,6 +5,9 @@
 
 #include "support/temp_dir.h"
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,23 @@ class World {
              const std::string& standardOutput = "", const std::vector<std::string>& environment = {}) const;
   quillbox::test::TempDir dir_{"quillbox-host"};
   std::vector<std::string> extra_;
+};
+
+// A suite's one world, with one self-signed certificate of `Suite::kSubject` made for all its
+// cases: making an RSA key is slow.
+template <typename Suite>
+class SignerWorldSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    world_ = std::make_unique<World>();
+    const Result made = world_->Quillbox({"certs", "new-self-signed", Suite::kSubject, "--days", "10"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  static void TearDownTestSuite() { world_.reset(); }
+  static World& world() { return *world_; }
+
+ private:
+  static inline std::unique_ptr<World> world_;
 };
 
 }  // namespace quillbox::host::test

@@ -1,5 +1,6 @@
 // The quillbox command end to end, through the real binary, on a store and registry of its own.
 #include "host/command_runner.h"
+#include "support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -19,23 +20,14 @@ namespace {
 
 const std::string kSubject = "CN=Host Test Signer, O=Quillbox Tests, C=SI";
 
-std::string Example(const std::string& name) {
-  std::ifstream file(std::string(QUILLBOX_SOURCE_DIR) + "/examples/" + name, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+std::string Example(const std::string& name) { return quillbox::test::ReadFile(std::string(QUILLBOX_SOURCE_DIR) + "/examples/" + name); }
 
 // One world with one self-signed certificate for the whole suite: making an RSA key is slow.
-class QuillboxCommand : public ::testing::Test {
+class QuillboxCommand : public SignerWorldSuite<QuillboxCommand> {
+ public:
+  static inline const std::string kSubject = test::kSubject;
+
  protected:
-  static void SetUpTestSuite() {
-    world_ = std::make_unique<World>();
-    const Result made = world_->Quillbox({"certs", "new-self-signed", kSubject, "--days", "10"});
-    ASSERT_EQ(made.status, 0) << made.err;
-  }
-  static void TearDownTestSuite() { world_.reset(); }
-  static World& world() { return *world_; }
 
   // The issuer and serial texts "certs list" prints for the test certificate.
   static std::pair<std::string, std::string> IssuerAndSerial() {
@@ -45,8 +37,6 @@ class QuillboxCommand : public ::testing::Test {
     if (list.status != 0 || !std::regex_search(list.out, match, entry)) return {};
     return {match[1], match[2]};
   }
-
-  static inline std::unique_ptr<World> world_;
 };
 
 TEST_F(QuillboxCommand, WrongUsageEndsWithStatusTwoAndTheUsage) {
