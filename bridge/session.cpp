@@ -15,7 +15,8 @@
 namespace quillbox::bridge {
 namespace {
 
-constexpr int kProtocol = 1;
+// 2: a put may ask not to have its value echoed when the component holds it unchanged.
+constexpr int kProtocol = 2;
 constexpr long kAccessDenied = 41;
 
 // The largest integer a JavaScript number holds exactly.
@@ -35,6 +36,13 @@ bool HasExactly(const JsonValue& request, std::initializer_list<const char16_t*>
     if (request.Member(name) == nullptr) return false;
   }
   return true;
+}
+
+// The scalar a put sent and the one read back after it are the same JSON value.
+bool SameScalar(const JsonValue& sent, const JsonValue& read) {
+  if (sent.String() != nullptr && read.String() != nullptr) return *sent.String() == *read.String();
+  if (sent.Number() != nullptr && read.Number() != nullptr) return *sent.Number() == *read.Number();
+  return false;
 }
 
 class BadRequest : public std::runtime_error {
@@ -192,7 +200,13 @@ JsonValue Session::OnObject(const JsonValue& id, const std::u16string& op, const
 }
 
 JsonValue Session::Property(const JsonValue& id, bool put, IDispatch* object, const JsonValue& request) {
-  if (put) {
+  // A put with "echo": false answers "same": true instead of a copy of what it sent when the
+  // component holds that value unchanged: a document is then not carried back to the page.
+  const JsonValue* echo = put ? request.Member(u"echo") : nullptr;
+  if (echo != nullptr) {
+    Require(request, {u"id", u"op", u"object", u"name", u"value", u"echo"}, "id, op, object, name, value and echo");
+    if (echo->Bool() == nullptr) throw BadRequest("echo is true or false");
+  } else if (put) {
     Require(request, {u"id", u"op", u"object", u"name", u"value"}, "id, op, object, name and value");
   } else {
     Require(request, {u"id", u"op", u"object", u"name"}, "id, op, object and name");
@@ -214,7 +228,11 @@ JsonValue Session::Property(const JsonValue& id, bool put, IDispatch* object, co
   if (member->type == MemberType::kNumber || member->type == MemberType::kNullable) {
     return Success(id, {{u"value", *Errors(object).Member(member->name)}});
   }
-  return Success(id, {{u"value", FromVariant(*member, client.Get(member->name))}});
+  JsonValue value = FromVariant(*member, client.Get(member->name));
+  if (echo != nullptr && !*echo->Bool() && SameScalar(*request.Member(u"value"), value)) {
+    return Success(id, {{u"same", JsonValue(true)}});
+  }
+  return Success(id, {{u"value", std::move(value)}});
 }
 
 JsonValue Session::Method(const JsonValue& id, const std::u16string& op, IDispatch* object, const JsonValue& request) {

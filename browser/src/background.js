@@ -1,6 +1,7 @@
 // The extension's background: one native host connection per page (per content-script port), the
 // hello with the origin the browser gives for that page, the host's request numbers, and the
-// protocol's parts in both directions. The page's requests pass through unchanged otherwise.
+// protocol's parts in both directions. The page's requests pass through unchanged otherwise, except
+// that a put asks a host that can for no echo of a value the component holds unchanged.
 'use strict';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -17,6 +18,19 @@ const PIECE = 512 * 1024;
 function asciiJson(value) {
   return JSON.stringify(value).replace(/[\u007f-\uffff]/g,
     (unit) => '\\u' + unit.charCodeAt(0).toString(16).padStart(4, '0'));
+}
+
+// An upper bound of the length of `message`'s JSON text (every unit escaped), or Infinity when a
+// member is not a plain scalar; a small request then goes to the host without being written out
+// here first.
+function lengthBound(message) {
+  let bound = 2;
+  for (const [name, value] of Object.entries(message)) {
+    if (typeof value === 'string') bound += 6 * value.length;
+    else if (typeof value !== 'number' && typeof value !== 'boolean') return Infinity;
+    bound += 6 * name.length + 32;
+  }
+  return bound;
 }
 
 // The page's origin as the browser states it; nothing the page says about itself counts.
@@ -43,6 +57,7 @@ class PageBridge {
     // background that the browser started again, so an old object number never reaches a new host.
     this.session = null;
     this.ready = false;   // the hello was answered
+    this.protocol = 0;    // the host's protocol, from its hello
     this.helloError = null;
     this.nextId = 1;
     this.waiting = new Map();  // host request id -> page sequence number
@@ -91,14 +106,22 @@ class PageBridge {
     if (this.host === null) this.start();
     const id = this.nextId++;
     this.waiting.set(id, seq);
-    const text = asciiJson({id, ...request});
-    if (this.ready) this.send(id, text);
-    else this.queued.push([id, text]);
+    if (this.ready) this.send(id, request);
+    else this.queued.push([id, request]);
   }
 
-  send(id, text) {
+  send(id, request) {
+    const message = {...request, id};
+    // The page's copy takes the value it put when the host says the component holds it unchanged,
+    // so a document is not carried back.
+    if (this.protocol >= 2 && request.op === 'put') message.echo = false;
+    if (lengthBound(message) <= MAX_FRAME) {
+      this.host.postMessage(message);
+      return;
+    }
+    const text = asciiJson(message);
     if (text.length <= MAX_FRAME) {
-      this.host.postMessage(JSON.parse(text));
+      this.host.postMessage(message);
       return;
     }
     for (let at = 0; at < text.length; at += PIECE) {
@@ -124,6 +147,7 @@ class PageBridge {
   answered(answer) {
     if (answer.id === 0 && !this.ready) {
       this.ready = true;
+      this.protocol = answer.ok && typeof answer.protocol === 'number' ? answer.protocol : 0;
       if (!answer.ok) {
         // The host refuses the origin and ends; every request made meanwhile fails the same way.
         this.helloError = answer.error;
@@ -131,7 +155,7 @@ class PageBridge {
         this.queued = [];
         return;
       }
-      for (const [id, text] of this.queued) this.send(id, text);
+      for (const [id, request] of this.queued) this.send(id, request);
       this.queued = [];
       return;
     }

@@ -54,7 +54,7 @@ TEST_F(NativeHost, HelloAcceptsHttpsAndLoopbackHttpAndFixesTheOrigin) {
     EXPECT_EQ(answered.status, 0) << origin << answered.err;
     const JsonValue& hello = answered.Answer(0);
     EXPECT_EQ(*hello.Member(u"ok")->Bool(), true) << origin;
-    EXPECT_EQ(Number(*hello.Member(u"protocol")), 1);
+    EXPECT_EQ(Number(*hello.Member(u"protocol")), 2);
     EXPECT_EQ(Number(*hello.Member(u"maxFrame")), 1048576);
     EXPECT_EQ(ErrorCode(answered.Answer(1)), "QB_BAD_REQUEST") << "a second hello must not move the origin";
   }
@@ -151,6 +151,36 @@ TEST_F(NativeHost, PropertiesRoundTripWithTheirTypes) {
   for (const std::string& frame : answered.frames) {
     for (const char c : frame) ASSERT_TRUE(c >= 0x20 && c < 0x7F) << frame;
   }
+}
+
+// A put that asks for no echo is answered "same" only when the component holds exactly what was
+// sent; any conversion of the dispatch layer still comes back as the value read.
+TEST_F(NativeHost, APutWithoutEchoSaysSameOnlyForAnUnchangedValue) {
+  const auto quiet = [](int id, const std::string& name, const std::string& value, const std::string& echo = "false") {
+    return Request(id, "put", "\"object\":1,\"name\":\"" + name + "\",\"value\":" + value + ",\"echo\":" + echo);
+  };
+  const Answered answered = Conversation()
+                                .Send(Request(1, "create"))
+                                .Send(quiet(2, "XmlDoc", Quoted(u"<doc>\u00e8</doc>")))
+                                .Send(quiet(3, "CertSubject", Quoted(std::u16string(u"cut\0here", 8))))
+                                .Send(quiet(4, "CertSerial", "\"0a1b\""))
+                                .Send(quiet(5, "Handle", "7"))
+                                .Send(quiet(6, "Advanced", "true"))
+                                .Send(quiet(7, "UserName", "\"kept\"", "true"))
+                                .Send(quiet(8, "UserName", "\"x\"", "0"))
+                                .Send(Get(9, 1, "XmlDoc"))
+                                .Run(world());
+  ASSERT_EQ(answered.status, 0) << answered.err;
+  for (const int same : {2, 5}) {
+    EXPECT_TRUE(*answered.Answer(same).Member(u"same")->Bool()) << same;
+    EXPECT_EQ(answered.Answer(same).Member(u"value"), nullptr) << same;
+  }
+  EXPECT_EQ(Text(*answered.Answer(3).Member(u"value")), u"cut");
+  EXPECT_EQ(Text(*answered.Answer(4).Member(u"value")), u"0A1B");
+  EXPECT_EQ(Number(*answered.Answer(6).Member(u"value")), -1) << "true is held as VARIANT_TRUE";
+  EXPECT_EQ(Text(*answered.Answer(7).Member(u"value")), u"kept") << "echo true answers as a plain put";
+  EXPECT_EQ(ErrorCode(answered.Answer(8)), "QB_BAD_REQUEST");
+  EXPECT_EQ(Text(*answered.Answer(9).Member(u"value")), u"<doc>\u00e8</doc>");
 }
 
 // A string the page never set stays null for the component; one set to "" is present. The page
