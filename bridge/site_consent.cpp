@@ -18,8 +18,9 @@ SiteConsent::SiteConsent(std::optional<std::string> userFile, const std::string&
 bool SiteConsent::Allows(std::u16string_view wide, ConsentUse use) {
   // Origins that passed OriginProblem are ASCII.
   const std::string origin(wide.begin(), wide.end());
-  if (admin_.forbidden.contains(origin)) return false;
-  if (admin_.allowed.contains(origin) || user_.contains(origin) || allowedNow_.contains(origin)) return true;
+  // A refusal for good, the administrator's or the user's own, is never turned into a question.
+  if (admin_.forbidden.contains(origin) || user_.forbidden.contains(origin)) return false;
+  if (admin_.allowed.contains(origin) || user_.allowed.contains(origin) || allowedNow_.contains(origin)) return true;
   // A page that calls again after a "Deny" gets the same answer rather than the question again.
   if (refusedNow_.contains(origin)) return false;
   switch (asker_.Ask(origin, use)) {
@@ -31,7 +32,7 @@ bool SiteConsent::Allows(std::u16string_view wide, ConsentUse use) {
   allowedNow_.insert(origin);
   // The user said yes: a file that cannot be written costs the next connection a question, not this call.
   try {
-    if (userFile_) AddUserOrigin(*userFile_, origin);
+    if (userFile_) AllowUserOrigin(*userFile_, origin);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quillbox-native-host: %s\n", error.what());
   }

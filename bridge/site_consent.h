@@ -1,6 +1,6 @@
-// The host's consent: the administrator's list first (a forbidden origin is refused without a
-// question, an allowed one served), then the user's allow file, then what the user answered
-// earlier in this connection, and only then a question to the user.
+// The host's consent: an origin the administrator's list or the user's file forbids is refused
+// without a question; one either allows is served; then what the user answered earlier in this
+// connection counts, and only then is the user asked.
 #pragma once
 
 #include "bridge/consent.h"
@@ -16,7 +16,7 @@ namespace quillbox::bridge {
 enum class ConsentAnswer {
   kDeny,      // "Deny", or the window closed
   kOnce,      // "Allow once": for this connection
-  kAlways,    // "Always allow": written to the user's allow file
+  kAlways,    // "Always allow": written to the user's file
   kNotAsked,  // nobody could be asked (no display, no dialog module)
 };
 
@@ -35,7 +35,7 @@ class SiteConsent : public Consent {
 
  private:
   std::optional<std::string> userFile_;
-  std::set<std::string> user_;
+  UserOrigins user_;
   AdminOrigins admin_;
   ConsentAsker& asker_;
   std::set<std::string> allowedNow_;  // "Allow once" and "Always allow" in this connection

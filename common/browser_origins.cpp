@@ -29,12 +29,26 @@ bool WellFormed(std::string_view origin) {
   return !OriginProblem(std::u16string(origin.begin(), origin.end())).has_value();
 }
 
-// The origin a line of the user's file names, or "" for a comment, a blank or a line not understood.
-// Leading blanks are not trimmed: the file is written one origin a line from the start.
-std::string UserLineOrigin(std::string_view line) {
+constexpr std::string_view kForbid = "forbid ";
+
+// What a line of the user's file says: an origin allowed, one forbidden, or nothing (a comment, a
+// blank or a line not understood). Leading blanks are not trimmed: the file is written one entry a
+// line from the start.
+struct UserLine {
+  bool forbidden = false;
+  std::string origin;  // "" when the line says nothing
+  bool Names(bool forbid, const std::string& name) const { return forbidden == forbid && origin == name; }
+};
+
+UserLine ParseUserLine(std::string_view line) {
   while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
-  if (line.empty() || line.front() == '#' || !WellFormed(line)) return {};
-  return std::string(line);
+  UserLine parsed;
+  if (line.starts_with(kForbid)) {
+    parsed.forbidden = true;
+    line = Trimmed(line.substr(kForbid.size()));
+  }
+  if (!line.empty() && line.front() != '#' && WellFormed(line)) parsed.origin = line;
+  return parsed;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -133,14 +147,16 @@ std::optional<std::string> UserOriginsPath() {
   return std::nullopt;
 }
 
-std::set<std::string> ReadUserOrigins(const std::optional<std::string>& path) {
-  std::set<std::string> origins;
+UserOrigins ReadUserOrigins(const std::optional<std::string>& path) {
+  UserOrigins origins;
   if (!path) return origins;
   std::ifstream in(*path);
   std::string line;
   while (std::getline(in, line)) {
-    if (std::string origin = UserLineOrigin(line); !origin.empty()) origins.insert(std::move(origin));
+    UserLine parsed = ParseUserLine(line);
+    if (!parsed.origin.empty()) (parsed.forbidden ? origins.forbidden : origins.allowed).insert(std::move(parsed.origin));
   }
+  for (const std::string& origin : origins.forbidden) origins.allowed.erase(origin);
   return origins;
 }
 
@@ -182,20 +198,26 @@ AdminOrigins ReadAdminOrigins(const std::string& path) {
   return ParseAdminOrigins(text.str());
 }
 
-bool AddUserOrigin(const std::string& path, const std::string& origin) {
+namespace {
+
+// The user's say on `origin` becomes `forbid`: the opposite line goes, the line for it is added
+// unless it is there already.
+bool SetUserOrigin(const std::string& path, const std::string& origin, bool forbid) {
   return Rewrite(path, [&](std::vector<std::string>& lines) {
+    const bool took = std::erase_if(lines, [&](const std::string& line) {
+      return ParseUserLine(line).Names(!forbid, origin);
+    }) > 0;
     for (const std::string& line : lines) {
-      if (UserLineOrigin(line) == origin) return false;
+      if (ParseUserLine(line).Names(forbid, origin)) return took;
     }
-    lines.push_back(origin);
+    lines.push_back(forbid ? std::string(kForbid) + origin : origin);
     return true;
   });
 }
 
-bool RemoveUserOrigin(const std::string& path, const std::string& origin) {
-  return Rewrite(path, [&](std::vector<std::string>& lines) {
-    return std::erase_if(lines, [&](const std::string& line) { return UserLineOrigin(line) == origin; }) > 0;
-  });
-}
+}  // namespace
+
+bool AllowUserOrigin(const std::string& path, const std::string& origin) { return SetUserOrigin(path, origin, false); }
+bool ForbidUserOrigin(const std::string& path, const std::string& origin) { return SetUserOrigin(path, origin, true); }
 
 }  // namespace quillbox

@@ -53,8 +53,8 @@ int Allow(const Arguments& arguments) {
   if (!operands) return 0;
   const std::string origin = CheckedOrigin(*operands);
   const std::string file = UserFile();
-  Say(AddUserOrigin(file, origin) ? origin + " is allowed (" + file + ")"
-                                  : origin + " was allowed already (" + file + ")");
+  Say(AllowUserOrigin(file, origin) ? origin + " is allowed (" + file + ")"
+                                    : origin + " was allowed already (" + file + ")");
   if (ReadAdminOrigins(kAdminOriginsPath).forbidden.contains(origin)) {
     Say(std::string("but the administrator's list (") + kAdminOriginsPath + ") forbids it, and that wins");
   }
@@ -66,11 +66,10 @@ int Deny(const Arguments& arguments) {
   if (!operands) return 0;
   const std::string origin = CheckedOrigin(*operands);
   const std::string file = UserFile();
-  Say(RemoveUserOrigin(file, origin) ? origin + " is no longer allowed (" + file + ")"
-                                     : origin + " was not allowed (it is not in " + file + ")");
-  if (ReadAdminOrigins(kAdminOriginsPath).allowed.contains(origin)) {
-    Say(std::string("but the administrator's list (") + kAdminOriginsPath + ") still allows it");
-  }
+  // Forbidden for good: its pages are refused without the question, whatever the administrator's
+  // list allows, until `allow` takes it back.
+  Say(ForbidUserOrigin(file, origin) ? origin + " is forbidden (" + file + ")"
+                                     : origin + " was forbidden already (" + file + ")");
   return 0;
 }
 
@@ -100,15 +99,19 @@ constexpr std::pair<std::string_view, Subcommand> kSubcommands[] = {
 
 }  // namespace
 
-std::string BrowserListText(const std::set<std::string>& user, const AdminOrigins& admin) {
+std::string BrowserListText(const UserOrigins& user, const AdminOrigins& admin) {
   std::string text;
-  for (const std::string& origin : user) {
+  for (const std::string& origin : user.allowed) {
     text += "user   allow   " + origin;
     if (admin.forbidden.contains(origin)) text += "  (but the administrator forbids it)";
     text += "\n";
   }
+  for (const std::string& origin : user.forbidden) text += "user   forbid  " + origin + "\n";
   for (const std::string& origin : admin.allowed) {
-    if (!admin.forbidden.contains(origin)) text += "admin  allow   " + origin + "\n";
+    if (admin.forbidden.contains(origin)) continue;
+    text += "admin  allow   " + origin;
+    if (user.forbidden.contains(origin)) text += "  (but the user forbids it)";
+    text += "\n";
   }
   for (const std::string& origin : admin.forbidden) text += "admin  forbid  " + origin + "\n";
   if (text.empty()) text = "no origin is allowed or forbidden\n";

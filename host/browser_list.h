@@ -1,5 +1,5 @@
-// What `quillbox browser list` prints: the user's allowed origins and the administrator's
-// entries, one a line, each marked with the list it comes from.
+// What `quillbox browser list` prints: the user's allowed and forbidden origins and the
+// administrator's entries, one a line, each marked with the list it comes from.
 #pragma once
 
 #include "common/browser_origins.h"
@@ -9,6 +9,6 @@
 
 namespace quillbox::host {
 
-std::string BrowserListText(const std::set<std::string>& user, const AdminOrigins& admin);
+std::string BrowserListText(const UserOrigins& user, const AdminOrigins& admin);
 
 }  // namespace quillbox::host

@@ -87,11 +87,16 @@ TEST(UserOrigins, AreExactlyTheWellFormedOriginsListed) {
   const test::TempDir dir("quillbox-allow");
   dir.Write("origins", "# comment\n\nhttps://shop.example\r\nhttp://localhost:8080  \n https://lead.example\n"
                        "https://path.example/\nhttp://plain.example\n#https://commented.example\n\xff\xfe\x01\n"
-                       "https://last.example");
-  const std::set<std::string> origins = ReadUserOrigins(dir / "origins");
-  EXPECT_EQ(origins, (std::set<std::string>{"https://shop.example", "http://localhost:8080", "https://last.example"}));
-  EXPECT_TRUE(ReadUserOrigins(dir / "none").empty());
-  EXPECT_TRUE(ReadUserOrigins(std::nullopt).empty());
+                       "forbid https://no.example\nforbid\nforbid https://no.example/x\nforbid  https://both.example \n"
+                       "https://both.example\nforbidhttps://glued.example\nhttps://last.example");
+  const UserOrigins origins = ReadUserOrigins(dir / "origins");
+  EXPECT_EQ(origins.allowed, (std::set<std::string>{"https://shop.example", "http://localhost:8080", "https://last.example"}));
+  EXPECT_EQ(origins.forbidden, (std::set<std::string>{"https://no.example", "https://both.example"}))
+      << "an origin both allowed and forbidden is forbidden";
+  for (const auto& none : {ReadUserOrigins(dir / "none"), ReadUserOrigins(std::nullopt)}) {
+    EXPECT_TRUE(none.allowed.empty());
+    EXPECT_TRUE(none.forbidden.empty());
+  }
 }
 
 TEST(AdminOrigins, AllowAndForbidLinesWithCommentsAndBlanks) {
@@ -115,12 +120,17 @@ TEST(AdminOrigins, AllowAndForbidLinesWithCommentsAndBlanks) {
 
 TEST(SiteConsent, ForbiddenWinsAndAllowedListsAreNotAsked) {
   const test::TempDir dir("quillbox-consent");
-  dir.Write("user", "https://forbidden.example\nhttps://mine.example\n");
-  dir.Write("admin", "forbid https://forbidden.example\nallow https://firm.example\nforbid https://never.example\n");
+  dir.Write("user", "https://forbidden.example\nhttps://mine.example\nforbid https://refused.example\n"
+                    "forbid https://firmbutnot.example\n");
+  dir.Write("admin", "forbid https://forbidden.example\nallow https://firm.example\nforbid https://never.example\n"
+                     "allow https://firmbutnot.example\n");
   ScriptedAsker asker(ConsentAnswer::kOnce);
   SiteConsent consent(dir / "user", dir / "admin", asker);
   EXPECT_FALSE(consent.Allows(u"https://forbidden.example", ConsentUse::kSign)) << "forbidden beats the user's file";
   EXPECT_FALSE(consent.Allows(u"https://never.example", ConsentUse::kSign)) << "forbidden is never asked";
+  EXPECT_FALSE(consent.Allows(u"https://refused.example", ConsentUse::kSign)) << "the user's own refusal is not asked";
+  EXPECT_FALSE(consent.Allows(u"https://firmbutnot.example", ConsentUse::kSign))
+      << "the user's refusal of their own certificate beats the administrator's allowance";
   EXPECT_TRUE(consent.Allows(u"https://firm.example", ConsentUse::kSign));
   EXPECT_TRUE(consent.Allows(u"https://mine.example", ConsentUse::kTransform));
   EXPECT_TRUE(asker.asked.empty());
@@ -181,26 +191,31 @@ TEST(SiteConsent, AlwaysAllowWritesTheFileForTheNextConnection) {
   EXPECT_TRUE(unwritable.Allows(u"https://shop.example", ConsentUse::kSign));
 }
 
-TEST(UserOriginsFile, AddAndRemoveKeepEveryOtherLine) {
+TEST(UserOriginsFile, AllowAndForbidTakeEachOthersLineAndKeepEveryOtherLine) {
   const test::TempDir dir("quillbox-allow");
   const std::string file = dir / "browser-origins";
   dir.Write("browser-origins", "# mine\nhttps://a.example\n\nnot an origin\nhttps://b.example  \n#https://c.example");
-  EXPECT_TRUE(AddUserOrigin(file, "https://c.example"));
+  EXPECT_TRUE(AllowUserOrigin(file, "https://c.example"));
   EXPECT_EQ(Contents(file), "# mine\nhttps://a.example\n\nnot an origin\nhttps://b.example  \n#https://c.example\n"
                             "https://c.example\n");
   EXPECT_EQ(Mode(file), 0600u);
-  EXPECT_FALSE(AddUserOrigin(file, "https://b.example")) << "already there, with trailing blanks";
-  EXPECT_TRUE(RemoveUserOrigin(file, "https://b.example"));
-  EXPECT_FALSE(RemoveUserOrigin(file, "https://b.example"));
-  EXPECT_TRUE(RemoveUserOrigin(file, "https://c.example"));
-  EXPECT_EQ(Contents(file), "# mine\nhttps://a.example\n\nnot an origin\n#https://c.example\n");
-  EXPECT_FALSE(RemoveUserOrigin(dir / "fresh/browser-origins", "https://a.example"));
+  EXPECT_FALSE(AllowUserOrigin(file, "https://b.example")) << "already there, with trailing blanks";
+  EXPECT_TRUE(ForbidUserOrigin(file, "https://b.example"));
+  EXPECT_FALSE(ForbidUserOrigin(file, "https://b.example"));
+  EXPECT_TRUE(ForbidUserOrigin(file, "https://c.example"));
+  EXPECT_EQ(Contents(file), "# mine\nhttps://a.example\n\nnot an origin\n#https://c.example\n"
+                            "forbid https://b.example\nforbid https://c.example\n");
+  EXPECT_TRUE(AllowUserOrigin(file, "https://b.example"));
+  EXPECT_EQ(Contents(file), "# mine\nhttps://a.example\n\nnot an origin\n#https://c.example\n"
+                            "forbid https://c.example\nhttps://b.example\n");
+  EXPECT_TRUE(ForbidUserOrigin(dir / "fresh/browser-origins", "https://a.example"));
+  EXPECT_EQ(Contents(dir / "fresh/browser-origins"), "forbid https://a.example\n");
   // No temporary file is left behind beside the file.
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"browser-origins", "fresh"}));
-  EXPECT_THROW(AddUserOrigin("/proc/quillbox-test/browser-origins", "https://a.example"), std::system_error);
+  EXPECT_THROW(AllowUserOrigin("/proc/quillbox-test/browser-origins", "https://a.example"), std::system_error);
 }
 
 }  // namespace

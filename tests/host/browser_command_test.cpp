@@ -17,7 +17,7 @@ namespace {
 
 const std::string kAllowFile = ".config/quillbox/browser-origins";
 
-TEST(QuillboxBrowser, AllowWritesTheOriginDenyTakesItOutAndListShowsIt) {
+TEST(QuillboxBrowser, AllowWritesTheOriginDenyForbidsItAndListShowsBoth) {
   const World world;
   EXPECT_EQ(world.Quillbox({"browser"}).out, "no origin is allowed or forbidden\n");
 
@@ -45,15 +45,17 @@ TEST(QuillboxBrowser, AllowWritesTheOriginDenyTakesItOutAndListShowsIt) {
 
   const Result denied = world.Quillbox({"browser", "deny", "https://shop.example:8443"});
   EXPECT_EQ(denied.status, 0);
-  EXPECT_NE(denied.out.find("https://shop.example:8443 is no longer allowed"), std::string::npos) << denied.out;
-  EXPECT_EQ(world.Read(kAllowFile), "http://localhost:8080\n");
+  EXPECT_NE(denied.out.find("https://shop.example:8443 is forbidden (" + world.Path(kAllowFile) + ")"), std::string::npos)
+      << denied.out;
+  EXPECT_EQ(world.Read(kAllowFile), "http://localhost:8080\nforbid https://shop.example:8443\n");
 
-  const Result notThere = world.Quillbox({"browser", "deny", "https://shop.example:8443"});
-  EXPECT_EQ(notThere.status, 0);
-  EXPECT_NE(notThere.out.find("https://shop.example:8443 was not allowed (it is not in " + world.Path(kAllowFile)),
-            std::string::npos)
-      << notThere.out;
-  EXPECT_EQ(world.Quillbox({"browser"}).out, "user   allow   http://localhost:8080\n");
+  const Result forbiddenAgain = world.Quillbox({"browser", "deny", "https://shop.example:8443"});
+  EXPECT_EQ(forbiddenAgain.status, 0);
+  EXPECT_NE(forbiddenAgain.out.find("https://shop.example:8443 was forbidden already"), std::string::npos) << forbiddenAgain.out;
+  EXPECT_EQ(world.Quillbox({"browser"}).out,
+            "user   allow   http://localhost:8080\nuser   forbid  https://shop.example:8443\n");
+  ASSERT_EQ(world.Quillbox({"browser", "allow", "https://shop.example:8443"}).status, 0);
+  EXPECT_EQ(world.Read(kAllowFile), "http://localhost:8080\nhttps://shop.example:8443\n") << "allow takes the refusal back";
 }
 
 TEST(QuillboxBrowser, AllowAndDenyKeepTheFilesOtherLines) {
@@ -64,9 +66,9 @@ TEST(QuillboxBrowser, AllowAndDenyKeepTheFilesOtherLines) {
   ASSERT_EQ(world.Quillbox({"browser", "allow", "https://b.example"}).status, 0);
   EXPECT_EQ(world.Read(kAllowFile), kept + "https://b.example\n");
   ASSERT_EQ(world.Quillbox({"browser", "deny", "https://a.example"}).status, 0);
-  EXPECT_EQ(world.Read(kAllowFile), "# my sites\n\nnot an origin\nhttps://b.example\n");
+  EXPECT_EQ(world.Read(kAllowFile), "# my sites\n\nnot an origin\nhttps://b.example\nforbid https://a.example\n");
   // The line that is no origin is neither listed nor lost.
-  EXPECT_EQ(world.Quillbox({"browser", "list"}).out, "user   allow   https://b.example\n");
+  EXPECT_EQ(world.Quillbox({"browser", "list"}).out, "user   allow   https://b.example\nuser   forbid  https://a.example\n");
 }
 
 TEST(QuillboxBrowser, AMalformedOriginIsRefusedSayingWhatIsWrongAndNothingIsWritten) {
@@ -140,7 +142,7 @@ Result UnderAdminList(const World& world, const AdminList& admin, const std::vec
   return world.Program(admin.Wrapper().front(), argv);
 }
 
-TEST(QuillboxBrowser, ListShowsTheAdministratorsEntriesAndAllowAndDenySayWhenTheyWin) {
+TEST(QuillboxBrowser, ListShowsTheAdministratorsEntriesBesideTheUsersAndWhichWins) {
   const World world;
   const AdminList admin(world,
                         "# the office\n"
@@ -154,17 +156,16 @@ TEST(QuillboxBrowser, ListShowsTheAdministratorsEntriesAndAllowAndDenySayWhenThe
   EXPECT_NE(forbidden.out.find("but the administrator's list (/etc/quillbox/browser-origins) forbids it, and that wins"),
             std::string::npos)
       << forbidden.out;
-  const Result allowed = UnderAdminList(world, admin, {"browser", "deny", "https://intranet.example"});
-  EXPECT_EQ(allowed.status, 0) << allowed.err;
-  EXPECT_NE(allowed.out.find("but the administrator's list (/etc/quillbox/browser-origins) still allows it"),
-            std::string::npos)
-      << allowed.out;
+  const Result refused = UnderAdminList(world, admin, {"browser", "deny", "https://intranet.example"});
+  EXPECT_EQ(refused.status, 0) << refused.err;
+  EXPECT_NE(refused.out.find("https://intranet.example is forbidden"), std::string::npos) << refused.out;
 
   const Result list = UnderAdminList(world, admin, {"browser", "list"});
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_EQ(list.out,
             "user   allow   https://bad.example  (but the administrator forbids it)\n"
-            "admin  allow   https://intranet.example\n"
+            "user   forbid  https://intranet.example\n"
+            "admin  allow   https://intranet.example  (but the user forbids it)\n"
             "admin  forbid  https://bad.example\n");
   EXPECT_NE(list.err.find("quillbox browser: /etc/quillbox/browser-origins: line 4: "), std::string::npos)
       << list.err;

@@ -14,10 +14,11 @@ TEST(BrowserList, EachEntrySaysItsSourceAndAForbiddenOriginIsMarked) {
       "allow https://both.example\n"
       "forbid https://both.example\n");
   ASSERT_TRUE(admin.problems.empty());
-  EXPECT_EQ(BrowserListText({"https://bad.example", "https://mine.example"}, admin),
+  EXPECT_EQ(BrowserListText({{"https://bad.example", "https://mine.example"}, {"https://intranet.example"}}, admin),
             "user   allow   https://bad.example  (but the administrator forbids it)\n"
             "user   allow   https://mine.example\n"
-            "admin  allow   https://intranet.example\n"
+            "user   forbid  https://intranet.example\n"
+            "admin  allow   https://intranet.example  (but the user forbids it)\n"
             "admin  forbid  https://bad.example\n"
             "admin  forbid  https://both.example\n")
       << "an origin both allowed and forbidden is listed as forbidden only";
