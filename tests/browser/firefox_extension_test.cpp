@@ -151,13 +151,24 @@ TEST_F(FirefoxExtension, NoHostManifestOrOneForAnotherExtensionIsAMissingHost) {
   }
 }
 
-TEST_F(FirefoxExtension, AnInsecurePageIsRefused) {
+TEST_F(FirefoxExtension, AnInsecurePageIsRefusedAndWithoutADisplayAnOriginNotAllowedIsDenied) {
   world().OpenTab(world().PageUrl("insecure.test"));
   const JsonValue refused = world().Evaluate(Async(
       "if (window.isSecureContext) return {code: 'secure?'};"
       "await Quillbox.createSignature(); return {code: 'none'};"));
   world().CloseTab(home_);
   EXPECT_EQ(Text(refused, u"code"), "QB_NOT_SECURE");
+
+  // localhost is a secure context but not in the allow file, and this host has no display to
+  // ask on: refused, naming the origin the browser gave.
+  world().OpenTab(world().PageUrl("localhost"));
+  const JsonValue denied = world().Evaluate(Async(std::string(kSignForm) + kSignFormAndReport));
+  world().CloseTab(home_);
+  EXPECT_FALSE(Flag(denied, u"r"));
+  EXPECT_EQ(Number(denied, u"no"), 41);
+  EXPECT_EQ(Text(denied, u"str"), "ERR_ACCESS_DENIED");
+  EXPECT_NE(Text(denied, u"desc").find(Text(denied, u"origin")), std::string::npos) << Text(denied, u"desc");
+  EXPECT_EQ(Text(denied, u"doc"), "<obrazec><ime>Ana \xc5\xbd" "agar</ime></obrazec>") << "nothing was signed";
 }
 
 }  // namespace
