@@ -3,6 +3,7 @@
 #include "common/json_write.h"
 #include "host/text.h"
 #include "support/nss_store.h"
+#include "support/temp_dir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -132,6 +133,18 @@ std::vector<std::string> BridgeWorld::Environment() const {
     if (const char* value = std::getenv(keep)) environment.push_back(std::string(keep) + "=" + value);
   }
   return environment;
+}
+
+std::string BridgeWorld::ExportPem(const std::string& nickname, const std::string& directory) const {
+  const auto store = quillbox::test::NssDatabase::CopyOf(world_.Path("nssdb"));
+  const std::string file = directory + "/" + nickname + ".pem";
+  store.ExportPem(nickname, file);
+  return file;
+}
+
+quillbox::test::Verification BridgeWorld::VerifySignedBy(const std::string& document, const std::string& nickname) const {
+  const quillbox::test::TempDir dir("quillbox-browser-verify");
+  return quillbox::test::VerifyWithXmlsec1(document, ExportPem(nickname, dir.path()));
 }
 
 std::string BridgeWorld::HostProgramJson() { return quillbox::WriteJson(JsonValue(host::Utf8ToUtf16(HostProgram()))); }

@@ -8,6 +8,7 @@
 #include "browser/devtools_pipe.h"
 #include "browser/page_server.h"
 #include "host/command_runner.h"
+#include "signing/verifier.h"
 
 #include <sys/types.h>
 
@@ -57,6 +58,10 @@ class BridgeWorld {
   std::vector<pid_t> NewHostProcesses(const std::vector<pid_t>& before) const;
   // Bytes waiting in the standard input of process `pid` (-1 when it cannot be seen).
   static int WaitingInput(pid_t pid);
+  // Exports the certificate `nickname` of this world's store as PEM into `directory`; gives the file.
+  std::string ExportPem(const std::string& nickname, const std::string& directory) const;
+  // xmlsec1's verdict on `document` with only the key of the certificate `nickname` offered.
+  quillbox::test::Verification VerifySignedBy(const std::string& document, const std::string& nickname) const;
   // The built quillbox-native-host as a JSON string.
   static std::string HostProgramJson();
   const host::test::World& world() const { return world_; }

@@ -5,8 +5,6 @@
 #include "browser/page_scripts.h"
 
 #include "dialogs/x_display.h"
-#include "host/text.h"
-#include "signing/verifier.h"
 #include "support/nss_store.h"
 #include "support/temp_dir.h"
 
@@ -60,13 +58,6 @@ quillbox::test::XvfbServer* Display() {
 const PageServer& NewSite() {
   static std::deque<PageServer> sites;
   return sites.emplace_back();
-}
-
-std::string Pem(const BridgeWorld& world, const std::string& nickname, const quillbox::test::TempDir& dir) {
-  const auto store = quillbox::test::NssDatabase::CopyOf(world.world().Path("nssdb"));
-  const std::string file = dir / (nickname + ".pem");
-  store.ExportPem(nickname, file);
-  return file;
 }
 
 // The base64 text between the markers of a PEM file or inside an X509Certificate element, without
@@ -129,8 +120,7 @@ class BrowserDialogs : public ::testing::TestWithParam<Browser> {
   }
 
   static void ExpectVerifiesWith(const std::string& document, const std::string& nickname) {
-    quillbox::test::TempDir dir("quillbox-browser-verify");
-    const auto verified = quillbox::test::VerifyWithXmlsec1(document, Pem(world(), nickname, dir));
+    const auto verified = world().VerifySignedBy(document, nickname);
     EXPECT_TRUE(verified.ok) << verified.output;
   }
 
@@ -180,7 +170,8 @@ TEST_P(BrowserDialogs, AllowOnceSignsAndANewTabIsAskedAgain) {
   EXPECT_EQ(asked, 1) << "a new tab is asked again";
   EXPECT_FALSE(Flag(closed, u"r"));
   EXPECT_EQ(Number(closed, u"no"), 41) << "the window closed is a refusal";
-  EXPECT_EQ(world().world().Read(".config/quillbox/browser-origins").find(Text(closed, u"origin")), std::string::npos);
+  EXPECT_EQ(world().world().Read(".config/quillbox/browser-origins").find(Text(closed, u"origin") + "\n"),
+            std::string::npos);
 }
 
 TEST_P(BrowserDialogs, AlwaysAllowRemembersTheOriginAndTheNextTabIsNotAsked) {
@@ -249,11 +240,11 @@ TEST_P(BrowserDialogs, ThePickerChosenByKeyboardSignsWithTheChosenCertificate) {
   ASSERT_TRUE(Flag(run, u"r")) << Text(run, u"str");
   const std::string document = Text(run, u"doc");
 
-  quillbox::test::TempDir dir("quillbox-browser-picked");
-  EXPECT_EQ(CertificateInDocument(document), CertificateInPem(Pem(world(), fixture::kSecond.nickname, dir)));
+  const quillbox::test::TempDir dir("quillbox-browser-picked");
+  EXPECT_EQ(CertificateInDocument(document), CertificateInPem(world().ExportPem(fixture::kSecond.nickname, dir.path())));
   ExpectVerifiesWith(document, fixture::kSecond.nickname);
-  const auto other = quillbox::test::VerifyWithXmlsec1(document, Pem(world(), fixture::kSigner.nickname, dir));
-  EXPECT_FALSE(other.ok) << "the document was signed with the first signer's key";
+  EXPECT_FALSE(world().VerifySignedBy(document, fixture::kSigner.nickname).ok)
+      << "the document was signed with another certificate's key";
 }
 
 // `quillbox browser demo --port 0 --no-open` in the background, serving the example page.

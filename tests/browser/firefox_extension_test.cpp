@@ -3,9 +3,7 @@
 #include "browser/firefox_world.h"
 #include "browser/page_scripts.h"
 
-#include "signing/verifier.h"
 #include "support/nss_store.h"
-#include "support/temp_dir.h"
 
 #include <signal.h>
 
@@ -45,10 +43,7 @@ TEST_F(FirefoxExtension, SignsAFormBySubjectAndXmlsec1Verifies) {
   const std::string document = Text(signedForm, u"doc");
   EXPECT_NE(document.find("<ime>Ana \xc5\xbd" "agar</ime><Signature"), std::string::npos) << document;
 
-  quillbox::test::TempDir dir("quillbox-browser-verify");
-  const auto store = quillbox::test::NssDatabase::CopyOf(world().world().Path("nssdb"));
-  store.ExportPem(quillbox::test::fixture::kSigner.nickname, dir / "signer.pem");
-  const auto verified = quillbox::test::VerifyWithXmlsec1(document, dir / "signer.pem");
+  const auto verified = world().VerifySignedBy(document, quillbox::test::fixture::kSigner.nickname);
   EXPECT_TRUE(verified.ok) << verified.output;
 }
 
