@@ -3,6 +3,7 @@
 #include "common/json_write.h"
 #include "host/text.h"
 #include "support/nss_store.h"
+#include "support/temp_dir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,13 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace quillbox::browser::test {
 
@@ -111,7 +112,7 @@ JsonValue Tab::Evaluate(const std::string& expression) {
 
 void Tab::Start(const std::string& expression) { Evaluate("void (" + expression + ")"); }
 
-BridgeWorld::BridgeWorld() {
+BridgeWorld::BridgeWorld(std::string display) : display_(std::move(display)) {
   std::filesystem::copy(quillbox::test::StandardStore().directory(), world_.Path("nssdb"));
   std::filesystem::create_directories(world_.Path(".config/quillbox"));
   world_.Write(".config/quillbox/browser-origins", "http://127.0.0.1:" + std::to_string(server_.port()) + "\n");
@@ -124,15 +125,31 @@ std::vector<std::string> BridgeWorld::Environment() const {
                                           "QUILLBOX_NSS_DB=sql:" + world_.Path("nssdb"),
                                           "QUILLBOX_REGISTRY=" + world_.Path("registry.db"), "LANG=C.UTF-8",
                                           "LC_ALL=C.UTF-8"};
+  if (!display_.empty()) {
+    environment.push_back("DISPLAY=" + display_);
+    environment.push_back("NO_AT_BRIDGE=1");  // no accessibility bus for the host's windows here
+  }
   for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
     if (const char* value = std::getenv(keep)) environment.push_back(std::string(keep) + "=" + value);
   }
   return environment;
 }
 
+std::string BridgeWorld::ExportPem(const std::string& nickname, const std::string& directory) const {
+  const auto store = quillbox::test::NssDatabase::CopyOf(world_.Path("nssdb"));
+  const std::string file = directory + "/" + nickname + ".pem";
+  store.ExportPem(nickname, file);
+  return file;
+}
+
+quillbox::test::Verification BridgeWorld::VerifySignedBy(const std::string& document, const std::string& nickname) const {
+  const quillbox::test::TempDir dir("quillbox-browser-verify");
+  return quillbox::test::VerifyWithXmlsec1(document, ExportPem(nickname, dir.path()));
+}
+
 std::string BridgeWorld::HostProgramJson() { return quillbox::WriteJson(JsonValue(host::Utf8ToUtf16(HostProgram()))); }
 
-BrowserWorld::BrowserWorld() {
+BrowserWorld::BrowserWorld(std::string display) : BridgeWorld(std::move(display)) {
   if (!std::filesystem::exists(kChromium)) throw std::runtime_error("Chromium is not installed (apt-get install chromium)");
   std::filesystem::create_directories(world().Path("profile/NativeMessagingHosts"));
   WriteHostManifest();
@@ -154,7 +171,15 @@ std::string BridgeWorld::PageUrl(const std::string& host) const {
   return "http://" + host + ":" + std::to_string(server_.port()) + "/form.html";
 }
 
+std::string BridgeWorld::PageUrlOf(const PageServer& server) {
+  return "http://127.0.0.1:" + std::to_string(server.port()) + "/form.html";
+}
+
 std::unique_ptr<Tab> BrowserWorld::Open(const std::string& url) { return std::make_unique<Tab>(*browser_, url); }
+
+std::string BrowserWorld::HostManifestPath() const {
+  return world().Path("profile/NativeMessagingHosts/org.quillbox.host.json");
+}
 
 void BrowserWorld::WriteHostManifest(const std::string& allowedOrigin) {
   world().Write("profile/NativeMessagingHosts/org.quillbox.host.json",
@@ -166,7 +191,7 @@ void BrowserWorld::WriteHostManifest(const std::string& allowedOrigin) {
 void BrowserWorld::WriteHostManifest() { WriteHostManifest(std::string("chrome-extension://") + kExtensionId + "/"); }
 
 void BrowserWorld::RemoveHostManifest() {
-  std::filesystem::remove(world().Path("profile/NativeMessagingHosts/org.quillbox.host.json"));
+  std::filesystem::remove(HostManifestPath());
 }
 
 std::vector<pid_t> BridgeWorld::HostProcesses() const {

@@ -8,6 +8,7 @@
 #include "browser/devtools_pipe.h"
 #include "browser/page_server.h"
 #include "host/command_runner.h"
+#include "signing/verifier.h"
 
 #include <sys/types.h>
 
@@ -40,12 +41,15 @@ class Tab {
 };
 
 // What both browsers' tests share: the throwaway HOME with the standard store, the registry and
-// the allow file for the loopback page's origin, and the page server.
+// the allow file for the loopback page's origin, and the page server. With `display` (an X
+// display such as ":5") the browser, and so the host with its windows, runs on that display.
 class BridgeWorld {
  public:
-  BridgeWorld();
+  explicit BridgeWorld(std::string display = {});
 
   std::string PageUrl(const std::string& host = "127.0.0.1") const;
+  // The test page of another server on the loopback address: an origin of its own.
+  static std::string PageUrlOf(const PageServer& server);
   // The environment a browser runs in, and so the host it starts.
   std::vector<std::string> Environment() const;
   // The host processes of this world (their HOME is this world's).
@@ -54,6 +58,10 @@ class BridgeWorld {
   std::vector<pid_t> NewHostProcesses(const std::vector<pid_t>& before) const;
   // Bytes waiting in the standard input of process `pid` (-1 when it cannot be seen).
   static int WaitingInput(pid_t pid);
+  // Exports the certificate `nickname` of this world's store as PEM into `directory`; gives the file.
+  std::string ExportPem(const std::string& nickname, const std::string& directory) const;
+  // xmlsec1's verdict on `document` with only the key of the certificate `nickname` offered.
+  quillbox::test::Verification VerifySignedBy(const std::string& document, const std::string& nickname) const;
   // The built quillbox-native-host as a JSON string.
   static std::string HostProgramJson();
   const host::test::World& world() const { return world_; }
@@ -61,11 +69,12 @@ class BridgeWorld {
  private:
   host::test::World world_;
   PageServer server_;
+  std::string display_;
 };
 
 class BrowserWorld : public BridgeWorld {
  public:
-  BrowserWorld();
+  explicit BrowserWorld(std::string display = {});
 
   std::unique_ptr<Tab> Open(const std::string& url);
   std::unique_ptr<Tab> OpenPage() { return Open(PageUrl()); }
@@ -75,6 +84,8 @@ class BrowserWorld : public BridgeWorld {
   void WriteHostManifest(const std::string& allowedOrigin);
   void WriteHostManifest();
   void RemoveHostManifest();
+  // Where the manifest lies in the profile, which is `profile` in the world.
+  std::string HostManifestPath() const;
 
  private:
   std::unique_ptr<DevToolsBrowser> browser_;

@@ -4,9 +4,7 @@
 #include "browser/page_scripts.h"
 
 #include "host/text.h"
-#include "signing/verifier.h"
 #include "support/nss_store.h"
-#include "support/temp_dir.h"
 
 #include <signal.h>
 
@@ -41,10 +39,7 @@ TEST_F(ChromiumExtension, SignsAFormBySubjectAndXmlsec1Verifies) {
   EXPECT_NE(document.find("<ime>Ana \xc5\xbd" "agar</ime><Signature"), std::string::npos) << document;
   EXPECT_NE(document.find("ana"), std::string::npos);
 
-  quillbox::test::TempDir dir("quillbox-browser-verify");
-  const auto store = quillbox::test::NssDatabase::CopyOf(world().world().Path("nssdb"));
-  store.ExportPem(quillbox::test::fixture::kSigner.nickname, dir / "signer.pem");
-  const auto verified = quillbox::test::VerifyWithXmlsec1(document, dir / "signer.pem");
+  const auto verified = world().VerifySignedBy(document, quillbox::test::fixture::kSigner.nickname);
   EXPECT_TRUE(verified.ok) << verified.output;
 }
 

@@ -3,9 +3,7 @@
 #include "browser/firefox_world.h"
 #include "browser/page_scripts.h"
 
-#include "signing/verifier.h"
 #include "support/nss_store.h"
-#include "support/temp_dir.h"
 
 #include <signal.h>
 
@@ -45,10 +43,7 @@ TEST_F(FirefoxExtension, SignsAFormBySubjectAndXmlsec1Verifies) {
   const std::string document = Text(signedForm, u"doc");
   EXPECT_NE(document.find("<ime>Ana \xc5\xbd" "agar</ime><Signature"), std::string::npos) << document;
 
-  quillbox::test::TempDir dir("quillbox-browser-verify");
-  const auto store = quillbox::test::NssDatabase::CopyOf(world().world().Path("nssdb"));
-  store.ExportPem(quillbox::test::fixture::kSigner.nickname, dir / "signer.pem");
-  const auto verified = quillbox::test::VerifyWithXmlsec1(document, dir / "signer.pem");
+  const auto verified = world().VerifySignedBy(document, quillbox::test::fixture::kSigner.nickname);
   EXPECT_TRUE(verified.ok) << verified.output;
 }
 
@@ -151,13 +146,24 @@ TEST_F(FirefoxExtension, NoHostManifestOrOneForAnotherExtensionIsAMissingHost) {
   }
 }
 
-TEST_F(FirefoxExtension, AnInsecurePageIsRefused) {
+TEST_F(FirefoxExtension, AnInsecurePageIsRefusedAndWithoutADisplayAnOriginNotAllowedIsDenied) {
   world().OpenTab(world().PageUrl("insecure.test"));
   const JsonValue refused = world().Evaluate(Async(
       "if (window.isSecureContext) return {code: 'secure?'};"
       "await Quillbox.createSignature(); return {code: 'none'};"));
   world().CloseTab(home_);
   EXPECT_EQ(Text(refused, u"code"), "QB_NOT_SECURE");
+
+  // localhost is a secure context but not in the allow file, and this host has no display to
+  // ask on: refused, naming the origin the browser gave.
+  world().OpenTab(world().PageUrl("localhost"));
+  const JsonValue denied = world().Evaluate(Async(std::string(kSignForm) + kSignFormAndReport));
+  world().CloseTab(home_);
+  EXPECT_FALSE(Flag(denied, u"r"));
+  EXPECT_EQ(Number(denied, u"no"), 41);
+  EXPECT_EQ(Text(denied, u"str"), "ERR_ACCESS_DENIED");
+  EXPECT_NE(Text(denied, u"desc").find(Text(denied, u"origin")), std::string::npos) << Text(denied, u"desc");
+  EXPECT_EQ(Text(denied, u"doc"), "<obrazec><ime>Ana \xc5\xbd" "agar</ime></obrazec>") << "nothing was signed";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace quillbox::browser::test {
 
@@ -41,7 +42,7 @@ JsonValue Str(const std::string& text) { return JsonValue(host::Utf8ToUtf16(text
 
 }  // namespace
 
-FirefoxWorld::FirefoxWorld() {
+FirefoxWorld::FirefoxWorld(std::string display) : BridgeWorld(std::move(display)) {
   if (!std::filesystem::exists(kFirefox)) throw std::runtime_error("Firefox is not installed (apt-get install firefox-esr)");
   std::filesystem::create_directories(world().Path("firefox-profile"));
   world().Write("firefox-profile/user.js", kPreferences);
@@ -78,6 +79,11 @@ void FirefoxWorld::SwitchTo(const std::string& handle) {
   browser_->Call("WebDriver:SwitchToWindow", {{u"handle", Str(handle)}, {u"focus", JsonValue(true)}});
 }
 
+std::string FirefoxWorld::CurrentTab() {
+  const JsonValue answer = browser_->Call("WebDriver:GetWindowHandle");
+  return TextOf(answer.Member(u"value"));
+}
+
 void FirefoxWorld::CloseTab(const std::string& next) {
   browser_->Call("WebDriver:CloseWindow");
   SwitchTo(next);
@@ -99,8 +105,10 @@ void FirefoxWorld::WriteHostManifest(const std::string& allowedExtension) {
                     quillbox::WriteJson(Str(allowedExtension)) + "]}\n");
 }
 
-void FirefoxWorld::RemoveHostManifest() {
-  std::filesystem::remove(world().Path(".mozilla/native-messaging-hosts/org.quillbox.host.json"));
+std::string FirefoxWorld::HostManifestPath() const {
+  return world().Path(".mozilla/native-messaging-hosts/org.quillbox.host.json");
 }
+
+void FirefoxWorld::RemoveHostManifest() { std::filesystem::remove(HostManifestPath()); }
 
 }  // namespace quillbox::browser::test

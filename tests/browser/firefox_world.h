@@ -14,11 +14,13 @@ namespace quillbox::browser::test {
 
 class FirefoxWorld : public BridgeWorld {
  public:
-  FirefoxWorld();
+  explicit FirefoxWorld(std::string display = {});
 
   // Opens `url` in a new tab and makes it the current one; gives the tab's handle.
   std::string OpenTab(const std::string& url);
   void SwitchTo(const std::string& handle);
+  // The handle of the current tab.
+  std::string CurrentTab();
   // Closes the current tab and goes back to `next`.
   void CloseTab(const std::string& next);
   // Evaluates `expression` in the current tab's page and returns the value its Promise gives.
@@ -26,6 +28,7 @@ class FirefoxWorld : public BridgeWorld {
 
   void WriteHostManifest(const std::string& allowedExtension = "bridge@quillbox.org");
   void RemoveHostManifest();
+  std::string HostManifestPath() const;
 
  private:
   void Load(const std::string& url);

@@ -19,4 +19,32 @@ inline constexpr char kSignForm[] =
     "s.CertFindOption = 1; s.CertSubject = 'Test Signer';"
     "s.Advanced = true; s.UserName = 'ana'; s.LocalTimeStamp = '2026-12-08T10:00:00';";
 
+// kSignForm signed, and what the page reads afterwards.
+inline constexpr char kSignFormAndReport[] =
+    "const r = await s.SignAsync();"
+    "return {r, doc: s.XmlDoc, no: s.ErrorNo, str: String(s.ErrorStr), desc: String(s.ErrorDesc),"
+    "        origin: location.origin};";
+
+// The picker shown, then the form signed with the certificate chosen in it (by issuer and serial).
+inline constexpr char kPickThenSign[] =
+    "const s = await Quillbox.createSignature();"
+    "const picked = await s.ShowCertsDlgAsync();"
+    "const issuer = s.CertIssuerName, serial = s.CertSerial, pickedNo = s.ErrorNo;"
+    "s.XmlDoc = '<obrazec><ime>Ana \\u017dagar</ime></obrazec>'; s.CertFindOption = 0;"
+    "const r = await s.SignAsync();"
+    "return {picked, issuer, serial, pickedNo, r, doc: s.XmlDoc, str: String(s.ErrorStr)};";
+
+// On the example page: presses the button `button` and waits until the element `until` says
+// `done(element)`, or the page shows its error; gives the element's text and the error's.
+inline std::string PressAndWait(const std::string& button, const std::string& until, const std::string& done) {
+  return "(async () => {"
+         "  const $ = (id) => document.getElementById(id);"
+         "  $('" + button + "').click();"
+         "  const done = " + done + ";"
+         "  while (!done($('" + until + "')) && $('error').hidden) await new Promise((r) => setTimeout(r, 50));"
+         "  return {text: $('" + until + "').textContent, error: $('error').hidden ? '' : $('error').textContent,"
+         "          picked: $('picked').textContent};"
+         "})()";
+}
+
 }  // namespace quillbox::browser::test

@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 extern char** environ;
 
@@ -97,6 +99,36 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     close(out[0]);
   }
   return Wait(pid);
+}
+
+WindowAnswerer::WindowAnswerer(std::string title, std::vector<std::vector<std::string>> actions)
+    : title_(std::move(title)), actions_(std::move(actions)), thread_([this] { Watch(); }) {}
+
+int WindowAnswerer::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  return answered_;
+}
+
+void WindowAnswerer::Watch() {
+  // The pauses only pace the polling of xdotool; nothing is judged by how long anything takes.
+  const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(25)); };
+  while (!stop_) {
+    const std::string window = FindWindow(title_, false);
+    if (window.empty()) {
+      pause();
+      continue;
+    }
+    RunProgram({"xdotool", "windowfocus", "--sync", window});
+    for (const std::vector<std::string>& action : actions_) {
+      std::vector<std::string> argv = {"xdotool"};
+      argv.insert(argv.end(), action.begin(), action.end());
+      RunProgram(argv);
+    }
+    ++answered_;
+    // The same window is counted once: it is waited out before the next is looked for.
+    while (!stop_ && FindWindow(title_, false) == window) pause();
+  }
 }
 
 std::unique_ptr<XvfbServer> XvfbServer::Start(std::string& error) {
