@@ -5,6 +5,7 @@
 #include "server/server_module.h"
 
 #include "common/ole_string.h"
+#include "common/proc_address.h"
 
 #include <oaidl.h>
 #include <atliface.h>
@@ -101,7 +102,7 @@ HRESULT UnregisterServer() {
       // Looked up at run time, as the module must also load where the function is missing.
       if (HMODULE oleaut = LoadLibraryA("oleaut32.dll")) {
         using UnRegisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-        if (auto unregister = reinterpret_cast<UnRegisterFn>(GetProcAddress(oleaut, "UnRegisterTypeLib"))) {
+        if (auto unregister = ProcAddress<UnRegisterFn>(oleaut, "UnRegisterTypeLib")) {
           unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                      attributes->syskind);
         }
