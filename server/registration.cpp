@@ -86,8 +86,9 @@ HRESULT RegisterServer() {
   if (FAILED(hr)) return hr;
   // The help directory is the path up to and including its last separator.
   const auto cut = path.find_last_of(OLESTR("\\/:"));
-  const OleString helpDir = cut == OleString::npos ? OLESTR("") : path.substr(0, cut + 1);
-  hr = RegisterTypeLib(library, path.c_str(), helpDir.c_str());
+  OleString helpDir = cut == OleString::npos ? OLESTR("") : path.substr(0, cut + 1);
+  // Windows declares both paths as writable strings (LPOLESTR), though it only reads them.
+  hr = RegisterTypeLib(library, path.data(), helpDir.data());
   library->Release();
   return hr;
 }
