@@ -2,9 +2,18 @@
 // loaded for the one call and unloaded after it.
 #include "certs/certificate_query.h"
 
+#include "common/proc_address.h"
+
 #include <cryptdlg.h>
 
 namespace quillbox {
+namespace {
+
+// The dialog's entry point as cryptdlg.h declares CertSelectCertificateA; the module is loaded
+// for the call, so the function is reached through its address.
+using SelectCertificateA = BOOL(WINAPI*)(PCERT_SELECT_STRUCT_A request);
+
+}  // namespace
 
 Result<UniqueCertContext> PickCertificate(HCERTSTORE store) {
   // A store that could not be opened offers nothing to choose from; no dialog is shown for it.
@@ -26,7 +35,7 @@ Result<UniqueCertContext> PickCertificate(HCERTSTORE store) {
   UniqueModule dialog(LoadLibraryA("cryptdlg.dll"));
   if (!dialog) return Error::NoCertSelected;
   const auto select =
-      reinterpret_cast<PFNCERTSELECTCERTIFICATEA>(GetProcAddress(dialog.get(), "CertSelectCertificateA"));
+      ProcAddress<SelectCertificateA>(dialog.get(), "CertSelectCertificateA");
   if (select == nullptr) return Error::NoCertSelected;
   // A dialog that reports a choice hands over the certificate even with a count of 0.
   const BOOL answered = select(&request);

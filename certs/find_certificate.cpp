@@ -2,6 +2,7 @@
 #include "certs/certificate_query.h"
 
 #include "common/bstr.h"
+#include "common/ole_string.h"
 #include "certs/text_forms.h"
 
 #include <string_view>
@@ -11,8 +12,8 @@ namespace {
 
 // A null text on either side counts as the empty text.
 bool SameText(BSTR a, BSTR b) {
-  const std::u16string_view left = a != nullptr ? std::u16string_view(a, SysStringLen(a)) : std::u16string_view();
-  const std::u16string_view right = b != nullptr ? std::u16string_view(b, SysStringLen(b)) : std::u16string_view();
+  const OleStringView left = a != nullptr ? OleStringView(a, SysStringLen(a)) : OleStringView();
+  const OleStringView right = b != nullptr ? OleStringView(b, SysStringLen(b)) : OleStringView();
   return left == right;
 }
 
@@ -40,7 +41,7 @@ Result<UniqueCertContext> FindCertificate(HCERTSTORE store, const CertificateQue
     case FindBySubject:
       found.reset(CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                              CERT_FIND_SUBJECT_STR_W,
-                                             query.subject != nullptr ? query.subject : u"", nullptr));
+                                             query.subject != nullptr ? query.subject : OLESTR(""), nullptr));
       break;
     case FindByPicker:
       return PickCertificate(store);

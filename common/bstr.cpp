@@ -36,7 +36,7 @@ Utf8Text BstrToUtf8(BSTR text, std::size_t maxBytes) {
 }
 
 BSTR Utf8ToBstr(const char* bytes, std::size_t size) {
-  if (size == 0) return SysAllocStringLen(u"", 0);
+  if (size == 0) return SysAllocStringLen(OLESTR(""), 0);
   if (size > static_cast<std::size_t>(INT_MAX)) return nullptr;
   const int units = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), nullptr, 0);
   if (units <= 0) return nullptr;

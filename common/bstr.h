@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/bstr_owner.h"
+#include "common/ole_string.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -17,7 +18,7 @@ namespace quillbox {
 inline BSTR CopyUpToNul(BSTR text) { return text == nullptr ? nullptr : SysAllocString(text); }
 // A new BSTR with the whole stored length of `text`; null for null.
 inline BSTR CopyWhole(BSTR text) { return text == nullptr ? nullptr : SysAllocStringLen(text, SysStringLen(text)); }
-inline BSTR MakeBstr(std::u16string_view text) {
+inline BSTR MakeBstr(OleStringView text) {
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 

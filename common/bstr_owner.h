@@ -1,6 +1,8 @@
 // The one owner of a BSTR, shared by the component, the command-line host and the tests.
 #pragma once
 
+#include "common/ole_string.h"
+
 #include <oleauto.h>
 
 #include <limits>
@@ -30,7 +32,7 @@ class UniqueBstr {
   // A new BSTR with the whole of `text`, zero units included. Throws std::bad_alloc when the
   // allocation fails, so code behind a COM method (which must not throw) allocates with
   // SysAllocStringLen itself and reports E_OUTOFMEMORY.
-  static UniqueBstr Copy(std::u16string_view text) {
+  static UniqueBstr Copy(OleStringView text) {
     if (text.size() > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
     BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (copy == nullptr) throw std::bad_alloc();
@@ -47,7 +49,7 @@ class UniqueBstr {
   }
   explicit operator bool() const { return text_ != nullptr; }
   // The whole stored length, embedded zero units included.
-  std::u16string_view view() const { return text_ ? std::u16string_view(text_, SysStringLen(text_)) : std::u16string_view(); }
+  OleStringView view() const { return text_ ? OleStringView(text_, SysStringLen(text_)) : OleStringView(); }
   UINT length() const { return SysStringLen(text_); }
 
  private:

@@ -2,7 +2,9 @@
 // host read and write documents in it. Header-only: the host uses it without linking the engine.
 #pragma once
 
-#include "common/cp932_writer.h"
+#ifndef _WIN32
+#include "common/cp932_writer.h"  // over iconv, which Windows has not
+#endif
 #include "common/libxml_owners.h"
 
 #include <libxml/encoding.h>
@@ -43,8 +45,12 @@ inline bool IsShiftJisName(std::string_view name) {
 //
 // Writing, code page 932 goes through cp932::ExactWriter, which writes a character reference for
 // a character the code page holds only by iconv's best fit; reading, through iconv's CP932.
+// Windows' libxml2 has no iconv: the code-page converters the module registers there convert
+// Shift_JIS and CP932 by code page 932 themselves, and write no best-fit character either.
 inline UniqueHandler FindXmlWriteHandler(const std::string& name) {
+#ifndef _WIN32
   if (IsShiftJisName(name)) return UniqueHandler{cp932::ExactWriter()};
+#endif
   return UniqueHandler{xmlFindCharEncodingHandler(name.c_str())};
 }
 

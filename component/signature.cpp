@@ -14,7 +14,7 @@ namespace {
 // Getter of an object string: a new copy of the whole stored value, an empty string for null.
 HRESULT GetString(BSTR value, BSTR* pVal) {
   if (pVal == nullptr) return S_OK;
-  *pVal = value != nullptr ? CopyWhole(value) : SysAllocString(u"");
+  *pVal = value != nullptr ? CopyWhole(value) : SysAllocString(OLESTR(""));
   return S_OK;
 }
 
@@ -34,7 +34,7 @@ void Free(BSTR& field) {
 // Upper-cases a serial text through the ANSI code page, as the system's other texts pass it.
 BSTR UpperCasedThroughAnsi(BSTR copy) {
   const UINT units = SysStringLen(copy);
-  if (units == 0) return SysAllocStringLen(u"", 0);
+  if (units == 0) return SysAllocStringLen(OLESTR(""), 0);
   const int bytes = WideCharToMultiByte(CP_ACP, 0, copy, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return nullptr;
   std::string narrow(static_cast<std::size_t>(bytes), '\0');

@@ -15,7 +15,7 @@ namespace quillbox {
 
 struct SignRequest;
 
-inline constexpr const OLECHAR* kComponentVersion = u"1.0.1.0";
+inline constexpr const OLECHAR* kComponentVersion = OLESTR("1.0.1.0");
 
 // The object answers ISignature (and IDispatch and IUnknown through the same pointer) and, as a
 // second pointer, IObjectSafety. Its reference count is plain: the object lives in one apartment.

@@ -10,7 +10,7 @@
 namespace quillbox {
 
 HRESULT Signature::Transform(BSTR xsl, BSTR* tml) {
-  UniqueBstr result(SysAllocStringLen(u"", 0));
+  UniqueBstr result(SysAllocStringLen(OLESTR(""), 0));
   MethodBoundary(Error::TransformingXml, [&] {
     const XmlLibraryUse libraries;
     ClearErrorState();

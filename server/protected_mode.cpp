@@ -1,5 +1,7 @@
 #include "server/protected_mode.h"
 
+#include "common/proc_address.h"
+
 #include <windows.h>
 
 namespace quillbox {
@@ -19,7 +21,7 @@ struct LoadedLibrary {
 bool IsProtectedMode() {
   const LoadedLibrary browser{LoadLibraryA("ieframe.dll")};
   if (browser.module == nullptr) return false;
-  const auto query = reinterpret_cast<IsProtectedModeProcessFn>(GetProcAddress(browser.module, "IEIsProtectedModeProcess"));
+  const auto query = ProcAddress<IsProtectedModeProcessFn>(browser.module, "IEIsProtectedModeProcess");
   if (query == nullptr) return false;
   BOOL protectedMode = FALSE;
   const HRESULT status = query(&protectedMode);

@@ -4,6 +4,9 @@
 
 #include "server/server_module.h"
 
+#include "common/ole_string.h"
+#include "common/proc_address.h"
+
 #include <oaidl.h>
 #include <atliface.h>
 #include <objbase.h>
@@ -17,10 +20,10 @@ namespace {
 constexpr UINT kRegistryScriptId = 101;
 
 // The module's path in the ANSI code page converted to UTF-16; empty on failure.
-std::u16string WidePath(const char* path) {
+OleString WidePath(const char* path) {
   const int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
   if (units <= 0) return {};
-  std::u16string wide(static_cast<std::size_t>(units), u'\0');
+  OleString wide(static_cast<std::size_t>(units), OLESTR('\0'));
   MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), units);
   wide.resize(static_cast<std::size_t>(units - 1));
   return wide;
@@ -36,25 +39,25 @@ HRESULT RunRegistryScript(bool doRegister) {
   char shortPath[MAX_PATH] = {};
   GetModuleFileNameA(ServerModule.instance, longPath, MAX_PATH);
   GetShortPathNameA(longPath, shortPath, MAX_PATH);
-  const std::u16string path = WidePath(shortPath);
+  const OleString path = WidePath(shortPath);
 
   // The script quotes %MODULE% in single quotes, so quotes inside the path are doubled for the
   // registrar to read back the path itself.
-  std::u16string quoted;
-  for (char16_t c : path) {
+  OleString quoted;
+  for (OLECHAR c : path) {
     quoted += c;
-    if (c == u'\'') quoted += u'\'';
+    if (c == OLESTR('\'')) quoted += OLESTR('\'');
   }
-  registrar->AddReplacement(u"Module", quoted.c_str());
-  hr = doRegister ? registrar->ResourceRegister(path.c_str(), kRegistryScriptId, u"REGISTRY")
-                  : registrar->ResourceUnregister(path.c_str(), kRegistryScriptId, u"REGISTRY");
+  registrar->AddReplacement(OLESTR("Module"), quoted.c_str());
+  hr = doRegister ? registrar->ResourceRegister(path.c_str(), kRegistryScriptId, OLESTR("REGISTRY"))
+                  : registrar->ResourceUnregister(path.c_str(), kRegistryScriptId, OLESTR("REGISTRY"));
   registrar->Release();
   return hr;
 }
 
 // Loads the module's own type library, or one in a ".tlb" file beside it; `usedPath` receives the
 // path of the attempt that worked.
-HRESULT LoadModuleTypeLib(ITypeLib** library, std::u16string& usedPath) {
+HRESULT LoadModuleTypeLib(ITypeLib** library, OleString& usedPath) {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(ServerModule.instance, path, MAX_PATH);
   usedPath = WidePath(path);
@@ -78,13 +81,14 @@ HRESULT RegisterServer() {
   HRESULT hr = RunRegistryScript(true);
   if (FAILED(hr)) return hr;
   ITypeLib* library = nullptr;
-  std::u16string path;
+  OleString path;
   hr = LoadModuleTypeLib(&library, path);
   if (FAILED(hr)) return hr;
   // The help directory is the path up to and including its last separator.
-  const auto cut = path.find_last_of(u"\\/:");
-  const std::u16string helpDir = cut == std::u16string::npos ? u"" : path.substr(0, cut + 1);
-  hr = RegisterTypeLib(library, path.c_str(), helpDir.c_str());
+  const auto cut = path.find_last_of(OLESTR("\\/:"));
+  OleString helpDir = cut == OleString::npos ? OLESTR("") : path.substr(0, cut + 1);
+  // Windows declares both paths as writable strings (LPOLESTR), though it only reads them.
+  hr = RegisterTypeLib(library, path.data(), helpDir.data());
   library->Release();
   return hr;
 }
@@ -92,14 +96,14 @@ HRESULT RegisterServer() {
 HRESULT UnregisterServer() {
   RunRegistryScript(false);
   ITypeLib* library = nullptr;
-  std::u16string path;
+  OleString path;
   if (SUCCEEDED(LoadModuleTypeLib(&library, path))) {
     TLIBATTR* attributes = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&attributes))) {
       // Looked up at run time, as the module must also load where the function is missing.
       if (HMODULE oleaut = LoadLibraryA("oleaut32.dll")) {
         using UnRegisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-        if (auto unregister = reinterpret_cast<UnRegisterFn>(GetProcAddress(oleaut, "UnRegisterTypeLib"))) {
+        if (auto unregister = ProcAddress<UnRegisterFn>(oleaut, "UnRegisterTypeLib")) {
           unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                      attributes->syskind);
         }

@@ -40,8 +40,8 @@ BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
   if (!text || unicode) return text.release();
   const UniqueBstr expected(SerializedXmlToBstr(*reference));
   if (!expected) return nullptr;
-  const std::u16string_view written(text.get(), SysStringLen(text.get()));
-  if (!SameDocumentText(written, std::u16string_view(expected.get(), SysStringLen(expected.get())))) return nullptr;
+  const OleStringView written(text.get(), SysStringLen(text.get()));
+  if (!SameDocumentText(written, OleStringView(expected.get(), SysStringLen(expected.get())))) return nullptr;
   return text.release();
 }
 

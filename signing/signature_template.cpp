@@ -28,7 +28,7 @@ const xmlChar* Xml(const char* text) { return reinterpret_cast<const xmlChar*>(t
 
 // Identifier texts are ASCII; they go to the libraries in the ANSI code page as the system's
 // other narrow texts do, which leaves their letters as they are. Empty on failure.
-std::string AnsiText(const std::u16string& text) {
+std::string AnsiText(const OleString& text) {
   if (text.empty()) return {};
   const int units = static_cast<int>(text.size());
   const int bytes = WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
@@ -40,7 +40,7 @@ std::string AnsiText(const std::u16string& text) {
 
 // "prefix" followed by a fresh GUID text, narrow; empty when no GUID could be made.
 std::string NewIdentifier(const char* prefix) {
-  const std::u16string guid = CreateGuidText();
+  const OleString guid = CreateGuidText();
   if (guid.empty()) return {};
   const std::string narrow = AnsiText(guid);
   return narrow.empty() ? std::string() : prefix + narrow;
@@ -103,15 +103,15 @@ Error AddSignatureProperties(SignatureLibrary& library, xmlNodePtr signature, co
 
 }  // namespace
 
-std::u16string CreateGuidText() {
+OleString CreateGuidText() {
   GUID guid{};
   if (FAILED(CoCreateGuid(&guid))) return {};
   OLECHAR* raw = nullptr;
   if (FAILED(StringFromIID(guid, &raw)) || raw == nullptr) return {};
   std::unique_ptr<OLECHAR, TaskMemDeleter> text(raw);
-  const std::u16string_view braced(text.get());
+  const OleStringView braced(text.get());
   if (braced.size() != kGuidTextUnits + 2) return {};
-  return std::u16string(braced.substr(1, kGuidTextUnits));
+  return OleString(braced.substr(1, kGuidTextUnits));
 }
 
 Result<xmlNodePtr> BuildSignatureTemplate(xmlDocPtr doc, VARIANT_BOOL advanced, BSTR userName, BSTR localTimeStamp) {

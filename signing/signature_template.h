@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include "common/result.h"
+#include "common/ole_string.h"
 
 #include <libxml/tree.h>
 
@@ -20,7 +21,7 @@ inline constexpr const char* kSignPropIdPrefix = "SignProp-";
 
 // A fresh GUID as 36 upper-case hexadecimal digits in 8-4-4-4-12 form, without braces; empty
 // when the platform cannot make or format one.
-std::u16string CreateGuidText();
+OleString CreateGuidText();
 
 // Builds the signature template in `doc` and attaches it to the root element. Advanced exactly
 // VARIANT_TRUE adds the Object that carries UserName and LocalTimeStamp (null: an empty element)

@@ -1,5 +1,7 @@
 #include "signing/x509_data_completion.h"
 
+#include "common/ole_string.h"
+
 #include <xmlsec/xmlsec.h>
 
 #include <xmlsec/base64.h>
@@ -84,7 +86,7 @@ std::optional<std::string> NameText(const CERT_CONTEXT& certificate, CERT_NAME_B
   const int ansiBytes = static_cast<int>(std::min(written, size) - 1);
   const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiBytes, nullptr, 0);
   if (units <= 0) return std::nullopt;
-  std::u16string wide(static_cast<std::size_t>(units), u'\0');
+  OleString wide(static_cast<std::size_t>(units), OLESTR('\0'));
   MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiBytes, wide.data(), units);
   const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return std::nullopt;

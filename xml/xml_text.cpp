@@ -215,27 +215,27 @@ std::optional<SerializedXml> SerializeXmlAsUtf8(xmlDocPtr doc) {
 
 namespace {
 
-std::u16string_view AfterDeclaration(std::u16string_view text) {
-  if (!text.starts_with(u"<?xml")) return text;
-  const std::size_t end = text.find(u"?>");
-  return end == std::u16string_view::npos ? text : text.substr(end + 2);
+OleStringView AfterDeclaration(OleStringView text) {
+  if (!text.starts_with(OLESTR("<?xml"))) return text;
+  const std::size_t end = text.find(OLESTR("?>"));
+  return end == OleStringView::npos ? text : text.substr(end + 2);
 }
 
 // The character a reference at the start of `text` ("&#233;", "&#xE9;") names, and its length;
 // nothing when `text` does not start with one.
-std::optional<std::pair<char32_t, std::size_t>> CharacterReference(std::u16string_view text) {
-  if (!text.starts_with(u"&#")) return std::nullopt;
+std::optional<std::pair<char32_t, std::size_t>> CharacterReference(OleStringView text) {
+  if (!text.starts_with(OLESTR("&#"))) return std::nullopt;
   std::size_t at = 2;
-  const bool hex = at < text.size() && (text[at] == u'x' || text[at] == u'X');
+  const bool hex = at < text.size() && (text[at] == OLESTR('x') || text[at] == OLESTR('X'));
   if (hex) ++at;
   char32_t value = 0;
   const std::size_t digits = at;
-  for (; at < text.size() && text[at] != u';'; ++at) {
-    const char16_t c = text[at];
+  for (; at < text.size() && text[at] != OLESTR(';'); ++at) {
+    const OLECHAR c = text[at];
     int digit = -1;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-    if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    if (c >= OLESTR('0') && c <= OLESTR('9')) digit = c - OLESTR('0');
+    if (hex && c >= OLESTR('a') && c <= OLESTR('f')) digit = c - OLESTR('a') + 10;
+    if (hex && c >= OLESTR('A') && c <= OLESTR('F')) digit = c - OLESTR('A') + 10;
     if (digit < 0 || value > 0x10FFFF) return std::nullopt;
     value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
   }
@@ -256,57 +256,57 @@ class MarkupPlace {
   bool TakesReferences() const { return place_ == Place::Text || place_ == Place::Value; }
 
   // Moves past `text[at]`.
-  void Pass(std::u16string_view text, std::size_t at) {
-    const char16_t c = text[at];
-    const auto endsWith = [&](std::u16string_view tail) {
+  void Pass(OleStringView text, std::size_t at) {
+    const OLECHAR c = text[at];
+    const auto endsWith = [&](OleStringView tail) {
       return at + 1 >= tail.size() && text.substr(at + 1 - tail.size(), tail.size()) == tail;
     };
     switch (place_) {
       case Place::Text:
-        if (c != u'<') return;
-        if (text.substr(at).starts_with(u"<![CDATA[")) place_ = Place::Cdata;
-        else if (text.substr(at).starts_with(u"<!--")) place_ = Place::Comment;
-        else if (text.substr(at).starts_with(u"<?")) place_ = Place::Instruction;
-        else if (text.substr(at).starts_with(u"<!")) place_ = Place::Declaration, depth_ = 0, inner_ = 0;
+        if (c != OLESTR('<')) return;
+        if (text.substr(at).starts_with(OLESTR("<![CDATA["))) place_ = Place::Cdata;
+        else if (text.substr(at).starts_with(OLESTR("<!--"))) place_ = Place::Comment;
+        else if (text.substr(at).starts_with(OLESTR("<?"))) place_ = Place::Instruction;
+        else if (text.substr(at).starts_with(OLESTR("<!"))) place_ = Place::Declaration, depth_ = 0, inner_ = 0;
         else place_ = Place::Tag;
         opened_ = at;
         return;
       case Place::Tag:
-        if (c == u'"' || c == u'\'') place_ = Place::Value, quote_ = c;
-        else if (c == u'>') place_ = Place::Text;
+        if (c == OLESTR('"') || c == OLESTR('\'')) place_ = Place::Value, quote_ = c;
+        else if (c == OLESTR('>')) place_ = Place::Text;
         return;
       case Place::Value:
         if (c == quote_) place_ = Place::Tag;
         return;
       case Place::Cdata:
-        if (c == u'>' && at >= opened_ + 11 && endsWith(u"]]>")) place_ = Place::Text;
+        if (c == OLESTR('>') && at >= opened_ + 11 && endsWith(OLESTR("]]>"))) place_ = Place::Text;
         return;
       case Place::Comment:
-        if (c == u'>' && at >= opened_ + 6 && endsWith(u"-->")) place_ = Place::Text;
+        if (c == OLESTR('>') && at >= opened_ + 6 && endsWith(OLESTR("-->"))) place_ = Place::Text;
         return;
       case Place::Instruction:
-        if (c == u'>' && at >= opened_ + 3 && endsWith(u"?>")) place_ = Place::Text;
+        if (c == OLESTR('>') && at >= opened_ + 3 && endsWith(OLESTR("?>"))) place_ = Place::Text;
         return;
       case Place::Declaration:
         // The internal subset's quoted literals, comments and processing instructions may hold
         // '[', ']' and '>' that end nothing.
-        if (inner_ == u'"' || inner_ == u'\'') {
+        if (inner_ == OLESTR('"') || inner_ == OLESTR('\'')) {
           if (c == inner_) inner_ = 0;
-        } else if (inner_ == u'-') {
-          if (c == u'>' && at >= innerOpened_ + 6 && endsWith(u"-->")) inner_ = 0;
-        } else if (inner_ == u'?') {
-          if (c == u'>' && at >= innerOpened_ + 3 && endsWith(u"?>")) inner_ = 0;
-        } else if (c == u'"' || c == u'\'') {
+        } else if (inner_ == OLESTR('-')) {
+          if (c == OLESTR('>') && at >= innerOpened_ + 6 && endsWith(OLESTR("-->"))) inner_ = 0;
+        } else if (inner_ == OLESTR('?')) {
+          if (c == OLESTR('>') && at >= innerOpened_ + 3 && endsWith(OLESTR("?>"))) inner_ = 0;
+        } else if (c == OLESTR('"') || c == OLESTR('\'')) {
           inner_ = c;
-        } else if (text.substr(at).starts_with(u"<!--")) {
-          inner_ = u'-', innerOpened_ = at;
-        } else if (text.substr(at).starts_with(u"<?")) {
-          inner_ = u'?', innerOpened_ = at;
-        } else if (c == u'[') {
+        } else if (text.substr(at).starts_with(OLESTR("<!--"))) {
+          inner_ = OLESTR('-'), innerOpened_ = at;
+        } else if (text.substr(at).starts_with(OLESTR("<?"))) {
+          inner_ = OLESTR('?'), innerOpened_ = at;
+        } else if (c == OLESTR('[')) {
           ++depth_;
-        } else if (c == u']' && depth_ > 0) {
+        } else if (c == OLESTR(']') && depth_ > 0) {
           --depth_;
-        } else if (c == u'>' && depth_ == 0) {
+        } else if (c == OLESTR('>') && depth_ == 0) {
           place_ = Place::Text;
         }
         return;
@@ -316,18 +316,18 @@ class MarkupPlace {
  private:
   enum class Place { Text, Tag, Value, Cdata, Comment, Instruction, Declaration };
   Place place_ = Place::Text;
-  char16_t quote_ = 0;
+  OLECHAR quote_ = 0;
   std::size_t opened_ = 0;
   int depth_ = 0;
   // In the document type declaration: the quote of the literal it is in, '-' in a comment, '?' in
   // a processing instruction, 0 elsewhere; and where that comment or instruction began.
-  char16_t inner_ = 0;
+  OLECHAR inner_ = 0;
   std::size_t innerOpened_ = 0;
 };
 
 }  // namespace
 
-bool SameDocumentText(std::u16string_view written, std::u16string_view reference) {
+bool SameDocumentText(OleStringView written, OleStringView reference) {
   written = AfterDeclaration(written);
   reference = AfterDeclaration(reference);
   MarkupPlace place;
@@ -343,12 +343,12 @@ bool SameDocumentText(std::u16string_view written, std::u16string_view reference
     if (!named) return false;
     const char32_t c = named->first;
     if (c >= 0x10000) {
-      if (j + 1 >= reference.size() || reference[j] != static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)) ||
-          reference[j + 1] != static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)))
+      if (j + 1 >= reference.size() || reference[j] != static_cast<OLECHAR>(0xD800 + ((c - 0x10000) >> 10)) ||
+          reference[j + 1] != static_cast<OLECHAR>(0xDC00 + ((c - 0x10000) & 0x3FF)))
         return false;
       j += 2;
     } else {
-      if (reference[j] != static_cast<char16_t>(c) || c == u'<' || c == u'&' || c == u'"' || c == u'\'') return false;
+      if (reference[j] != static_cast<OLECHAR>(c) || c == OLESTR('<') || c == OLESTR('&') || c == OLESTR('"') || c == OLESTR('\'')) return false;
       ++j;
     }
     i += named->second;
@@ -363,7 +363,7 @@ BSTR SerializedXmlToBstr(const SerializedXml& xml) {
 }
 
 BSTR SerializedXmlToBstr(const xmlChar* bytes, int size, const xmlChar* encoding) try {
-  if (size <= 0 || bytes == nullptr) return SysAllocStringLen(u"", 0);
+  if (size <= 0 || bytes == nullptr) return SysAllocStringLen(OLESTR(""), 0);
   const std::string name = encoding != nullptr ? reinterpret_cast<const char*>(encoding) : "";
   if (name.empty() || IsUtf8EncodingName(name))
     return Utf8ToBstr(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));

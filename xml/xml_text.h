@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/bstr.h"
+#include "common/ole_string.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -103,7 +104,7 @@ BSTR SerializedXmlToBstr(const SerializedXml& xml);
 // for the character it names (the encoding's writer uses one for each character the encoding
 // lacks). Elsewhere (a name, a CDATA section, a comment) a reference would be read as itself. A converter whose way
 // back is not its way there (one byte read as another character than was written) fails it.
-bool SameDocumentText(std::u16string_view written, std::u16string_view reference);
+bool SameDocumentText(OleStringView written, OleStringView reference);
 
 // Keeps libxml2 from loading any external resource while it lives (process-wide, restored on
 // destruction); counts the loads it refused on this thread.
