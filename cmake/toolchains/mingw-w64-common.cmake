@@ -46,5 +46,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
+# Tests and build-time programs run under Wine (in the prefix WINEPREFIX names).
+find_program(QUILLBOX_WINE wine)
+if(QUILLBOX_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLBOX_WINE})
+endif()
+
 # Windows finds a module's DLLs beside it; there is no rpath.
 set(CMAKE_SKIP_RPATH ON)
