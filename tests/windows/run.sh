@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds the Windows foundation check for one architecture and runs it under Wine in a fresh
+# prefix:
+#
+#   tests/windows/run.sh i686|x86_64
+#
+# 1. scripts/windows-deps.sh ARCH (the dependency cache; seconds once it is built),
+# 2. tests/windows with cmake/toolchains/ARCH-w64-mingw32.cmake into build-win/ARCH/foundation,
+# 3. the program imports only DLLs the system has (nothing of mingw's runtime, no XML library)
+#    and exports nothing (the static libraries' headers declared nothing for a DLL),
+# 4. its GoogleTest cases through CTest, each under Wine, in a prefix made for this run only
+#    (and removed after it).
+# Each step prints the seconds it took.
+set -euo pipefail
+
+arch=${1:-}
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "usage: $0 i686|x86_64" >&2; exit 2 ;;
+esac
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$root/build-win/$arch/foundation
+exe=$build/foundation_check.exe
+objdump=x86_64-w64-mingw32-objdump  # reads PE files of both architectures
+
+step() { printf 'windows-check: %s %s: %d s\n' "$arch" "$1" "$((SECONDS - started))"; started=$SECONDS; }
+started=$SECONDS
+
+"$root/scripts/windows-deps.sh" "$arch"
+step "dependencies"
+
+mkdir -p "$build"
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$root/tests/windows" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log" >&2; exit 1; }
+cmake --build "$build" -j2
+step "build"
+
+# A prefix of this run's own: nothing a run leaves behind (certificates, registry) reaches the
+# next, and no Mono or Gecko is fetched for it.
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quillbox-wine.XXXXXX")
+export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=${WINEDEBUG:--all}
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+wineboot -i >/dev/null 2>&1
+wineserver -w
+step "fresh Wine prefix"
+
+# Where this architecture's system DLLs are in the prefix.
+if [ "$arch" = x86_64 ] || [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  system=$WINEPREFIX/drive_c/windows/system32
+else
+  system=$WINEPREFIX/drive_c/windows/syswow64
+fi
+bad=0
+while read -r dll; do
+  if [ -z "$(find "$system" -maxdepth 1 -iname "$dll" -print -quit)" ]; then
+    echo "windows-check: $arch: imports $dll, which is no system DLL" >&2
+    bad=1
+  fi
+done < <("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+if "$objdump" -p "$exe" | grep -q '^There is an export table'; then
+  echo "windows-check: $arch: exports symbols (a static library's header declared them for a DLL)" >&2
+  bad=1
+fi
+[ "$bad" = 0 ] || exit 1
+echo "windows-check: $arch imports: $("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')"
+step "imports"
+
+status=0
+ctest --test-dir "$build" -j2 --output-on-failure --no-tests=error || status=$?
+step "tests under Wine"
+exit "$status"
