@@ -76,4 +76,8 @@ tsan() {
 memcheck() { bash scripts/memcheck.sh build; }
 fuzz() { bash fuzz/run --seed 1 --runs 10000; }
 
-for phase in "${phases[@]}"; do "$phase"; done
+for phase in "${phases[@]}"; do
+  started=$SECONDS
+  "$phase"
+  echo "== phase $phase took $((SECONDS - started)) s"
+done
