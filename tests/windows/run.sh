@@ -32,7 +32,7 @@ step "dependencies"
 mkdir -p "$build"
 launcher=()
 if command -v ccache >/dev/null; then
-  export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S "$root/tests/windows" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
