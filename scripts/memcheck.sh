@@ -16,7 +16,7 @@ mkdir -p "$out"
 # tests fork after the dialog ran, and the tests' waits for the window assume real-time speed.
 # The browser programs are left to it too: what they test runs in the browsers and the host they
 # start, which Valgrind does not follow, and their waits for the browser assume real-time speed.
-skip='picker_real_store_test|picker_window_test|browser_extension_test|browser_firefox_test'
+skip='picker_real_store_test|picker_window_test|browser_extension_test|browser_firefox_test|browser_dialogs_test'
 programs=$(find "$build/tests" "$build/fuzz" -maxdepth 1 -type f -executable \( -name '*_test' -o -name 'fuzz_*' \) |
   grep -Ev "/($skip)\$" | sort)
 
