@@ -134,6 +134,9 @@ void WindowAnswerer::Watch() {
 std::unique_ptr<XvfbServer> XvfbServer::Start(std::string& error) {
   // Xvfb writes the display number it chose to the descriptor given with -displayfd once it is
   // ready for clients, so neither a guessed number nor a wait is needed.
+  // An X server resets itself whenever its last client leaves, and drops ("connection reset by
+  // peer") whoever connects meanwhile. The tests' clients come and go one at a time (xdotool, a
+  // host's dialog), so without -noreset a dialog now and then found no display to open.
   int ready[2];
   if (pipe(ready) != 0) {
     error = "pipe failed";
@@ -144,7 +147,7 @@ std::unique_ptr<XvfbServer> XvfbServer::Start(std::string& error) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  const std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp",
+  const std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(ready[1]), "-noreset", "-nolisten", "tcp",
                                          "-screen", "0", "1024x768x24", "-nocursor"};
   auto args = Argv(argv);
   pid_t pid = 0;
