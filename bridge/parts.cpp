@@ -1,5 +1,7 @@
 #include "bridge/parts.h"
 
+#include <algorithm>
+
 #include "common/json_write.h"
 
 #include <stdexcept>
@@ -30,15 +32,23 @@ std::vector<std::string> AnswerFrames(const JsonValue& answer, std::size_t maxFr
   const std::size_t room = maxFrame - prefix.size() - kLastSuffix.size();
   std::size_t at = 0;
   while (at < whole.size()) {
-    std::string frame = prefix;
+    std::string frame;
+    frame.reserve(maxFrame);
+    frame = prefix;
     std::size_t used = 0;
-    while (at < whole.size()) {
-      const char c = whole[at];
-      const std::size_t cost = (c == '"' || c == '\\') ? 2 : 1;
-      if (used + cost > room) break;
-      if (cost == 2) frame += '\\';
-      frame += c;
-      used += cost;
+    while (at < whole.size() && used < room) {
+      // The plain run up to the next character that grows, or to the frame's end, in one step.
+      const std::size_t limit = std::min(whole.size(), at + (room - used));
+      std::size_t end = at;
+      while (end < limit && whole[end] != '"' && whole[end] != '\\') ++end;
+      frame.append(whole, at, end - at);
+      used += end - at;
+      at = end;
+      if (at == limit) continue;
+      if (used + 2 > room) break;
+      frame += '\\';
+      frame += whole[at];
+      used += 2;
       ++at;
     }
     frame += at < whole.size() ? kMoreSuffix : kLastSuffix;
@@ -80,16 +90,17 @@ PartAssembler::Outcome PartAssembler::Add(const JsonValue& part, std::string& wh
     return Outcome::kTooLarge;
   }
   id_ = *id->Number();
-  for (const char16_t unit : units) {
-    // A piece is a cut of JSON text written in ASCII: a character beyond it may have been split
-    // between two pieces.
-    if (unit >= 0x80) {
-      problem = "a part holds a character beyond ASCII; escape the message as \\u before cutting it";
-      Drop();
-      return Outcome::kBad;
-    }
-    text_ += static_cast<char>(unit);
+  // A piece is a cut of JSON text written in ASCII: a character beyond it may have been split
+  // between two pieces.
+  if (std::any_of(units.begin(), units.end(), [](char16_t unit) { return unit >= 0x80; })) {
+    problem = "a part holds a character beyond ASCII; escape the message as \\u before cutting it";
+    Drop();
+    return Outcome::kBad;
   }
+  const std::size_t had = text_.size();
+  text_.resize(had + units.size());
+  std::transform(units.begin(), units.end(), text_.begin() + static_cast<std::ptrdiff_t>(had),
+                 [](char16_t unit) { return static_cast<char>(unit); });
   if (*more->Bool()) return Outcome::kMore;
   whole = std::move(text_);
   Drop();

@@ -198,10 +198,21 @@ class Parser {
     }
   }
 
+  // Characters that stand for themselves: a document is mostly long runs of them, copied whole.
+  static bool Plain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+
   std::u16string String() {
     ++position_;
     std::u16string out;
     for (;;) {
+      std::size_t end = position_;
+      while (end < text_.size() && Plain(static_cast<unsigned char>(text_[end]))) ++end;
+      if (end != position_) {
+        const std::size_t had = out.size();
+        out.resize(had + (end - position_));
+        for (std::size_t i = 0; i < end - position_; ++i) out[had + i] = static_cast<unsigned char>(text_[position_ + i]);
+        position_ = end;
+      }
       if (AtEnd()) Fail("a string is not closed");
       const unsigned char c = Peek();
       if (c == '"') {
