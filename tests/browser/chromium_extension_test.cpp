@@ -298,7 +298,7 @@ TEST_F(ChromiumExtension, ObjectsOfOnePageShareTheErrorStateAndTabsDoNot) {
 TEST_F(ChromiumExtension, AHostKilledInACallRejectsItAndTheNextCallStartsANewHost) {
   const std::vector<pid_t> before = world().HostProcesses();
   auto tab = world().OpenPage();
-  tab->Evaluate(Async(std::string(kSignForm) + "window.s = s; return {};"));
+  tab->Evaluate(Async(std::string(kSignForm) + kPutsAnswered + "window.s = s; return {};"));
   const std::vector<pid_t> started = world().NewHostProcesses(before);
   ASSERT_EQ(started.size(), 1u);
   const pid_t host = started.front();

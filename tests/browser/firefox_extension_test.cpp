@@ -109,7 +109,7 @@ TEST_F(FirefoxExtension, AHostKilledInACallRejectsItAndTheNextCallStartsANewHost
   const std::vector<pid_t> before = world().HostProcesses();
   const std::string home = home_;
   world().OpenTab(world().PageUrl());
-  world().Evaluate(Async(std::string(kSignForm) + "window.s = s; return {};"));
+  world().Evaluate(Async(std::string(kSignForm) + kPutsAnswered + "window.s = s; return {};"));
   const std::vector<pid_t> started = world().NewHostProcesses(before);
   ASSERT_EQ(started.size(), 1u);
   const pid_t host = started.front();

@@ -19,6 +19,11 @@ inline constexpr char kSignForm[] =
     "s.CertFindOption = 1; s.CertSubject = 'Test Signer';"
     "s.Advanced = true; s.UserName = 'ana'; s.LocalTimeStamp = '2026-12-08T10:00:00';";
 
+// A method answered after every put made before it, which changes no property: once it settles,
+// nothing of the page's is on its way to the host (puts are not waited for).
+inline constexpr char kPutsAnswered[] =
+    "await s.TransformAsync('<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"/>');";
+
 // kSignForm signed, and what the page reads afterwards.
 inline constexpr char kSignFormAndReport[] =
     "const r = await s.SignAsync();"
