@@ -82,3 +82,6 @@ add_custom_command(
 add_custom_target(quillbox_windows_typelib DEPENDS ${QUILLBOX_WINDOWS_TYPELIB})
 add_subdirectory(windows)
 add_subdirectory(windows/module)
+if(QUILLBOX_BUILD_TESTS)
+  add_subdirectory(tests/windows/module)
+endif()

@@ -12,7 +12,10 @@
 #    the registry,
 # 5. cscript runs tests/windows/module_check.js, which creates the object by its ProgID and
 #    uses it through its dual interface,
-# 6. regsvr32 /u removes every key it wrote.
+# 6. Sign: a certificate made for this run (openssl) is put with its key into the prefix's MY
+#    store (tests/windows/module/import_pfx.cpp); tests/windows/module_sign.js signs with it, and
+#    the build machine's xmlsec1 verifies the signature,
+# 7. regsvr32 /u removes every key it wrote.
 # Each step prints the seconds it took.
 set -euo pipefail
 
@@ -41,7 +44,7 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S "$root" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >"$build/configure.log" 2>&1 ||
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLBOX_BUILD_TESTS=ON "${launcher[@]}" >"$build/configure.log" 2>&1 ||
   { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j2
 step "build"
@@ -97,6 +100,25 @@ status=0
 (cd "$WINEPREFIX/drive_c/quillbox" && wine "$programs\\cscript.exe" //nologo 'C:\quillbox\module_check.js') | tr -d '\r' || status=$?
 [ "$status" = 0 ] || fail "module_check.js exited with $status"
 step "script under Wine"
+
+work=$WINEPREFIX/drive_c/quillbox
+signer="Quillbox Wine Signer"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=$signer/O=Quillbox Test" 2>/dev/null
+# The PBEs of PKCS #12 files from before OpenSSL 3, which every reader knows.
+openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/signer.pfx" -passout pass:quillbox \
+  -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1
+cp "$build/tests/import_pfx.exe" "$root/tests/windows/module_sign.js" "$work/"
+wine 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
+status=0
+output=$(cd "$work" && wine "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" | tr -d '\r') || status=$?
+sed '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/d' <<<"$output"
+[ "$status" = 0 ] || fail "module_sign.js exited with $status"
+sed -n '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/p' <<<"$output" | sed '1d;$d' >"$work/signed.xml"
+xmlsec1 --verify --trusted-pem "$work/cert.pem" "$work/signed.xml" >"$work/verify.log" 2>&1 ||
+  { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify the signature made under Wine"; }
+echo "windows-check: $arch: xmlsec1 verifies the signature made under Wine"
+step "Sign under Wine"
 
 status=0
 wine "$programs\\regsvr32.exe" /s /u "$module" || status=$?
