@@ -67,9 +67,16 @@ step "imports and exports"
 # The module and the script in a folder of the prefix's drive C.
 mkdir -p "$WINEPREFIX/drive_c/quillbox"
 cp "$dll" "$root/tests/windows/module_check.js" "$WINEPREFIX/drive_c/quillbox/"
-if [ "$arch" = x86_64 ] || [ "$system" = "$WINEPREFIX/drive_c/windows/system32" ]; then
-  programs='C:\windows\system32'
-else
+# The system's programs (regsvr32, reg, cscript) of the module's architecture: a program path
+# given to the 32-bit loader is a 32-bit program's view, in which system32 is syswow64, so the
+# 64-bit module is served by the 64-bit loader (Debian keeps it out of PATH).
+winerun=wine
+programs='C:\windows\system32'
+if [ "$arch" = x86_64 ]; then
+  winerun=$(command -v wine64 || true)
+  [ -n "$winerun" ] || winerun=/usr/lib/wine/wine64
+  [ -x "$winerun" ] || fail "no 64-bit Wine loader (wine64)"
+elif [ "$system" != "$WINEPREFIX/drive_c/windows/system32" ]; then
   programs='C:\windows\syswow64'
 fi
 module='C:\quillbox\quillbox.dll'
@@ -80,11 +87,11 @@ view=()
 [ "$arch" = i686 ] && view=(/reg:32)
 query() {
   local out
-  if out=$(wine "$programs\\reg.exe" query "$1" /s "${view[@]}" 2>/dev/null); then tr -d '\r' <<<"$out"; fi
+  if out=$("$winerun" "$programs\\reg.exe" query "$1" /s "${view[@]}" 2>/dev/null); then tr -d '\r' <<<"$out"; fi
 }
 
 status=0
-wine "$programs\\regsvr32.exe" /s "$module" || status=$?
+"$winerun" "$programs\\regsvr32.exe" /s "$module" || status=$?
 [ "$status" = 0 ] || fail "regsvr32 exited with $status"
 progid=$(query 'HKCR\Quillbox.Signature')
 grep -q "CLSID.*$clsid\|$clsid" <<<"$progid" || fail "HKCR\\Quillbox.Signature does not name the class: $progid"
@@ -97,7 +104,7 @@ echo "windows-check: $arch registered: $(grep -i 'REG_SZ' <<<"$server" | head -1
 step "regsvr32"
 
 status=0
-(cd "$WINEPREFIX/drive_c/quillbox" && wine "$programs\\cscript.exe" //nologo 'C:\quillbox\module_check.js') | tr -d '\r' || status=$?
+(cd "$WINEPREFIX/drive_c/quillbox" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_check.js') | tr -d '\r' || status=$?
 [ "$status" = 0 ] || fail "module_check.js exited with $status"
 step "script under Wine"
 
@@ -109,9 +116,9 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/signer.pfx" -passout pass:quillbox \
   -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1
 cp "$build/tests/import_pfx.exe" "$root/tests/windows/module_sign.js" "$work/"
-wine 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
+"$winerun" 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
 status=0
-output=$(cd "$work" && wine "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" | tr -d '\r') || status=$?
+output=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" | tr -d '\r') || status=$?
 sed '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/d' <<<"$output"
 [ "$status" = 0 ] || fail "module_sign.js exited with $status"
 sed -n '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/p' <<<"$output" | sed '1d;$d' >"$work/signed.xml"
@@ -121,7 +128,7 @@ echo "windows-check: $arch: xmlsec1 verifies the signature made under Wine"
 step "Sign under Wine"
 
 status=0
-wine "$programs\\regsvr32.exe" /s /u "$module" || status=$?
+"$winerun" "$programs\\regsvr32.exe" /s /u "$module" || status=$?
 [ "$status" = 0 ] || fail "regsvr32 /u exited with $status"
 [ -z "$(query 'HKCR\Quillbox.Signature')" ] || fail "regsvr32 /u left HKCR\\Quillbox.Signature"
 [ -z "$(query 'HKCR\Quillbox.Signature.1')" ] || fail "regsvr32 /u left HKCR\\Quillbox.Signature.1"
