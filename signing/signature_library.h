@@ -4,8 +4,9 @@
 // implementation and fail one call at a chosen step.
 //
 // The back-end operations are the ones xmlsec's Windows CryptoAPI back end names
-// xmlSecMSCrypto*; here they are served by xmlsec's NSS back end over the platform's certificate
-// store (signing/xmlsec_nss_library.cpp).
+// xmlSecMSCrypto*. One source per platform defines them: on Windows that back end itself
+// (signing/xmlsec_mscrypto_library.cpp), elsewhere xmlsec's NSS back end over the platform's
+// certificate store (signing/xmlsec_nss_library.cpp).
 #pragma once
 
 #include <windows.h>
@@ -79,9 +80,10 @@ class SignatureLibrary {
   ~SignatureLibrary() = default;
 };
 
-// The real libraries: xmlsec core, xmlsec's NSS back end and libxml2. Not final, so a test can
-// derive from it and fail one call.
-class XmlSecNssLibrary : public SignatureLibrary {
+// The real libraries: xmlsec core, the platform's xmlsec crypto back end and libxml2. The core and
+// tree calls are defined in signature_library.cpp, the back-end calls in the one back-end source
+// the platform builds. Not final, so a test can derive from it and fail one call.
+class XmlSecLibrary : public SignatureLibrary {
  public:
   int Init() override;
   int CheckVersionExt(int major, int minor, int subminor, xmlSecCheckVersionMode mode) override;
@@ -128,7 +130,7 @@ class XmlSecNssLibrary : public SignatureLibrary {
   int DSigCtxLeaveKeyInfo(xmlSecDSigCtxPtr context) override;
   int DSigCtxSign(xmlSecDSigCtxPtr context, xmlNodePtr signature) override;
 
-  virtual ~XmlSecNssLibrary() = default;
+  virtual ~XmlSecLibrary() = default;
 };
 
 // The library the component uses: the real one unless a test has put another in place.

@@ -107,21 +107,21 @@ void ReportMissingPrivateKey(CERTCertificate* cert) {
 
 }  // namespace
 
-int XmlSecNssLibrary::CryptoAppInit(const char*) {
+int XmlSecLibrary::CryptoAppInit(const char*) {
   // Without a certificate database the back end still starts, so that a missing store is told as
   // such when the store is opened rather than as a crypto start failure.
   return QbCryptOpenSession(FALSE) ? 0 : -1;
 }
 
-int XmlSecNssLibrary::CryptoInit() { return xmlSecNssInit(); }
-int XmlSecNssLibrary::CryptoShutdown() { return xmlSecNssShutdown(); }
-int XmlSecNssLibrary::CryptoAppShutdown() { return 0; }
+int XmlSecLibrary::CryptoInit() { return xmlSecNssInit(); }
+int XmlSecLibrary::CryptoShutdown() { return xmlSecNssShutdown(); }
+int XmlSecLibrary::CryptoAppShutdown() { return 0; }
 
-xmlSecTransformId XmlSecNssLibrary::TransformRsaSha1() { return xmlSecNssTransformRsaSha1GetKlass(); }
-xmlSecTransformId XmlSecNssLibrary::TransformSha1() { return xmlSecNssTransformSha1GetKlass(); }
-xmlSecKeyDataId XmlSecNssLibrary::KeyDataX509() { return xmlSecNssKeyDataX509GetKlass(); }
+xmlSecTransformId XmlSecLibrary::TransformRsaSha1() { return xmlSecNssTransformRsaSha1GetKlass(); }
+xmlSecTransformId XmlSecLibrary::TransformSha1() { return xmlSecNssTransformSha1GetKlass(); }
+xmlSecKeyDataId XmlSecLibrary::KeyDataX509() { return xmlSecNssKeyDataX509GetKlass(); }
 
-int XmlSecNssLibrary::KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
+int XmlSecLibrary::KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
   UniqueNssCert cert = NssCertificateFor(certificate);
   if (!cert || xmlSecNssKeyDataX509AdoptKeyCert(data, cert.get()) < 0) return -1;
   (void)cert.release();  // the data owns the NSS reference now
@@ -129,7 +129,7 @@ int XmlSecNssLibrary::KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONT
   return 0;
 }
 
-int XmlSecNssLibrary::KeyDataX509AdoptCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
+int XmlSecLibrary::KeyDataX509AdoptCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) {
   UniqueNssCert cert = NssCertificateFor(certificate);
   if (!cert || xmlSecNssKeyDataX509AdoptCert(data, cert.get()) < 0) return -1;
   (void)cert.release();
@@ -137,7 +137,7 @@ int XmlSecNssLibrary::KeyDataX509AdoptCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT
   return 0;
 }
 
-xmlSecKeyDataPtr XmlSecNssLibrary::CertAdopt(PCCERT_CONTEXT certificate, xmlSecKeyDataType type) {
+xmlSecKeyDataPtr XmlSecLibrary::CertAdopt(PCCERT_CONTEXT certificate, xmlSecKeyDataType type) {
   UniqueNssCert cert = NssCertificateFor(certificate);
   if (!cert) return nullptr;
   std::unique_ptr<SECKEYPublicKey, PublicKeyDeleter> publicKey(CERT_ExtractPublicKey(cert.get()));

@@ -26,45 +26,45 @@ enum class Step { None, CreateX509, AdoptKeyCert, CertAdopt, AdoptCert, CreateKe
 
 // The real library, failing at one chosen step, and keeping account of every data object and key
 // it hands out so a test can tell whether anything was left behind.
-class FailingLibrary : public XmlSecNssLibrary {
+class FailingLibrary : public XmlSecLibrary {
  public:
   explicit FailingLibrary(Step failAt) : failAt_(failAt) {}
 
   xmlSecKeyDataPtr KeyDataCreate(xmlSecKeyDataId id) override {
     if (failAt_ == Step::CreateX509) return nullptr;
-    return Track(XmlSecNssLibrary::KeyDataCreate(id));
+    return Track(XmlSecLibrary::KeyDataCreate(id));
   }
   int KeyDataX509AdoptKeyCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) override {
-    return failAt_ == Step::AdoptKeyCert ? -1 : XmlSecNssLibrary::KeyDataX509AdoptKeyCert(data, certificate);
+    return failAt_ == Step::AdoptKeyCert ? -1 : XmlSecLibrary::KeyDataX509AdoptKeyCert(data, certificate);
   }
   xmlSecKeyDataPtr CertAdopt(PCCERT_CONTEXT certificate, xmlSecKeyDataType type) override {
     if (failAt_ == Step::CertAdopt) return nullptr;
-    return Track(XmlSecNssLibrary::CertAdopt(certificate, type));
+    return Track(XmlSecLibrary::CertAdopt(certificate, type));
   }
   int KeyDataX509AdoptCert(xmlSecKeyDataPtr data, PCCERT_CONTEXT certificate) override {
-    return failAt_ == Step::AdoptCert ? -1 : XmlSecNssLibrary::KeyDataX509AdoptCert(data, certificate);
+    return failAt_ == Step::AdoptCert ? -1 : XmlSecLibrary::KeyDataX509AdoptCert(data, certificate);
   }
   xmlSecKeyPtr KeyCreate() override {
     if (failAt_ == Step::CreateKey) return nullptr;
-    xmlSecKeyPtr key = XmlSecNssLibrary::KeyCreate();
+    xmlSecKeyPtr key = XmlSecLibrary::KeyCreate();
     if (key != nullptr) keys_[key];
     return key;
   }
   int KeySetValue(xmlSecKeyPtr key, xmlSecKeyDataPtr value) override {
     if (failAt_ == Step::SetValue) return -1;
-    return Move(key, value, XmlSecNssLibrary::KeySetValue(key, value));
+    return Move(key, value, XmlSecLibrary::KeySetValue(key, value));
   }
   int KeyAdoptData(xmlSecKeyPtr key, xmlSecKeyDataPtr data) override {
     if (failAt_ == Step::AdoptData) return -1;
-    return Move(key, data, XmlSecNssLibrary::KeyAdoptData(key, data));
+    return Move(key, data, XmlSecLibrary::KeyAdoptData(key, data));
   }
   void KeyDataDestroy(xmlSecKeyDataPtr data) override {
     EXPECT_EQ(data_.erase(data), 1u) << "destroyed a data object that was not free-standing";
-    XmlSecNssLibrary::KeyDataDestroy(data);
+    XmlSecLibrary::KeyDataDestroy(data);
   }
   void KeyDestroy(xmlSecKeyPtr key) override {
     EXPECT_EQ(keys_.erase(key), 1u);
-    XmlSecNssLibrary::KeyDestroy(key);
+    XmlSecLibrary::KeyDestroy(key);
   }
 
   // Free-standing data objects and keys the library handed out and nobody destroyed yet.
@@ -222,7 +222,7 @@ TEST_F(SigningKey, BackEndRefusesAContextThatIsNotFromTheStore) {
   CERT_INFO info{};
   BYTE junk[4] = {0x30, 0x02, 0x05, 0x00};
   CERT_CONTEXT handMade{X509_ASN_ENCODING, junk, sizeof junk, &info, nullptr};
-  XmlSecNssLibrary library;
+  XmlSecLibrary library;
   EXPECT_EQ(library.CertAdopt(&handMade, xmlSecKeyDataTypePublic | xmlSecKeyDataTypePrivate), nullptr);
   xmlSecKeyDataPtr x509 = library.KeyDataCreate(library.KeyDataX509());
   ASSERT_NE(x509, nullptr);

@@ -21,10 +21,8 @@ esac
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$root/build-win/$arch/foundation
 exe=$build/foundation_check.exe
-objdump=x86_64-w64-mingw32-objdump  # reads PE files of both architectures
-
-step() { printf 'windows-check: %s %s: %d s\n' "$arch" "$1" "$((SECONDS - started))"; started=$SECONDS; }
-started=$SECONDS
+# shellcheck source=tests/windows/common.sh
+. "$root/tests/windows/common.sh"
 
 "$root/scripts/windows-deps.sh" "$arch"
 step "dependencies"
@@ -41,39 +39,17 @@ cmake -S "$root/tests/windows" -B "$build" --toolchain "$root/cmake/toolchains/$
 cmake --build "$build" -j2
 step "build"
 
-# A prefix of this run's own: nothing a run leaves behind (certificates, registry) reaches the
-# next, and no Mono or Gecko is fetched for it.
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quillbox-wine.XXXXXX")
-export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=${WINEDEBUG:--all}
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-wineboot -i >/dev/null 2>&1
-wineserver -w
+fresh_wine_prefix
 step "fresh Wine prefix"
 
-# Where this architecture's system DLLs are in the prefix.
-if [ "$arch" = x86_64 ] || [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-  system=$WINEPREFIX/drive_c/windows/system32
-else
-  system=$WINEPREFIX/drive_c/windows/syswow64
-fi
 bad=0
-while read -r dll; do
-  if [ -z "$(find "$system" -maxdepth 1 -iname "$dll" -print -quit)" ]; then
-    echo "windows-check: $arch: imports $dll, which is no system DLL" >&2
-    bad=1
-  fi
-done < <("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+check_system_imports "$exe" || bad=1
 if "$objdump" -p "$exe" | grep -q '^There is an export table'; then
   echo "windows-check: $arch: exports symbols (a static library's header declared them for a DLL)" >&2
   bad=1
 fi
 [ "$bad" = 0 ] || exit 1
-echo "windows-check: $arch imports: $("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')"
+echo "windows-check: $arch imports: $(pe_imports "$exe" | tr '\n' ' ')"
 step "imports"
 
 status=0

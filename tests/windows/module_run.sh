@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Builds the component module for one architecture and checks it under Wine, in a fresh prefix,
+# as an installer and a page's script meet it:
+#
+#   tests/windows/module_run.sh i686|x86_64
+#
+# 1. scripts/windows-deps.sh ARCH (the dependency cache; seconds once it is built),
+# 2. the tree with cmake/toolchains/ARCH-w64-mingw32.cmake into build-win/ARCH: bin/quillbox.dll,
+# 3. the module imports only system DLLs and exports exactly its entry points, the COM four by
+#    the ordinals 1 to 4,
+# 4. regsvr32 registers it: the ProgID, the class's InprocServer32 and the type library are in
+#    the registry,
+# 5. cscript runs tests/windows/module_check.js, which creates the object by its ProgID and
+#    uses it through its dual interface,
+# 6. Sign: a certificate made for this run (openssl) is put with its key into the prefix's MY
+#    store (tests/windows/module/import_pfx.cpp); tests/windows/module_sign.js signs with it, and
+#    the build machine's xmlsec1 verifies the signature,
+# 7. regsvr32 /u removes every key it wrote.
+# Each step prints the seconds it took.
+set -euo pipefail
+
+arch=${1:-}
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "usage: $0 i686|x86_64" >&2; exit 2 ;;
+esac
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$root/build-win/$arch
+dll=$build/bin/quillbox.dll
+# shellcheck source=tests/windows/common.sh
+. "$root/tests/windows/common.sh"
+
+clsid='{2A426405-E493-4525-835C-A7B2DEFE8CC8}'
+libid='{55C3208D-3C4C-4F72-B6BD-F013DB1D17F1}'
+fail() { echo "windows-check: $arch: $*" >&2; exit 1; }
+
+"$root/scripts/windows-deps.sh" "$arch"
+step "dependencies"
+
+mkdir -p "$build"
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$root" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLBOX_BUILD_TESTS=ON "${launcher[@]}" >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log" >&2; exit 1; }
+cmake --build "$build" -j2
+step "build"
+
+fresh_wine_prefix
+step "fresh Wine prefix"
+
+check_system_imports "$dll" || exit 1
+echo "windows-check: $arch imports: $(pe_imports "$dll" | tr '\n' ' ')"
+# The name table pairs each name with its ordinal less the base ("[   0] DllCanUnloadNow").
+headers=$("$objdump" -p "$dll")
+grep -q '^Export Address Table -- Ordinal Base 1$' <<<"$headers" || fail "the export ordinals do not start at 1"
+exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *\([0-9]*\)\] /\1:/p' <<<"$headers" | tr '\n' ' ')
+expected="0:DllCanUnloadNow 1:DllGetClassObject 2:DllRegisterServer 3:DllUnregisterServer 4:QuillboxGetCallLimits 5:QuillboxSetCallLimits "
+[ "$exports" = "$expected" ] || fail "exports '$exports', expected '$expected'"
+grep -q '^Name[[:space:]].*[[:space:]]Quillbox\.DLL$' <<<"$headers" ||
+  fail "the export table does not name the module Quillbox.DLL"
+step "imports and exports"
+
+# The module and the script in a folder of the prefix's drive C.
+mkdir -p "$WINEPREFIX/drive_c/quillbox"
+cp "$dll" "$root/tests/windows/module_check.js" "$WINEPREFIX/drive_c/quillbox/"
+# The system's programs (regsvr32, reg, cscript) of the module's architecture: a program path
+# given to the 32-bit loader is a 32-bit program's view, in which system32 is syswow64, so the
+# 64-bit module is served by the 64-bit loader (Debian keeps it out of PATH).
+winerun=wine
+programs='C:\windows\system32'
+if [ "$arch" = x86_64 ]; then
+  winerun=$(command -v wine64 || true)
+  [ -n "$winerun" ] || winerun=/usr/lib/wine/wine64
+  [ -x "$winerun" ] || fail "no 64-bit Wine loader (wine64)"
+elif [ "$system" != "$WINEPREFIX/drive_c/windows/system32" ]; then
+  programs='C:\windows\syswow64'
+fi
+module='C:\quillbox\quillbox.dll'
+
+# reg's view of one key, or nothing when it is not there (reg says so on its standard output);
+# the 32-bit view for the 32-bit module.
+view=()
+[ "$arch" = i686 ] && view=(/reg:32)
+query() {
+  local out
+  if out=$("$winerun" "$programs\\reg.exe" query "$1" /s "${view[@]}" 2>/dev/null); then tr -d '\r' <<<"$out"; fi
+}
+
+status=0
+"$winerun" "$programs\\regsvr32.exe" /s "$module" || status=$?
+[ "$status" = 0 ] || fail "regsvr32 exited with $status"
+progid=$(query 'HKCR\Quillbox.Signature')
+grep -q "CLSID.*$clsid\|$clsid" <<<"$progid" || fail "HKCR\\Quillbox.Signature does not name the class: $progid"
+server=$(query "HKCR\\CLSID\\$clsid\\InprocServer32")
+grep -qi 'quillbox\.dll' <<<"$server" || fail "the class has no InprocServer32 naming the module: $server"
+grep -q 'ThreadingModel.*Apartment' <<<"$server" || fail "the class's ThreadingModel is not Apartment: $server"
+typelib=$(query "HKCR\\TypeLib\\$libid")
+grep -qi 'quillbox\.dll' <<<"$typelib" || fail "the type library is not registered: $typelib"
+echo "windows-check: $arch registered: $(grep -i 'REG_SZ' <<<"$server" | head -1 | sed 's/^[[:space:]]*//')"
+step "regsvr32"
+
+status=0
+(cd "$WINEPREFIX/drive_c/quillbox" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_check.js') | tr -d '\r' || status=$?
+[ "$status" = 0 ] || fail "module_check.js exited with $status"
+step "script under Wine"
+
+work=$WINEPREFIX/drive_c/quillbox
+signer="Quillbox Wine Signer"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=$signer/O=Quillbox Test" 2>/dev/null
+# The PBEs of PKCS #12 files from before OpenSSL 3, which every reader knows.
+openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/signer.pfx" -passout pass:quillbox \
+  -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1
+cp "$build/tests/import_pfx.exe" "$root/tests/windows/module_sign.js" "$work/"
+"$winerun" 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
+status=0
+output=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" | tr -d '\r') || status=$?
+sed '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/d' <<<"$output"
+[ "$status" = 0 ] || fail "module_sign.js exited with $status"
+sed -n '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/p' <<<"$output" | sed '1d;$d' >"$work/signed.xml"
+xmlsec1 --verify --trusted-pem "$work/cert.pem" "$work/signed.xml" >"$work/verify.log" 2>&1 ||
+  { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify the signature made under Wine"; }
+echo "windows-check: $arch: xmlsec1 verifies the signature made under Wine"
+step "Sign under Wine"
+
+status=0
+"$winerun" "$programs\\regsvr32.exe" /s /u "$module" || status=$?
+[ "$status" = 0 ] || fail "regsvr32 /u exited with $status"
+[ -z "$(query 'HKCR\Quillbox.Signature')" ] || fail "regsvr32 /u left HKCR\\Quillbox.Signature"
+[ -z "$(query 'HKCR\Quillbox.Signature.1')" ] || fail "regsvr32 /u left HKCR\\Quillbox.Signature.1"
+[ -z "$(query "HKCR\\CLSID\\$clsid")" ] || fail "regsvr32 /u left the class's key"
+[ -z "$(query "HKCR\\TypeLib\\$libid")" ] || fail "regsvr32 /u left the type library's key"
+step "regsvr32 /u"
