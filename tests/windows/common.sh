@@ -3,6 +3,8 @@
 #   fresh_wine_prefix          makes a Wine prefix for this run only, removed when the script exits
 #   check_system_imports FILE  fails when a PE file imports a DLL that is no system DLL of the prefix
 #   pe_imports FILE            the DLLs a PE file imports, one a line
+#   cross_build SOURCE BUILD [CMAKE-ARGUMENT...]
+#                              configures SOURCE into BUILD with this architecture's toolchain and builds it
 objdump=x86_64-w64-mingw32-objdump  # reads PE files of both architectures
 
 step() { printf 'windows-check: %s %s: %d s\n' "$arch" "$1" "$((SECONDS - started))"; started=$SECONDS; }
@@ -36,4 +38,19 @@ check_system_imports() {
     fi
   done < <(pe_imports "$1")
   return "$bad"
+}
+
+cross_build() {
+  local source=$1 build=$2
+  shift 2
+  mkdir -p "$build"
+  local launcher=()
+  if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S "$source" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" "${launcher[@]}" >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log" >&2; return 1; }
+  cmake --build "$build" -j2
 }

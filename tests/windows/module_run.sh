@@ -37,16 +37,7 @@ fail() { echo "windows-check: $arch: $*" >&2; exit 1; }
 "$root/scripts/windows-deps.sh" "$arch"
 step "dependencies"
 
-mkdir -p "$build"
-launcher=()
-if command -v ccache >/dev/null; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-cmake -S "$root" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLBOX_BUILD_TESTS=ON "${launcher[@]}" >"$build/configure.log" 2>&1 ||
-  { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" -j2
+cross_build "$root" "$build" -DQUILLBOX_BUILD_TESTS=ON
 step "build"
 
 fresh_wine_prefix

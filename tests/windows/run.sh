@@ -27,16 +27,7 @@ exe=$build/foundation_check.exe
 "$root/scripts/windows-deps.sh" "$arch"
 step "dependencies"
 
-mkdir -p "$build"
-launcher=()
-if command -v ccache >/dev/null; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-cmake -S "$root/tests/windows" -B "$build" --toolchain "$root/cmake/toolchains/$arch-w64-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >"$build/configure.log" 2>&1 ||
-  { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" -j2
+cross_build "$root/tests/windows" "$build"
 step "build"
 
 fresh_wine_prefix
