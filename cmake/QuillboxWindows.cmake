@@ -21,9 +21,9 @@ add_library(quillbox_platform INTERFACE)
 target_include_directories(quillbox_platform INTERFACE ${CMAKE_SOURCE_DIR}/windows/include)
 target_link_libraries(quillbox_platform INTERFACE ole32 oleaut32 uuid crypt32 advapi32 user32)
 
-# qbidl runs on the build machine: it is built there, with the build machine's compiler, as a
-# project of its own. Its build runs on every build so that a change of its sources is seen; with
-# nothing changed that costs a second.
+# qbidl and qbrc run on the build machine: they are built there, with the build machine's
+# compiler, as a project of their own. Its build runs on every build so that a change of their
+# sources is seen; with nothing changed that costs a second.
 include(ExternalProject)
 set(quillbox_host_tools ${CMAKE_BINARY_DIR}/host-tools)
 ExternalProject_Add(quillbox_host_tools
@@ -32,9 +32,12 @@ ExternalProject_Add(quillbox_host_tools
   CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${quillbox_host_tools}/qbidl/qbidl)
-add_executable(qbidl IMPORTED)
-set_target_properties(qbidl PROPERTIES IMPORTED_LOCATION ${quillbox_host_tools}/qbidl/qbidl)
+  BUILD_BYPRODUCTS ${quillbox_host_tools}/qbidl/qbidl ${quillbox_host_tools}/qbrc/qbrc)
+foreach(tool qbidl qbrc)
+  add_executable(${tool} IMPORTED)
+  set_target_properties(${tool} PROPERTIES IMPORTED_LOCATION ${quillbox_host_tools}/${tool}/${tool})
+  add_dependencies(${tool} quillbox_host_tools)
+endforeach()
 include(${CMAKE_SOURCE_DIR}/tools/qbidl/quillbox_idl.cmake)
 
 include(${CMAKE_SOURCE_DIR}/cmake/QuillboxRooms.cmake)

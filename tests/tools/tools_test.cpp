@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -158,6 +159,56 @@ TEST_F(ToolRun, QbrcRefusesDuplicates) {
   const RunResult r = Run(std::string(QBRC_PATH) + " --output " + dir_ + "/out.res " + manifest);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("dup.qbrc:2: error: this resource is given twice"), std::string::npos) << r.output;
+}
+
+// The Win32 .res the Windows module's resources come from, read as Windows' tools read it.
+TEST_F(ToolRun, QbrcWritesTheSameResourcesAsAWin32ResFile) {
+  Write("script.rgs", "HKCR\n");
+  const std::string manifest = Write("module.qbrc",
+                                     "REGISTRY 101 1060 file script.rgs\n"
+                                     "STRING 100 1033 string \"Hi\"\n");
+  const std::string res = dir_ + "/module.res";
+  const RunResult r = Run(std::string(QBRC_PATH) + " --win32-res " + res + " " + manifest);
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::ifstream in(res, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const auto u16 = [&](std::size_t at) {
+    return static_cast<unsigned>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+  };
+  const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+  ASSERT_GE(bytes.size(), 32u);
+  // The empty entry that marks a 32-bit .res: no data, a 32-byte header, type and name 0.
+  EXPECT_EQ(u32(0), 0u);
+  EXPECT_EQ(u32(4), 32u);
+  EXPECT_EQ(u32(8), 0xFFFFu);
+  EXPECT_EQ(u32(12), 0xFFFFu);
+
+  // The registry script: its bytes, its type by name, its number and its language.
+  std::size_t at = 32;
+  ASSERT_GE(bytes.size(), at + 8);
+  EXPECT_EQ(u32(at), 5u) << "the script's size";
+  const std::size_t header = u32(at + 4);
+  std::u16string type;
+  for (std::size_t i = at + 8; u16(i) != 0; i += 2) type += static_cast<char16_t>(u16(i));
+  EXPECT_EQ(type, u"REGISTRY");
+  const std::size_t name = at + 8 + (type.size() + 1) * 2;
+  EXPECT_EQ(u16(name), 0xFFFFu);
+  EXPECT_EQ(u16(name + 2), 101u);
+  EXPECT_EQ(u16(at + header - 10), 1060u) << "the language";
+  EXPECT_EQ(bytes.substr(at + header, 5), "HKCR\n");
+
+  // The string table: block 7 (strings 96 to 111), entry 100 the fifth, the others empty.
+  at = (at + header + 5 + 3) / 4 * 4;
+  ASSERT_GE(bytes.size(), at + 32);
+  EXPECT_EQ(u32(at + 8), 0xFFFFu | 6u << 16) << "RT_STRING";
+  EXPECT_EQ(u32(at + 12), 0xFFFFu | 7u << 16);
+  EXPECT_EQ(u16(at + 22), 1033u);
+  const std::size_t data = at + u32(at + 4);
+  EXPECT_EQ(u32(at), 16u * 2 + 2 * 2) << "sixteen lengths and two units";
+  EXPECT_EQ(u16(data + 4 * 2), 2u);
+  EXPECT_EQ(u16(data + 5 * 2), u'H');
+  EXPECT_EQ(u16(data + 6 * 2), u'i');
+  EXPECT_EQ(at + u32(at + 4) + u32(at), bytes.size()) << "nothing after the last resource";
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // qbrc: the project's resource compiler. Reads a resource manifest and writes the module's
 // resource section (formats/resource_format.h) and a C++ file that places it in the ELF
-// section ".qbrsrc" of whatever links it.
+// section ".qbrsrc" of whatever links it; for the Windows module, the same resources as a Win32
+// .res file, which windres turns into the object the linker places in the PE resource section.
 //
-//   qbrc [-D NAME=VALUE]... --output FILE.res --source FILE.cpp [--depfile FILE.d] MANIFEST
+//   qbrc [-D NAME=VALUE]... [--output FILE.res [--source FILE.cpp]] [--win32-res FILE.res]
+//        [--depfile FILE.d] MANIFEST
 //
 // Manifest lines (docs/resources.md):  TYPE NAME LANGUAGE KIND ARGUMENT
 //   TYPE     a number, a word (REGISTRY, TYPELIB), STRING (the string table) or VERSION
@@ -269,6 +271,45 @@ std::vector<std::uint8_t> EncodeSection(const std::vector<Resource>& resources) 
   return out;
 }
 
+// A Win32 .res file: an empty entry that marks the format, then each resource's header (sizes,
+// type and name as 0xFFFF and a number or as an upper-case UTF-16 name, language) and its data,
+// both padded to four bytes.
+std::vector<std::uint8_t> EncodeWin32Res(const std::vector<Resource>& resources) {
+  constexpr std::uint16_t kMoveablePureDiscardable = 0x1030;
+  const auto putKey = [](std::vector<std::uint8_t>& out, const Key& key) {
+    if (key.name.empty()) {
+      Put16(out, 0xFFFF);
+      Put16(out, static_cast<std::uint16_t>(key.id));
+      return;
+    }
+    for (const char c : key.name) Put16(out, static_cast<std::uint8_t>(c));
+    Put16(out, 0);
+  };
+  const auto pad = [](std::vector<std::uint8_t>& out) { out.resize((out.size() + 3) / 4 * 4, 0); };
+  std::vector<std::uint8_t> out;
+  const auto entry = [&](const Key& type, const Key& name, std::uint16_t language, std::uint16_t flags,
+                         const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> header;
+    putKey(header, type);
+    putKey(header, name);
+    pad(header);
+    Put32(header, 0);  // data version
+    Put16(header, flags);
+    Put16(header, language);
+    Put32(header, 0);  // version
+    Put32(header, 0);  // characteristics
+    if (data.size() > 0xFFFFFFFFu) throw std::runtime_error("a resource is too large");
+    Put32(out, static_cast<std::uint32_t>(data.size()));
+    Put32(out, static_cast<std::uint32_t>(header.size() + 8));
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), data.begin(), data.end());
+    pad(out);
+  };
+  entry(Key{0, ""}, Key{0, ""}, 0, 0, {});
+  for (const Resource& r : resources) entry(r.type, r.name, r.language, kMoveablePureDiscardable, r.data);
+  return out;
+}
+
 bool WriteFile(const std::string& path, const std::string& bytes) {
   return quillbox::tools::WriteFileAtomically(path, bytes);
 }
@@ -282,7 +323,8 @@ std::string PathForAssembler(const std::string& path) {
 }
 
 int Usage() {
-  std::cerr << "usage: qbrc [-D NAME=VALUE]... --output FILE.res --source FILE.cpp [--depfile FILE.d] MANIFEST\n";
+  std::cerr << "usage: qbrc [-D NAME=VALUE]... [--output FILE.res [--source FILE.cpp]] [--win32-res FILE.res]\n"
+               "            [--depfile FILE.d] MANIFEST\n";
   return 2;
 }
 
@@ -290,7 +332,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   std::map<std::string, std::string> defines;
-  std::string output, source, depfile, manifest;
+  std::string output, source, win32Res, depfile, manifest;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string& into) {
@@ -308,6 +350,8 @@ int main(int argc, char** argv) {
       if (!value(output)) return Usage();
     } else if (arg == "--source") {
       if (!value(source)) return Usage();
+    } else if (arg == "--win32-res") {
+      if (!value(win32Res)) return Usage();
     } else if (arg == "--depfile") {
       if (!value(depfile)) return Usage();
     } else if (arg.starts_with('-') || !manifest.empty()) {
@@ -316,15 +360,18 @@ int main(int argc, char** argv) {
       manifest = arg;
     }
   }
-  if (manifest.empty() || output.empty()) return Usage();
+  if (manifest.empty() || (output.empty() && win32Res.empty()) || (output.empty() && !source.empty())) return Usage();
 
   try {
     std::vector<std::string> inputs;
-    const std::vector<std::uint8_t> section = EncodeSection(ReadManifest(manifest, defines, inputs));
-    if (!WriteFile(output, std::string(section.begin(), section.end()))) {
-      std::cerr << output << ": error: cannot write the file\n";
-      return 1;
-    }
+    const std::vector<Resource> resources = ReadManifest(manifest, defines, inputs);
+    const auto write = [](const std::string& path, const std::vector<std::uint8_t>& bytes) {
+      if (WriteFile(path, std::string(bytes.begin(), bytes.end()))) return true;
+      std::cerr << path << ": error: cannot write the file\n";
+      return false;
+    };
+    if (!output.empty() && !write(output, EncodeSection(resources))) return 1;
+    if (!win32Res.empty() && !write(win32Res, EncodeWin32Res(resources))) return 1;
     if (!source.empty()) {
       // The section is allocated ("a") so stripping the module keeps it.
       const std::string text = "// Generated by qbrc from " + manifest + ". Do not edit.\n"
@@ -339,7 +386,7 @@ int main(int argc, char** argv) {
       }
     }
     if (!depfile.empty()) {
-      std::string text = output + ":";
+      std::string text = (output.empty() ? win32Res : output) + ":";
       for (const std::string& input : inputs) {
         text += " ";
         for (char c : input) {
