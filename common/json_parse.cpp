@@ -224,11 +224,8 @@ class Parser {
         Utf8Sequence(out);
         continue;
       }
+      // What is left after a plain run is the escape.
       ++position_;
-      if (c != '\\') {
-        out.push_back(c);
-        continue;
-      }
       if (AtEnd()) Fail("a string is not closed");
       const char escape = text_[position_++];
       switch (escape) {
