@@ -12,7 +12,8 @@
 #    the registry,
 # 5. cscript runs tests/windows/module_check.js, which creates the object by its ProgID and
 #    uses it through its dual interface,
-# 6. Sign: a certificate made for this run (openssl) is put with its key into the prefix's MY
+# 6. Sign: a certificate made for this run (openssl, issued by a CA of the run's own, a 20-byte
+#    serial) is put with its key and chain into the prefix's MY
 #    store (tests/windows/module/import_pfx.cpp); tests/windows/module_sign.js signs with it, and
 #    the build machine's xmlsec1 verifies the signature,
 # 7. regsvr32 /u removes every key it wrote.
@@ -101,19 +102,27 @@ step "script under Wine"
 
 work=$WINEPREFIX/drive_c/quillbox
 signer="Quillbox Wine Signer"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
-  -subj "/CN=$signer/O=Quillbox Test" 2>/dev/null
+# As users have it: a certificate a CA issued, with a serial of twenty bytes, in a PKCS #12 file
+# that carries the chain.
+issuer="CN=Quillbox Wine CA, O=Quillbox Test, C=SI"
+serial=7F1A2B3C4D5E6F708192A3B4C5D6E7F801122334
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca-key.pem" -out "$work/ca.pem" -days 2 \
+  -subj "/C=SI/O=Quillbox Test/CN=Quillbox Wine CA" -addext basicConstraints=critical,CA:TRUE 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/signer.csr" \
+  -subj "/C=SI/O=Quillbox Test/CN=$signer" 2>/dev/null
+openssl x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca-key.pem" -set_serial "0x$serial" \
+  -days 2 -out "$work/cert.pem" 2>/dev/null
 # The PBEs of PKCS #12 files from before OpenSSL 3, which every reader knows.
-openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/signer.pfx" -passout pass:quillbox \
-  -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1
+openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -certfile "$work/ca.pem" -out "$work/signer.pfx" \
+  -passout pass:quillbox -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1
 cp "$build/tests/import_pfx.exe" "$root/tests/windows/module_sign.js" "$work/"
 "$winerun" 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
 status=0
-output=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" | tr -d '\r') || status=$?
+output=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" "$issuer" "$serial" | tr -d '\r') || status=$?
 sed '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/d' <<<"$output"
 [ "$status" = 0 ] || fail "module_sign.js exited with $status"
 sed -n '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/p' <<<"$output" | sed '1d;$d' >"$work/signed.xml"
-xmlsec1 --verify --trusted-pem "$work/cert.pem" "$work/signed.xml" >"$work/verify.log" 2>&1 ||
+xmlsec1 --verify --trusted-pem "$work/ca.pem" "$work/signed.xml" >"$work/verify.log" 2>&1 ||
   { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify the signature made under Wine"; }
 echo "windows-check: $arch: xmlsec1 verifies the signature made under Wine"
 step "Sign under Wine"
