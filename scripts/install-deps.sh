@@ -40,8 +40,20 @@ mirror=${mirror:-http://deb.debian.org/debian}
   if [ -n "$signed_by" ]; then echo "Signed-By: $signed_by"; fi
 } >/etc/apt/sources.list.d/quillbox-src.sources
 
-apt-get update
-apt-get install -y --no-install-recommends \
+# A mirror in the middle of a sync serves indexes whose size does not match its Release file
+# ("Mirror sync in progress?"), and apt-get update then fails the whole run, even when the index
+# is one of a foreign architecture nothing here installs from. Try again twice, then go on with the
+# lists apt already has and let the install say what is missing from them.
+for attempt in 1 2 3; do
+  if apt-get update -o Acquire::Retries=3; then break; fi
+  if [ "$attempt" = 3 ]; then
+    echo "install-deps: apt-get update failed $attempt times; installing from the package lists apt has" >&2
+    break
+  fi
+  echo "install-deps: apt-get update failed (attempt $attempt); trying again in $((attempt * 15)) s" >&2
+  sleep $((attempt * 15))
+done
+apt-get install -y --no-install-recommends -o Acquire::Retries=3 \
   build-essential cmake pkg-config git ca-certificates python3 \
   libxml2-dev libxslt1-dev libxmlsec1-dev libxmlsec1-nss libnss3-dev libnss3-tools \
   libsqlite3-dev libffi-dev duktape-dev libgtk-3-dev gettext \
