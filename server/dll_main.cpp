@@ -10,6 +10,9 @@
 #include "server/registration.h"
 #include "server/server_module.h"
 #include "server/signature_class.h"
+#ifdef _WIN32
+#include "windows/codepage_encoding.h"
+#endif
 
 namespace {
 
@@ -27,6 +30,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
                                                     quillbox::CreateSignatureClassObject,
                                                     quillbox::CreateSignatureInstance, nullptr};
     quillbox::AttachModule(instance);
+#ifdef _WIN32
+    // The module's own libxml2 has no iconv: without these a document that declares windows-1250,
+    // Shift_JIS or KOI8-R could be neither read nor written back. Nothing else in the process
+    // uses that copy of libxml2 yet, and nothing in the module cleans its tables up, so once is
+    // enough. Should one be refused, that encoding is unsupported as an unknown name is; every
+    // other document still signs, so the module loads regardless.
+    quillbox::RegisterCodePageEncodings();
+#endif
   } else if (reason == DLL_PROCESS_DETACH) {
     quillbox::DetachModule();
     // The error report outlives every object but not the module: its texts go with it.

@@ -119,12 +119,15 @@ cp "$build/tests/import_pfx.exe" "$root/tests/windows/module_sign.js" "$work/"
 "$winerun" 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
 status=0
 output=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" "$issuer" "$serial" | tr -d '\r') || status=$?
-sed '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/d' <<<"$output"
+sed '/^-----BEGIN SIGNED .*-----$/,/^-----END SIGNED .*-----$/d' <<<"$output"
 [ "$status" = 0 ] || fail "module_sign.js exited with $status"
-sed -n '/^-----BEGIN SIGNED-----$/,/^-----END SIGNED-----$/p' <<<"$output" | sed '1d;$d' >"$work/signed.xml"
-xmlsec1 --verify --trusted-pem "$work/ca.pem" "$work/signed.xml" >"$work/verify.log" 2>&1 ||
-  { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify the signature made under Wine"; }
-echo "windows-check: $arch: xmlsec1 verifies the signature made under Wine"
+for name in utf-8 windows-1250; do
+  sed -n "/^-----BEGIN SIGNED $name-----\$/,/^-----END SIGNED $name-----\$/p" <<<"$output" | sed '1d;$d' >"$work/signed-$name.xml"
+  [ -s "$work/signed-$name.xml" ] || fail "module_sign.js wrote no signed $name document"
+  xmlsec1 --verify --trusted-pem "$work/ca.pem" "$work/signed-$name.xml" >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify the $name document signed under Wine"; }
+  echo "windows-check: $arch: xmlsec1 verifies the $name document signed under Wine"
+done
 step "Sign under Wine"
 
 status=0
