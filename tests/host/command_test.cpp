@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,8 @@ namespace {
 const std::string kSubject = "CN=Host Test Signer, O=Quillbox Tests, C=SI";
 
 std::string Example(const std::string& name) { return quillbox::test::ReadFile(std::string(QUILLBOX_SOURCE_DIR) + "/examples/" + name); }
+// The scripts both script hosts run: the quillbox command here, Wine's cscript in the Windows tests.
+std::string Script(const std::string& name) { return std::string(QUILLBOX_SOURCE_DIR) + "/tests/scripts/" + name; }
 
 // One world with one self-signed certificate for the whole suite: making an RSA key is slow.
 class QuillboxCommand : public SignerWorldSuite<QuillboxCommand> {
@@ -412,56 +415,59 @@ TEST_F(QuillboxCommand, TransformsAndReportsStylesheetErrors) {
 }
 
 TEST_F(QuillboxCommand, ScriptUsesEveryMemberThroughDispatch) {
-  world().Write("members.js", R"js(
-    function check(what, got, want) {
-      if (got !== want) throw new Error(what + ": got " + got + ", want " + want);
-    }
-    var sig = new ActiveXObject("Quillbox.Signature");
-    check("Version", sig.Version, "1.0.1.0");
-    check("new XmlDoc", sig.XmlDoc, "");
-    check("ErrorNo", sig.ErrorNo, 0);
-    sig.Handle = 4294967295;
-    check("Handle", sig.Handle, 4294967295);
-    sig.CertFindOption = 7;
-    check("CertFindOption", sig.CertFindOption, 7);
-    sig.CertSerial = "00ab cd";
-    check("CertSerial", sig.CertSerial, "00AB CD");
-    sig.CertIssuerName = "CN=x";
-    check("CertIssuerName", sig.CertIssuerName, "CN=x");
-    sig.UserName = "Žiga";
-    check("UserName", sig.UserName, "Žiga");
-    sig.LocalTimeStamp = "a\u0000b";
-    check("LocalTimeStamp", sig.LocalTimeStamp, "a");
-    sig.XmlDoc = "<a/>";
-    check("Sign with option 7", sig.Sign(), false);
-    check("ErrorStr", sig.ErrorStr, "ERR_CERT_NOT_FOUND");
-    check("ErrorNo", sig.ErrorNo, 31);
-    check("ErrorDesc", sig.ErrorDesc, "");
-    sig.Finalize();
-    check("XmlDoc after Finalize", sig.XmlDoc, "");
-    check("Handle after Finalize", sig.Handle, 4294967295);
-
-    sig.XmlDoc = "<doc>text</doc>";
-    sig.CertFindOption = 1;
-    sig.CertSubject = WScript.Arguments(0);
-    sig.Advanced = true;
-    check("Advanced", sig.Advanced, true);
-    check("Sign", sig.Sign(), true);
-    check("signed", sig.XmlDoc.indexOf("<SignatureValue>") > 0, true);
-
-    var text = sig.Transform('<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">' +
-                             '<xsl:output method="text"/><xsl:template match="/">[<xsl:value-of select="/doc/text()"/>]' +
-                             '</xsl:template></xsl:stylesheet>');
-    // The result document is serialised as XML whatever the stylesheet's output method.
-    check("Transform", text.indexOf("[text]") >= 0, true);
-    // No display in the test world: the dialog cannot be shown, which ends as a cancelled choice.
-    check("ShowCertsDlg", sig.ShowCertsDlg(), false);
-    check("ShowCertsDlg error", sig.ErrorNo, 40);
-    WScript.Echo("all members", WScript.Arguments.length);
-  )js");
-  const Result result = world().Quillbox({"run", world().Path("members.js"), "Host Test Signer"});
+  const Result result = world().Quillbox({"run", Script("members.js"), "Host Test Signer"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "all members 1\n");
+}
+
+// The scripts of examples/ are what an integrator copies first: each does what its opening
+// comment says, with the arguments it shows.
+TEST_F(QuillboxCommand, TheExampleScriptsDoWhatTheySay) {
+  const std::string examples = std::string(QUILLBOX_SOURCE_DIR) + "/examples/";
+  const Result bySubject = world().Quillbox({"run", examples + "sign-by-subject.js", "Host Test Signer"});
+  ASSERT_EQ(bySubject.status, 0) << bySubject.err;
+  EXPECT_NE(bySubject.out.find("<izdelek>Čokolada</izdelek>"), std::string::npos) << bySubject.out;
+  EXPECT_NE(bySubject.out.find("<UserName>Ana Novak</UserName>"), std::string::npos) << bySubject.out;
+  world().Write("by-subject.xml", bySubject.out);
+  EXPECT_EQ(world().Quillbox({"verify", world().Path("by-subject.xml")}).status, 0);
+
+  // The serial as a page may have kept it, in lower case.
+  auto [issuer, serial] = IssuerAndSerial();
+  ASSERT_FALSE(serial.empty());
+  std::transform(serial.begin(), serial.end(), serial.begin(), [](unsigned char c) { return std::tolower(c); });
+  const Result byIssuer = world().Quillbox({"run", examples + "sign-by-issuer-serial.js", issuer, serial});
+  ASSERT_EQ(byIssuer.status, 0) << byIssuer.out << byIssuer.err;
+  world().Write("by-issuer.xml", byIssuer.out);
+  EXPECT_EQ(world().Quillbox({"verify", world().Path("by-issuer.xml")}).status, 0);
+  const Result unknownSerial = world().Quillbox({"run", examples + "sign-by-issuer-serial.js", issuer, "01"});
+  EXPECT_EQ(unknownSerial.status, 1);
+  EXPECT_EQ(unknownSerial.out, "Napaka 31: ERR_CERT_NOT_FOUND\n");
+  EXPECT_EQ(world().Quillbox({"run", examples + "sign-by-issuer-serial.js"}).status, 2);
+
+  const Result errors = world().Quillbox({"run", examples + "error-handling.js"});
+  EXPECT_EQ(errors.status, 0) << errors.err;
+  EXPECT_EQ(errors.out,
+            "Sign: ERR_PARSING_XML (13)\n"
+            "Sign: ERR_CERT_NOT_FOUND (31)\n"
+            "Transform: ERR_PARSING_XSLT_SCHEMA (38), result ''\n"
+            "Script error: 'Sgin': Unknown name (0x80020006)\n"
+            "Version 1.0.1.0\n");
+
+  const std::string stylesheet =
+      "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+      "<xsl:template match=\"/\"><p><xsl:value-of select=\"/narocilo/izdelek\"/></p></xsl:template></xsl:stylesheet>";
+  const Result preview = world().Quillbox({"run", examples + "transform.js"},
+                                          "<narocilo><izdelek>Čokolada</izdelek></narocilo>\n----\n" + stylesheet);
+  EXPECT_EQ(preview.status, 0) << preview.err;
+  EXPECT_NE(preview.out.find("<p>Čokolada</p>"), std::string::npos) << preview.out;
+  const Result noCut = world().Quillbox({"run", examples + "transform.js"}, "<doc/>");
+  EXPECT_EQ(noCut.status, 2);
+  EXPECT_NE(noCut.err.find("a line ----"), std::string::npos) << noCut.err;
+
+  // No display in the test world: the dialog cannot be shown, and nothing is signed.
+  const Result pick = world().Quillbox({"run", examples + "pick-then-sign.js"});
+  EXPECT_EQ(pick.status, 1);
+  EXPECT_EQ(pick.out, "No certificate chosen (ERR_NO_CERT_SELECTED)\n");
 }
 
 TEST_F(QuillboxCommand, ScriptErrorsEndWithStatusOneAndTheMessage) {
