@@ -5,12 +5,18 @@
 //   FAKE_CRYPTDLG_NONE      the dialog closes with success but nothing chosen
 //   FAKE_CRYPTDLG_NOEXPORT  the module lacks the entry point
 // Every variant with the entry point keeps a copy of the last request for the test to inspect.
+// Built for Linux by the certificate tests and for Windows by the tests under Wine, whose own
+// cryptdlg has no dialog.
 #include "fake_cryptdlg.h"
 
 #include <cstdlib>
 #include <string>
 
+#ifdef _WIN32
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 FakeRequestRecord gRecord;
@@ -34,7 +40,7 @@ FAKE_EXPORT BOOL WINAPI CertSelectCertificateA(PCERT_SELECT_STRUCT_A request) {
   gRecord.firstPreset = request->arrayCertContext != nullptr ? request->arrayCertContext[0] : nullptr;
 #if defined(FAKE_CRYPTDLG_CHOOSE)
   const char* choice = std::getenv("QUILLBOX_FAKE_CHOICE");
-  std::u16string wanted(64, u'\0');
+  std::basic_string<WCHAR> wanted(64, 0);
   const int units = MultiByteToWideChar(CP_UTF8, 0, choice != nullptr ? choice : "", -1, wanted.data(), 64);
   wanted.resize(units > 0 ? static_cast<std::size_t>(units - 1) : 0);
   PCCERT_CONTEXT found = CertFindCertificateInStore(request->arrayCertStore[0], X509_ASN_ENCODING, 0,
