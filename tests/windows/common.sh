@@ -1,10 +1,15 @@
-# What the scripts of tests/windows share; sourced, with $arch (i686 or x86_64) and $root set.
+# What the scripts of tests/windows share; sourced, with $arch (the script's argument, which must
+# be i686 or x86_64) and $root set.
 #   step NAME                  prints the seconds since the last step
 #   fresh_wine_prefix          makes a Wine prefix for this run only, removed when the script exits
 #   check_system_imports FILE  fails when a PE file imports a DLL that is no system DLL of the prefix
 #   pe_imports FILE            the DLLs a PE file imports, one a line
 #   cross_build SOURCE BUILD [CMAKE-ARGUMENT...]
 #                              configures SOURCE into BUILD with this architecture's toolchain and builds it
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "usage: $0 i686|x86_64" >&2; exit 2 ;;
+esac
 objdump=x86_64-w64-mingw32-objdump  # reads PE files of both architectures
 
 step() { printf 'windows-check: %s %s: %d s\n' "$arch" "$1" "$((SECONDS - started))"; started=$SECONDS; }

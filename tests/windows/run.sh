@@ -14,10 +14,6 @@
 set -euo pipefail
 
 arch=${1:-}
-case "$arch" in
-  i686 | x86_64) ;;
-  *) echo "usage: $0 i686|x86_64" >&2; exit 2 ;;
-esac
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$root/build-win/$arch/foundation
 exe=$build/foundation_check.exe
