@@ -1,11 +1,18 @@
 // A stand-in for the browser's library: its protected-mode query answers what the test asks for
-// through QUILLBOX_TEST_PROTECTED_MODE ("protected", "not-protected", "denied", "failed").
+// through QUILLBOX_TEST_PROTECTED_MODE ("protected", "not-protected", "denied", "failed"). Built
+// for Linux by the server tests and for Windows by the tests under Wine.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
-extern "C" __attribute__((visibility("default"))) HRESULT WINAPI IEIsProtectedModeProcess(BOOL* protectedMode) {
+#ifdef _WIN32
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+FAKE_EXPORT HRESULT WINAPI IEIsProtectedModeProcess(BOOL* protectedMode) {
   const char* answer = std::getenv("QUILLBOX_TEST_PROTECTED_MODE");
   if (answer == nullptr) answer = "";
   if (std::strcmp(answer, "denied") == 0) return E_ACCESSDENIED;

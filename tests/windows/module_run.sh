@@ -19,7 +19,8 @@
 # 7. cscript runs tests/scripts/members.js and the scripts of examples/ (all but transform.js,
 #    which needs the StdIn Wine lacks), the selection dialog a stand-in (tests/windows/module);
 #    what they sign xmlsec1 verifies,
-# 8. regsvr32 /u removes every key it wrote.
+# 8. Sign refuses in protected mode (a stand-in ieframe.dll answers the query) and signs outside it,
+# 9. regsvr32 /u removes every key it wrote.
 # Each step prints the seconds it took.
 set -euo pipefail
 
@@ -185,6 +186,23 @@ verify_signed pick-then-sign "$(sed 1d <<<"$out")"
 echo "windows-check: $arch: pick-then-sign.js: $(head -1 <<<"$out"), and xmlsec1 verifies what it signed"
 echo "windows-check: $arch: the members script and the examples run under cscript"
 step "scripts under Wine"
+
+# A page in Internet Explorer's protected mode may not sign: the stand-in browser library answers
+# the module's query as the test asks, and Wine's own (which has no such query) is put back after.
+cp "$root/tests/windows/protected_mode.js" "$work/"
+cp "$system/ieframe.dll" "$work/ieframe.wine"
+cp "$build/tests/ieframe/ieframe.dll" "$system/ieframe.dll"
+for case in protected:"REFUSED 41 ERR_ACCESS_DENIED" denied:"REFUSED 41 ERR_ACCESS_DENIED" \
+            not-protected:SIGNED failed:SIGNED; do
+  answer=${case%%:*}
+  out=$(cd "$work" && QUILLBOX_TEST_PROTECTED_MODE=$answer WINEDLLOVERRIDES="$WINEDLLOVERRIDES;ieframe=n" \
+          "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\protected_mode.js' "$signer" | tr -d '\r') ||
+    fail "protected_mode.js exited with $?: $out"
+  [ "$out" = "${case#*:}" ] || fail "a query that answers $answer: '$out', expected '${case#*:}'"
+done
+cp "$work/ieframe.wine" "$system/ieframe.dll"
+echo "windows-check: $arch: Sign refuses in protected mode and signs outside it"
+step "protected mode under Wine"
 
 status=0
 "$winerun" "$programs\\regsvr32.exe" /s /u "$module" || status=$?
