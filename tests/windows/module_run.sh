@@ -20,7 +20,9 @@
 #    which needs the StdIn Wine lacks), the selection dialog a stand-in (tests/windows/module);
 #    what they sign xmlsec1 verifies,
 # 8. Sign refuses in protected mode (a stand-in ieframe.dll answers the query) and signs outside it,
-# 9. regsvr32 /u removes every key it wrote.
+# 9. Transform refuses what would read or write a file or expand entities a billion times
+#    (tests/windows/transform_hardening.js),
+# 10. regsvr32 /u removes every key it wrote.
 # Each step prints the seconds it took.
 set -euo pipefail
 
@@ -203,6 +205,22 @@ done
 cp "$work/ieframe.wine" "$system/ieframe.dll"
 echo "windows-check: $arch: Sign refuses in protected mode and signs outside it"
 step "protected mode under Wine"
+
+# Transform's hardening, with a secret beside the script that no attack may read and a file that
+# none may write.
+secret=QUILLBOX-WINE-SECRET
+printf '%s' "$secret" >"$work/secret.txt"
+printf '<!ENTITY secret "%s">' "$secret" >"$work/secret.dtd"
+printf '<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"><xsl:template match="/"><r>%s</r></xsl:template></xsl:stylesheet>' \
+  "$secret" >"$work/evil.xsl"
+cp "$root/tests/windows/transform_hardening.js" "$work/"
+status=0
+out=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\transform_hardening.js' | tr -d '\r') || status=$?
+printf '%s\n' "$out"
+[ "$status" = 0 ] || fail "transform_hardening.js exited with $status"
+! grep -q "$secret" <<<"$out" || fail "an attack read the secret"
+[ ! -e "$work/written.xml" ] || fail "exsl:document wrote a file"
+step "Transform's hardening under Wine"
 
 status=0
 "$winerun" "$programs\\regsvr32.exe" /s /u "$module" || status=$?
