@@ -8,15 +8,10 @@
 // Built for Linux by the certificate tests and for Windows by the tests under Wine, whose own
 // cryptdlg has no dialog.
 #include "fake_cryptdlg.h"
+#include "support/fake_export.h"
 
 #include <cstdlib>
 #include <string>
-
-#ifdef _WIN32
-#define FAKE_EXPORT extern "C" __declspec(dllexport)
-#else
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 namespace {
 FakeRequestRecord gRecord;

@@ -2,15 +2,10 @@
 // through QUILLBOX_TEST_PROTECTED_MODE ("protected", "not-protected", "denied", "failed"). Built
 // for Linux by the server tests and for Windows by the tests under Wine.
 #include <windows.h>
+#include "support/fake_export.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#ifdef _WIN32
-#define FAKE_EXPORT extern "C" __declspec(dllexport)
-#else
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 FAKE_EXPORT HRESULT WINAPI IEIsProtectedModeProcess(BOOL* protectedMode) {
   const char* answer = std::getenv("QUILLBOX_TEST_PROTECTED_MODE");

@@ -58,9 +58,22 @@ grep -q '^Name[[:space:]].*[[:space:]]Quillbox\.DLL$' <<<"$headers" ||
   fail "the export table does not name the module Quillbox.DLL"
 step "imports and exports"
 
-# The module and the script in a folder of the prefix's drive C.
-mkdir -p "$WINEPREFIX/drive_c/quillbox"
-cp "$dll" "$root/tests/windows/module_check.js" "$WINEPREFIX/drive_c/quillbox/"
+# The module and the scripts in a folder of the prefix's drive C.
+work=$WINEPREFIX/drive_c/quillbox
+mkdir -p "$work"
+cp "$dll" "$root/tests/windows/module_check.js" "$work/"
+# cscript_run SCRIPT [ARGUMENT...]: runs C:\quillbox\SCRIPT, its output without carriage returns;
+# the script's exit status is the function's.
+cscript_run() {
+  local script=$1
+  shift
+  (cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo "C:\\quillbox\\$script" "$@") | tr -d '\r'
+}
+# verify_signed NAME: xmlsec1 verifies $work/NAME.xml through the run's CA.
+verify_signed() {
+  xmlsec1 --verify --trusted-pem "$work/ca.pem" "$work/$1.xml" >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify $1.xml, signed under Wine"; }
+}
 # The system's programs (regsvr32, reg, cscript) of the module's architecture: a program path
 # given to the 32-bit loader is a 32-bit program's view, in which system32 is syswow64, so the
 # 64-bit module is served by the 64-bit loader (Debian keeps it out of PATH).
@@ -98,11 +111,10 @@ echo "windows-check: $arch registered: $(grep -i 'REG_SZ' <<<"$server" | head -1
 step "regsvr32"
 
 status=0
-(cd "$WINEPREFIX/drive_c/quillbox" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_check.js') | tr -d '\r' || status=$?
+cscript_run module_check.js || status=$?
 [ "$status" = 0 ] || fail "module_check.js exited with $status"
 step "script under Wine"
 
-work=$WINEPREFIX/drive_c/quillbox
 signer="Quillbox Wine Signer"
 # As users have it: a certificate a CA issued, with a serial of twenty bytes, in a PKCS #12 file
 # that carries the chain.
@@ -120,14 +132,13 @@ openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -certfile "$w
 cp "$build/tests/import_pfx.exe" "$root/tests/windows/module_sign.js" "$work/"
 "$winerun" 'C:\quillbox\import_pfx.exe' 'C:\quillbox\signer.pfx' quillbox | tr -d '\r'
 status=0
-output=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\module_sign.js' "$signer" "$issuer" "$serial" | tr -d '\r') || status=$?
+output=$(cscript_run module_sign.js "$signer" "$issuer" "$serial") || status=$?
 sed '/^-----BEGIN SIGNED .*-----$/,/^-----END SIGNED .*-----$/d' <<<"$output"
 [ "$status" = 0 ] || fail "module_sign.js exited with $status"
 for name in utf-8 windows-1250; do
   sed -n "/^-----BEGIN SIGNED $name-----\$/,/^-----END SIGNED $name-----\$/p" <<<"$output" | sed '1d;$d' >"$work/signed-$name.xml"
   [ -s "$work/signed-$name.xml" ] || fail "module_sign.js wrote no signed $name document"
-  xmlsec1 --verify --trusted-pem "$work/ca.pem" "$work/signed-$name.xml" >"$work/verify.log" 2>&1 ||
-    { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify the $name document signed under Wine"; }
+  verify_signed "signed-$name"
   echo "windows-check: $arch: xmlsec1 verifies the $name document signed under Wine"
 done
 step "Sign under Wine"
@@ -144,14 +155,8 @@ cp "$root/tests/scripts/members.js" "$root"/examples/*.js "$work/"
 # (choose or cancel); the script's own exit status is the function's.
 run_script() {
   cp "$build/tests/cryptdlg-$1/cryptdlg.dll" "$system/cryptdlg.dll"
-  local script=$2
-  shift 2
-  (cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo "C:\\quillbox\\$script" "$@") | tr -d '\r'
-}
-verify_signed() {
-  printf '%s\n' "$2" >"$work/$1.xml"
-  xmlsec1 --verify --trusted-pem "$work/ca.pem" "$work/$1.xml" >"$work/verify.log" 2>&1 ||
-    { cat "$work/verify.log" >&2; fail "xmlsec1 does not verify what $1 signed under Wine"; }
+  shift
+  cscript_run "$@"
 }
 
 out=$(run_script cancel members.js "$signer") || fail "members.js exited with $?: $out"
@@ -162,7 +167,8 @@ grep -q '<SignatureValue>' <<<"$out" && grep -q '<UserName>Ana Novak</UserName>'
   fail "sign-by-subject.js did not sign: $out"
 out=$(run_script cancel sign-by-issuer-serial.js "$issuer" "${serial,,}") ||
   fail "sign-by-issuer-serial.js exited with $?: $out"
-verify_signed sign-by-issuer-serial "$out"
+printf '%s\n' "$out" >"$work/sign-by-issuer-serial.xml"
+verify_signed sign-by-issuer-serial
 status=0
 out=$(run_script cancel sign-by-issuer-serial.js "$issuer" 01) || status=$?
 [ "$status" = 1 ] && [ "$out" = "Napaka 31: ERR_CERT_NOT_FOUND" ] ||
@@ -184,7 +190,8 @@ out=$(run_script cancel pick-then-sign.js) || status=$?
   fail "pick-then-sign.js with the dialog cancelled: status $status, '$out'"
 out=$(QUILLBOX_FAKE_CHOICE=$signer run_script choose pick-then-sign.js) || fail "pick-then-sign.js exited with $?: $out"
 grep -qx "Chosen: $issuer / $serial" <<<"$out" || fail "pick-then-sign.js chose otherwise: $out"
-verify_signed pick-then-sign "$(sed 1d <<<"$out")"
+sed 1d <<<"$out" >"$work/pick-then-sign.xml"
+verify_signed pick-then-sign
 echo "windows-check: $arch: pick-then-sign.js: $(head -1 <<<"$out"), and xmlsec1 verifies what it signed"
 echo "windows-check: $arch: the members script and the examples run under cscript"
 step "scripts under Wine"
@@ -197,9 +204,8 @@ cp "$build/tests/ieframe/ieframe.dll" "$system/ieframe.dll"
 for case in protected:"REFUSED 41 ERR_ACCESS_DENIED" denied:"REFUSED 41 ERR_ACCESS_DENIED" \
             not-protected:SIGNED failed:SIGNED; do
   answer=${case%%:*}
-  out=$(cd "$work" && QUILLBOX_TEST_PROTECTED_MODE=$answer WINEDLLOVERRIDES="$WINEDLLOVERRIDES;ieframe=n" \
-          "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\protected_mode.js' "$signer" | tr -d '\r') ||
-    fail "protected_mode.js exited with $?: $out"
+  out=$(QUILLBOX_TEST_PROTECTED_MODE=$answer WINEDLLOVERRIDES="$WINEDLLOVERRIDES;ieframe=n" \
+          cscript_run protected_mode.js "$signer") || fail "protected_mode.js exited with $?: $out"
   [ "$out" = "${case#*:}" ] || fail "a query that answers $answer: '$out', expected '${case#*:}'"
 done
 cp "$work/ieframe.wine" "$system/ieframe.dll"
@@ -215,7 +221,7 @@ printf '<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Tran
   "$secret" >"$work/evil.xsl"
 cp "$root/tests/windows/transform_hardening.js" "$work/"
 status=0
-out=$(cd "$work" && "$winerun" "$programs\\cscript.exe" //nologo 'C:\quillbox\transform_hardening.js' | tr -d '\r') || status=$?
+out=$(cscript_run transform_hardening.js) || status=$?
 printf '%s\n' "$out"
 [ "$status" = 0 ] || fail "transform_hardening.js exited with $status"
 ! grep -q "$secret" <<<"$out" || fail "an attack read the secret"
