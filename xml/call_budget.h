@@ -75,6 +75,7 @@ class CallBudget {
   std::int64_t allowance_;
   std::int64_t used_ = 0;
   ULONGLONG cpuLimit_;
+  ULONGLONG cpuCheckedAt_ = 0;  // the coarse clock when the CPU time was last read
   ULONG_PTR stackFloor_ = 0;
   unsigned untilClock_ = 0;
   bool exceeded_ = false;

@@ -74,6 +74,9 @@ QB_PLATFORM_API void WINAPI GetCurrentThreadStackLimits(PULONG_PTR lowLimit, PUL
 // time are the CPU time the thread has used, in 100-nanosecond units.
 QB_PLATFORM_API BOOL WINAPI GetThreadTimes(HANDLE thread, LPFILETIME creationTime, LPFILETIME exitTime,
                                            LPFILETIME kernelTime, LPFILETIME userTime);
+// Milliseconds since an arbitrary start, from the system's coarse monotonic clock: cheap enough to
+// read often, and never going back.
+QB_PLATFORM_API ULONGLONG WINAPI GetTickCount64();
 
 }  // extern "C"
 

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <time.h>
 
 #include <atomic>
 #include <memory>
@@ -176,6 +177,13 @@ BOOL WINAPI GetThreadTimes(HANDLE thread, LPFILETIME creationTime, LPFILETIME ex
   StoreFileTime(kernelTime, HundredNanoseconds(usage.ru_stime));
   StoreFileTime(userTime, HundredNanoseconds(usage.ru_utime));
   return TRUE;
+}
+
+ULONGLONG WINAPI GetTickCount64() {
+  timespec now{};
+  // The coarse clock is read from the vDSO without entering the kernel.
+  if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0) clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<ULONGLONG>(now.tv_sec) * 1000 + static_cast<ULONGLONG>(now.tv_nsec) / 1'000'000;
 }
 
 }  // extern "C"
