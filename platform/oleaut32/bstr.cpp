@@ -1,8 +1,11 @@
 // BSTR allocation: a 32-bit byte length, the UTF-16 units, a zero unit.
 #include <oleauto.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -59,12 +62,39 @@ INT WINAPI SysReAllocString(BSTR* target, const OLECHAR* text) {
   return SysReAllocStringLen(target, text, text == nullptr ? 0 : static_cast<UINT>(UnitLength(text)));
 }
 
+// The block is resized where it is, as Windows does: shortening a string in place copies nothing,
+// and `text` may lie inside the old string (the old string's own start, to cut it short). A null
+// `text` keeps the old units that still fit.
 INT WINAPI SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length) {
   if (target == nullptr) return FALSE;
-  BSTR fresh = SysAllocStringLen(text, length);
-  if (fresh == nullptr) return FALSE;
-  SysFreeString(*target);
-  *target = fresh;
+  if (*target == nullptr) {
+    BSTR fresh = SysAllocStringLen(text, length);
+    if (fresh == nullptr) return FALSE;
+    *target = fresh;
+    return TRUE;
+  }
+  const std::uint64_t bytes = std::uint64_t{length} * sizeof(OLECHAR);
+  if (bytes > kMaxBytes) return FALSE;
+  unsigned char* old = BlockOf(*target);
+  const auto* oldStart = reinterpret_cast<const unsigned char*>(*target);
+  const auto* from = reinterpret_cast<const unsigned char*>(text);
+  const bool inside = from != nullptr && std::less_equal<>()(oldStart, from) &&
+                      std::less_equal<>()(from, oldStart + SysStringByteLen(*target));
+  if (inside && from != oldStart) {
+    // Moved to the front first, while every unit of it is still there; only what the old
+    // string holds is moved.
+    const std::size_t offset = static_cast<std::size_t>(from - oldStart);
+    const std::size_t held = SysStringByteLen(*target) - offset;
+    std::memmove(old + kPrefix, from, std::min<std::size_t>(held, bytes));
+  }
+  auto* block = static_cast<unsigned char*>(std::realloc(old, kPrefix + bytes + sizeof(OLECHAR)));
+  if (block == nullptr) return FALSE;
+  auto* units = block + kPrefix;
+  if (!inside && from != nullptr) std::memcpy(units, from, bytes);
+  const auto stored = static_cast<std::uint32_t>(bytes);
+  std::memcpy(block, &stored, kPrefix);
+  std::memset(units + bytes, 0, sizeof(OLECHAR));
+  *target = reinterpret_cast<BSTR>(units);
   return TRUE;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include <cstring>
 
 namespace {
@@ -70,6 +73,42 @@ TEST(Bstr, ReAllocReplaces) {
   BSTR text = SysAllocString(u"old");
   ASSERT_TRUE(SysReAllocString(&text, u"newer"));
   EXPECT_EQ(SysStringLen(text), 5u);
+  EXPECT_EQ(std::u16string_view(text), u"newer");
+  SysFreeString(text);
+}
+
+// Resizing keeps the string's own units when it is its own source: cut short from its start, moved
+// down from a later unit, or (with no source) kept as far as they still fit. Each result is
+// terminated at its new length and tells it.
+TEST(Bstr, ReAllocFromItselfCutsMovesAndKeeps) {
+  BSTR text = SysAllocString(u"signature");
+  ASSERT_TRUE(SysReAllocStringLen(&text, text, 4));
+  EXPECT_EQ(SysStringLen(text), 4u);
+  EXPECT_EQ(std::u16string_view(text), u"sign");
+
+  ASSERT_TRUE(SysReAllocStringLen(&text, text + 2, 2));
+  EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"gn");
+  EXPECT_EQ(text[2], u'\0');
+
+  ASSERT_TRUE(SysReAllocStringLen(&text, nullptr, 1));
+  EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"g");
+  ASSERT_TRUE(SysReAllocStringLen(&text, nullptr, 3));
+  EXPECT_EQ(SysStringLen(text), 3u);
+  EXPECT_EQ(text[0], u'g');
+  EXPECT_EQ(text[3], u'\0');
+  SysFreeString(text);
+
+  BSTR none = nullptr;
+  ASSERT_TRUE(SysReAllocStringLen(&none, u"abc", 2));
+  EXPECT_EQ(std::u16string_view(none), u"ab");
+  SysFreeString(none);
+  EXPECT_FALSE(SysReAllocStringLen(nullptr, u"abc", 2));
+}
+
+TEST(Bstr, ReAllocToAnImpossibleLengthKeepsTheOldString) {
+  BSTR text = SysAllocString(u"kept");
+  EXPECT_FALSE(SysReAllocStringLen(&text, nullptr, 0x7FFFFFFFu));
+  EXPECT_EQ(std::u16string_view(text), u"kept");
   SysFreeString(text);
 }
 
