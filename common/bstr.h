@@ -14,8 +14,12 @@
 
 namespace quillbox {
 
+// The units of `text` before its first zero unit, within its stored length; 0 for null.
+std::size_t UnitsBeforeNul(BSTR text);
 // A new BSTR holding the text up to its first zero unit (SysAllocString rules); null stays null.
-inline BSTR CopyUpToNul(BSTR text) { return text == nullptr ? nullptr : SysAllocString(text); }
+inline BSTR CopyUpToNul(BSTR text) {
+  return text == nullptr ? nullptr : SysAllocStringLen(text, static_cast<UINT>(UnitsBeforeNul(text)));
+}
 // A new BSTR with the whole stored length of `text`; null for null.
 inline BSTR CopyWhole(BSTR text) { return text == nullptr ? nullptr : SysAllocStringLen(text, SysStringLen(text)); }
 inline BSTR MakeBstr(OleStringView text) {

@@ -42,11 +42,17 @@ UniqueBstr StrictUtf8ToUtf16(std::string_view bytes, const std::string& encoding
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     throw EncodingError("the document is too large");
   }
+  // One pass into room for a unit a byte, the most UTF-8 takes; what the text leaves is given back.
   const int size = static_cast<int>(bytes.size());
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+  UniqueBstr out = UnfilledBstr(bytes.size());
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), size);
   if (units <= 0) throw EncodingError("the document is not valid " + encodingName);
-  UniqueBstr out = UnfilledBstr(static_cast<std::size_t>(units));
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), units);
+  if (units < size) {
+    BSTR text = out.release();
+    const bool fitted = SysReAllocStringLen(&text, text, static_cast<UINT>(units));
+    out = UniqueBstr(text);
+    if (!fitted) throw std::bad_alloc();
+  }
   return out;
 }
 

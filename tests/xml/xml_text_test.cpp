@@ -45,6 +45,35 @@ TEST(XmlText, Utf8TextLongerThanAllowedIsRefused) {
   EXPECT_EQ(BstrToUtf8(UniqueBstr::Copy(u"").get(), 0).length, 1);
 }
 
+// The zero unit is looked for four units at a time: one at each place within and after a group,
+// and none at all, whatever the text's length.
+TEST(XmlText, Utf8TextEndsAtAZeroUnitInAnyPlace) {
+  for (std::size_t length = 0; length <= 13; ++length) {
+    const std::u16string whole(length, u'\u00E9');
+    EXPECT_EQ(UnitsBeforeNul(UniqueBstr::Copy(whole).get()), length);
+    EXPECT_EQ(Utf8(whole).view().size(), 2 * length);
+    for (std::size_t zero = 0; zero < length; ++zero) {
+      std::u16string text = whole;
+      text[zero] = u'\0';
+      EXPECT_EQ(UnitsBeforeNul(UniqueBstr::Copy(text).get()), zero) << "length " << length;
+      EXPECT_EQ(Utf8(text).view().size(), 2 * zero) << "length " << length;
+    }
+  }
+  // Units whose bytes are zero, or whose top bits are set, are not zero units.
+  EXPECT_EQ(UnitsBeforeNul(UniqueBstr::Copy(u"\u0100\u8000\uFFFF\u0001\u0100").get()), 5u);
+  EXPECT_EQ(UnitsBeforeNul(nullptr), 0u);
+}
+
+// Three bytes a unit is the longest UTF-8 form; a surrogate pair takes four for its two units.
+TEST(XmlText, Utf8TextOfTheLongestFormsFitsExactly) {
+  const auto yen = UniqueBstr::Copy(u"\u5186\u5186\u5186");
+  EXPECT_EQ(BstrToUtf8(yen.get(), 9).length, 10);
+  EXPECT_FALSE(BstrToUtf8(yen.get(), 8));
+  const auto faces = UniqueBstr::Copy(u"\U0001F600\U0001F600");
+  EXPECT_EQ(BstrToUtf8(faces.get(), 8).view(), "\xF0\x9F\x98\x80\xF0\x9F\x98\x80");
+  EXPECT_FALSE(BstrToUtf8(faces.get(), 7));
+}
+
 TEST(XmlText, DeclaredSingleByteEncodingKeepsCharactersAndDeclaration) {
   const std::u16string input = u"<?xml version=\"1.0\" encoding=\"windows-1250\"?><a>\u010d\u0161\u017e \u20ac \u4e2d</a>";
   UniqueXmlDoc doc = ParseUntrustedXml(Utf8(input));
