@@ -25,8 +25,9 @@ namespace {
 // In an encoding other than UTF-8 and UTF-16 the text read back is checked against the document
 // written in UTF-8: a converter that reads a byte back as another character than it wrote would
 // otherwise hand back a document other than the one signed, one that no longer verifies.
-BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context) {
-  const std::optional<SerializedXml> serialised = SerializeXml(doc.get());
+BSTR SerialiseDocument(UniqueXmlDoc& doc, UniqueContext& context, std::size_t parsedBytes) {
+  // The signed document is the parsed one and its signature, a few kilobytes.
+  const std::optional<SerializedXml> serialised = SerializeXml(doc.get(), parsedBytes + parsedBytes / 64 + 16384);
   if (!serialised) return nullptr;
   const bool unicode = WrittenInUnicode(*serialised);
   std::optional<SerializedXml> reference;
@@ -91,6 +92,7 @@ Result<UniqueBstr> SignDocument(const SignRequest& request) {
 
   documentText = XmlTextOf(request.xmlDoc);
   doc = ParseUntrustedXml(documentText);
+  const std::size_t parsedBytes = documentText.view().size();
   documentText = Utf8Text();  // the tree holds the document from here on
   if (!doc || budget->Exceeded() || !SerialisesWellFormed(doc.get())) return Error::ParsingXml;
 
@@ -121,7 +123,7 @@ Result<UniqueBstr> SignDocument(const SignRequest& request) {
       !CompleteX509Data(signature.value(), certificate.get()) || budget->Exceeded())
     return Error::SigningDoc;
 
-  UniqueBstr signedDocument(SerialiseDocument(doc, context));
+  UniqueBstr signedDocument(SerialiseDocument(doc, context, parsedBytes));
   // Nothing to hand back is a failure, never an empty XmlDoc under a success.
   if (!signedDocument || budget->Exceeded()) return Error::SigningDoc;
   return signedDocument;

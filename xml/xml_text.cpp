@@ -81,8 +81,9 @@ bool DecodeToUtf8(xmlCharEncodingHandlerPtr handler, std::string_view bytes, std
 // through an output buffer of the caller's, so the converter need not be the one libxml2 would
 // look up for the declared name. With no handler the text is UTF-8 when the document names an
 // encoding, and ASCII with character references when it names none.
-std::optional<std::string> WriteXml(xmlDocPtr doc, UniqueHandler handler) {
+std::optional<std::string> WriteXml(xmlDocPtr doc, UniqueHandler handler, std::size_t expectedBytes) {
   BoundedText text;
+  text.bytes.reserve(std::min(expectedBytes, kLongestSerializedXml));
   xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(BoundedText::Write, nullptr, &text, handler.get());
   if (buffer == nullptr) return std::nullopt;
   static_cast<void>(handler.release());  // the buffer closes it
@@ -183,7 +184,7 @@ bool SerialisesWellFormed(xmlDocPtr doc) {
 
 Utf8Text XmlTextOf(BSTR text) { return BstrToUtf8(text, kLongestParsedXml); }
 
-std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc, std::size_t expectedBytes) try {
   if (doc == nullptr) return std::nullopt;
   SerializedXml xml;
   UniqueHandler handler;
@@ -192,7 +193,7 @@ std::optional<SerializedXml> SerializeXml(xmlDocPtr doc) try {
     handler = FindXmlWriteHandler(xml.encoding);
     if (!handler) return std::nullopt;
   }
-  std::optional<std::string> bytes = WriteXml(doc, std::move(handler));
+  std::optional<std::string> bytes = WriteXml(doc, std::move(handler), expectedBytes);
   if (!bytes) return std::nullopt;
   xml.bytes = std::move(*bytes);
   return xml;

@@ -85,7 +85,9 @@ struct BoundedText {
 // the name (common/xml_encoding_handler.h: Shift_JIS as code page 932, a character the code page
 // holds only by iconv's best fit as a reference); the declaration names the encoding as the
 // document does.
-std::optional<SerializedXml> SerializeXml(xmlDocPtr doc);
+// `expectedBytes` is room set aside for the text at the start (the input's length serves), so that
+// a large document is not copied over again each time the text outgrows its buffer.
+std::optional<SerializedXml> SerializeXml(xmlDocPtr doc, std::size_t expectedBytes = 0);
 // Whether `xml` is in UTF-8 or UTF-16 (or names no encoding), whose converters are exact.
 bool WrittenInUnicode(const SerializedXml& xml);
 // The same in UTF-8 whatever the document names.
