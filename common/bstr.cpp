@@ -36,7 +36,7 @@ Utf8Text BstrToUtf8(BSTR text, std::size_t maxBytes) {
   // One pass into room for the longest form (three bytes a unit; a surrogate pair's four bytes
   // stand for two units): the room the text does not use is never touched, and goes back after.
   // Where that much address space is not to be had, the length is asked for first.
-  std::size_t room = std::min(units * 3, maxBytes);
+  std::size_t room = units > maxBytes / 3 ? maxBytes : units * 3;  // no wrap where size_t is 32 bits
   result.bytes.reset(static_cast<char*>(std::malloc(room + 1)));
   if (!result.bytes && units > 0) {
     const int needed = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(units), nullptr, 0,
