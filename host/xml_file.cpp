@@ -1,5 +1,6 @@
 #include "host/xml_file.h"
 
+#include "common/bstr.h"
 #include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
 #include "common/xml_encoding_handler.h"
@@ -42,18 +43,11 @@ UniqueBstr StrictUtf8ToUtf16(std::string_view bytes, const std::string& encoding
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     throw EncodingError("the document is too large");
   }
-  // One pass into room for a unit a byte, the most UTF-8 takes; what the text leaves is given back.
-  const int size = static_cast<int>(bytes.size());
-  UniqueBstr out = UnfilledBstr(bytes.size());
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), size);
-  if (units <= 0) throw EncodingError("the document is not valid " + encodingName);
-  if (units < size) {
-    BSTR text = out.release();
-    const bool fitted = SysReAllocStringLen(&text, text, static_cast<UINT>(units));
-    out = UniqueBstr(text);
-    if (!fitted) throw std::bad_alloc();
-  }
-  return out;
+  BSTR text = Utf8ToBstr(bytes.data(), bytes.size(), MB_ERR_INVALID_CHARS);
+  if (text == nullptr && GetLastError() == ERROR_NO_UNICODE_TRANSLATION)
+    throw EncodingError("the document is not valid " + encodingName);
+  if (text == nullptr) throw std::bad_alloc();
+  return UniqueBstr(text);
 }
 
 UniqueBstr Utf16Bytes(std::string_view bytes, bool bigEndian) {
