@@ -91,10 +91,10 @@ Result<UniqueBstr> SignDocument(const SignRequest& request) {
   library.ErrorsSetCallback(request.libraryReports);
 
   documentText = XmlTextOf(request.xmlDoc);
-  doc = ParseUntrustedXml(documentText);
+  doc = ParseUntrustedXml(documentText, 0, ParseFor::WritingBack);
   const std::size_t parsedBytes = documentText.view().size();
   documentText = Utf8Text();  // the tree holds the document from here on
-  if (!doc || budget->Exceeded() || !SerialisesWellFormed(doc.get())) return Error::ParsingXml;
+  if (!doc || budget->Exceeded()) return Error::ParsingXml;
 
   Result<xmlNodePtr> signature =
       BuildSignatureTemplate(doc.get(), request.advanced, request.userName, request.localTimeStamp);

@@ -6,6 +6,7 @@
 #include "xml/xml_bounds.h"
 
 #include <libxml/encoding.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
@@ -92,6 +93,105 @@ std::optional<std::string> WriteXml(xmlDocPtr doc, UniqueHandler handler, std::s
   return std::move(text.bytes);
 }
 
+bool WritesUnescaped(const xmlChar* text) {
+  return text != nullptr && std::strpbrk(reinterpret_cast<const char*>(text), "&<") != nullptr;
+}
+
+// Watches the parse on this thread for the markup that SerialisesWellFormed looks for in a tree:
+// a namespace name or an attribute declaration's default holding "&" or "<". The parser reads an
+// internal entity's markup through the same handlers, so what an entity brings is seen too. Stops
+// the parser at the first one.
+class UnwritableMarkupWatch {
+ public:
+  explicit UnwritableMarkupWatch(xmlParserCtxtPtr ctxt)
+      : ctxt_(ctxt), startElement_(ctxt->sax->startElementNs), attributeDecl_(ctxt->sax->attributeDecl),
+        outer_(current) {
+    ctxt->sax->startElementNs = StartElement;
+    ctxt->sax->attributeDecl = AttributeDecl;
+    current = this;
+  }
+  ~UnwritableMarkupWatch() {
+    ctxt_->sax->startElementNs = startElement_;
+    ctxt_->sax->attributeDecl = attributeDecl_;
+    current = outer_;
+  }
+  UnwritableMarkupWatch(const UnwritableMarkupWatch&) = delete;
+  UnwritableMarkupWatch& operator=(const UnwritableMarkupWatch&) = delete;
+
+  bool Found() const { return found_; }
+
+ private:
+  static void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                           int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaulted,
+                           const xmlChar** attributes) {
+    UnwritableMarkupWatch* self = current;
+    for (int i = 0; i < namespaceCount; ++i) {
+      if (WritesUnescaped(namespaces[2 * i + 1])) self->Stop();
+    }
+    if (self->startElement_ != nullptr)
+      self->startElement_(context, localname, prefix, uri, namespaceCount, namespaces, attributeCount, defaulted,
+                          attributes);
+  }
+
+  static void AttributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type, int def,
+                            const xmlChar* defaultValue, xmlEnumerationPtr values) {
+    UnwritableMarkupWatch* self = current;
+    if (WritesUnescaped(defaultValue)) self->Stop();
+    if (self->attributeDecl_ != nullptr) {
+      self->attributeDecl_(context, element, name, type, def, defaultValue, values);
+    } else {
+      xmlFreeEnumeration(values);  // the handler owns the list
+    }
+  }
+
+  void Stop() {
+    if (found_) return;
+    found_ = true;
+    xmlStopParser(ctxt_);
+  }
+
+  // The watch of the parse running on this thread: the handlers get only the parser's user data.
+  static thread_local UnwritableMarkupWatch* current;
+
+  xmlParserCtxtPtr ctxt_;
+  startElementNsSAX2Func startElement_;
+  attributeDeclSAXFunc attributeDecl_;
+  UnwritableMarkupWatch* outer_;
+  bool found_ = false;
+};
+
+thread_local UnwritableMarkupWatch* UnwritableMarkupWatch::current = nullptr;
+
+// Parses `text` where it lies. xmlCtxtReadMemory would first copy it whole into a buffer of its
+// own, as much memory again as the text, held while the tree grows. An input without a buffer is
+// what libxml2 makes of an internal entity's value: read in place, never grown, shrunk or freed
+// by the parser, ending at the text's terminating zero. Everything else is as xmlCtxtReadMemory
+// does it.
+xmlDocPtr ReadInPlace(xmlParserCtxtPtr ctxt, const Utf8Text& text, const char* url, int options) {
+  xmlCtxtReset(ctxt);
+  xmlParserInputPtr input = xmlNewInputStream(ctxt);
+  if (input == nullptr) return nullptr;
+  input->filename = reinterpret_cast<const char*>(xmlCharStrdup(url));
+  input->base = reinterpret_cast<const xmlChar*>(text.data());
+  input->cur = input->base;
+  input->length = text.length - 1;
+  input->end = input->base + input->length;
+  if (input->filename == nullptr) {
+    xmlFreeInputStream(input);
+    return nullptr;
+  }
+  if (inputPush(ctxt, input) < 0) return nullptr;  // it frees an input it cannot take
+  xmlCtxtUseOptions(ctxt, options);
+  xmlParseDocument(ctxt);
+  xmlDocPtr doc = ctxt->myDoc;
+  ctxt->myDoc = nullptr;
+  if (doc != nullptr && !ctxt->wellFormed && !ctxt->recovery) {
+    xmlFreeDoc(doc);
+    return nullptr;
+  }
+  return doc;
+}
+
 }  // namespace
 
 int BoundedText::Write(void* context, const char* buffer, int length) noexcept {
@@ -118,10 +218,9 @@ ExternalLoadBlocker::~ExternalLoadBlocker() { xmlSetExternalEntityLoader(previou
 
 int ExternalLoadBlocker::Refused() const { return refusedLoads - refusedAtStart_; }
 
-UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions) {
+UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions, ParseFor purpose) {
   if (!text) return nullptr;
   ExternalLoadBlocker blocker;
-  // The length counts the terminating zero byte, which libxml2 takes as the end of the input.
   // Parser options override libxml2's process-wide defaults, so entity substitution is asked for
   // here: references to the internal subset's entities resolve, as callers rely on. The external
   // subset is asked for too, as the process-wide default would have it, so that the blocker sees
@@ -138,9 +237,10 @@ UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions) {
   const std::unique_ptr<xmlParserCtxt, ParserContextFree> ctxt(xmlNewParserCtxt());
   if (!ctxt) return nullptr;
   EntityExpansionBudget budget(ctxt.get(), EntityExpansionBudget::LimitFor(text.view().size()));
-  UniqueXmlDoc doc(
-      xmlCtxtReadMemory(ctxt.get(), text.data(), text.length, "noname.xml", nullptr, kOptions | moreOptions));
-  if (!doc || budget.Exceeded() || blocker.Refused() > 0) return nullptr;
+  std::optional<UnwritableMarkupWatch> unwritable;
+  if (purpose == ParseFor::WritingBack) unwritable.emplace(ctxt.get());
+  UniqueXmlDoc doc(ReadInPlace(ctxt.get(), text, "noname.xml", kOptions | moreOptions));
+  if (!doc || budget.Exceeded() || blocker.Refused() > 0 || (unwritable && unwritable->Found())) return nullptr;
 
   // The encoding the document is written back in: the one its declaration names, as spelled
   // there, or UTF-8 when it names none. A document that names an encoding libxml2 cannot write

@@ -54,7 +54,12 @@ Utf8Text XmlTextOf(BSTR text);
 // write it), so that serialisation writes the declaration and the bytes the caller asked for.
 // `moreOptions` are libxml2 parser options added to the component's own (Transform parses as
 // xsltproc does, with XML_PARSE_DTDATTR and XML_PARSE_NOCDATA).
-UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions = 0);
+//
+// A document parsed to be written back (ParseFor::WritingBack) is also refused when the
+// serialiser would not write it as one that parses again (SerialisesWellFormed): found while the
+// parser reads the markup, rather than by a walk over the whole tree afterwards.
+enum class ParseFor { Reading, WritingBack };
+UniqueXmlDoc ParseUntrustedXml(const Utf8Text& text, int moreOptions = 0, ParseFor purpose = ParseFor::Reading);
 
 // Whether libxml2's serialiser writes the document so that it parses again. It writes namespace
 // names, and the default values of the internal subset's attribute declarations, as they are held,
