@@ -27,15 +27,18 @@ class ShapeScan {
   bool Document(std::string_view text) {
     for (std::size_t i = 0; (i = text.find('<', i)) != std::string_view::npos;) {
       ++i;
-      if (StartsWith(text, i, "!--")) {
+      // Almost every "<" opens a start or end tag: the character after it tells, without a
+      // comparison of strings at each.
+      const char next = i < text.size() ? text[i] : '\0';
+      if (next == '!' && StartsWith(text, i, "!--")) {
         i = After(text, i + 3, "-->");
-      } else if (StartsWith(text, i, "![CDATA[")) {
+      } else if (next == '!' && StartsWith(text, i, "![CDATA[")) {
         i = After(text, i + 8, "]]>");
-      } else if (StartsWith(text, i, "!")) {
+      } else if (next == '!') {
         if (!Declaration(text, i)) return false;
-      } else if (StartsWith(text, i, "?")) {
+      } else if (next == '?') {
         i = After(text, i + 1, "?>");
-      } else if (StartsWith(text, i, "/")) {
+      } else if (next == '/') {
         if (!frames_.empty()) {
           inScope_ -= frames_.back();
           frames_.pop_back();
