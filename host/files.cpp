@@ -15,11 +15,6 @@
 namespace quillbox::host {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 bool IsStandardStream(const std::string& path) { return path.empty() || path == "-"; }
 
 std::string Describe(const std::string& path) { return IsStandardStream(path) ? "standard input" : path; }
@@ -31,10 +26,12 @@ std::string DirectoryOf(const std::string& path) {
   return parent.empty() ? std::string(".") : parent.string();
 }
 
+}  // namespace
+
 // The temporary file a write goes to first: removed again unless it was renamed into place.
-class TemporaryFile {
+class FileWriter::Temporary {
  public:
-  explicit TemporaryFile(const std::string& target) {
+  explicit Temporary(const std::string& target) {
     const std::string directory = DirectoryOf(target);
     name_ = directory + "/." + std::filesystem::path(target).filename().string() + ".XXXXXX";
     descriptor_ = mkostemp(name_.data(), O_CLOEXEC);
@@ -44,12 +41,12 @@ class TemporaryFile {
       throw CommandError("cannot write " + target + ": cannot create a file in " + directory + ": " + Reason(error));
     }
   }
-  ~TemporaryFile() {
+  ~Temporary() {
     if (descriptor_ >= 0) ::close(descriptor_);
     if (!name_.empty()) ::unlink(name_.c_str());
   }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
 
   int descriptor() const { return descriptor_; }
   const std::string& name() const { return name_; }
@@ -65,6 +62,8 @@ class TemporaryFile {
   std::string name_;
   int descriptor_ = -1;
 };
+
+namespace {
 
 // What a newly created file would get: 0666 less the umask. umask can only be read by setting it.
 mode_t NewFileMode() {
@@ -84,72 +83,121 @@ bool WriteFully(int descriptor, std::string_view bytes) {
   return true;
 }
 
-void WriteInPlace(const std::string& path, std::string_view bytes) {
-  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (descriptor < 0) throw CommandError("cannot write " + path + ": " + Reason(errno));
-  const bool written = WriteFully(descriptor, bytes);
-  const int error = errno;
-  if (::close(descriptor) != 0 || !written) throw CommandError("cannot write " + path + ": " + Reason(written ? errno : error));
-}
-
-void WriteStandardOutput(std::string_view bytes) {
-  errno = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-    throw CommandError("cannot write standard output: " + Reason(errno != 0 ? errno : EIO));
-  }
-}
-
 }  // namespace
 
-std::string ReadAll(const std::string& path) {
-  UniqueFile owned;
-  std::FILE* file = stdin;
+FileReader::FileReader(const std::string& path) : path_(path), file_(stdin) {
   if (!IsStandardStream(path)) {
-    owned.reset(std::fopen(path.c_str(), "rb"));
-    if (!owned) throw CommandError("cannot read " + path + ": " + Reason(errno));
-    file = owned.get();
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) throw CommandError("cannot read " + path + ": " + Reason(errno));
+    owned_ = true;
   }
-  std::string bytes;
+  if (struct stat info{}; ::fstat(::fileno(file_), &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0)
+    size_ = static_cast<std::size_t>(info.st_size);
+}
+
+FileReader::~FileReader() {
+  if (owned_) std::fclose(file_);
+}
+
+std::size_t FileReader::Read(char* room, std::size_t bytes) {
+  const std::size_t got = std::fread(room, 1, bytes, file_);
+  if (got < bytes && std::ferror(file_)) throw CommandError("cannot read " + Describe(path_));
+  return got;
+}
+
+void FileReader::ReadToEnd(std::string& bytes) {
   // A regular file's size is known: room for all of it at once, rather than a string that doubles
   // (and copies, and touches fresh pages) its way up to a large document. A file that grows while
   // it is read is still read to its end.
-  if (struct stat info{}; ::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-  }
+  if (size_ && *size_ > bytes.size()) bytes.reserve(*size_);
   char buffer[65536];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, got);
-  if (std::ferror(file)) throw CommandError("cannot read " + Describe(path));
+  for (std::size_t got; (got = Read(buffer, sizeof buffer)) > 0;) bytes.append(buffer, got);
+}
+
+std::string ReadAll(const std::string& path) {
+  FileReader file(path);
+  std::string bytes;
+  file.ReadToEnd(bytes);
   return bytes;
 }
 
-void WriteAll(const std::string& path, std::string_view bytes, std::optional<mode_t> mode) {
-  if (IsStandardStream(path)) return WriteStandardOutput(bytes);
+FileWriter::FileWriter(const std::string& path, std::optional<mode_t> mode) : path_(path), target_(path) {
+  if (IsStandardStream(path)) {
+    kind_ = Kind::StandardOutput;
+    return;
+  }
   // Through a symbolic link the file it points to is replaced, not the link.
-  std::string target = path;
   std::error_code ignored;
   if (std::filesystem::is_symlink(path, ignored)) {
-    if (const auto resolved = std::filesystem::weakly_canonical(path, ignored); !ignored) target = resolved.string();
+    if (const auto resolved = std::filesystem::weakly_canonical(path, ignored); !ignored) target_ = resolved.string();
   }
   struct stat existing{};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  const bool exists = ::stat(target_.c_str(), &existing) == 0;
   // A device or a pipe ("-o /dev/stdout") cannot be replaced; it is written as it is.
-  if (exists && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) return WriteInPlace(target, bytes);
-
-  TemporaryFile temporary(target);
+  if (exists && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    kind_ = Kind::InPlace;
+    descriptor_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (descriptor_ < 0) throw CommandError("cannot write " + target_ + ": " + Reason(errno));
+    return;
+  }
+  temporary_ = std::make_unique<Temporary>(target_);
   const mode_t fileMode = mode ? *mode : exists ? (existing.st_mode & 07777) : NewFileMode();
-  if (::fchmod(temporary.descriptor(), fileMode) != 0 || !WriteFully(temporary.descriptor(), bytes) ||
-      ::fsync(temporary.descriptor()) != 0 || temporary.Close() != 0) {
-    throw CommandError("cannot write " + path + ": " + Reason(errno));
+  if (::fchmod(temporary_->descriptor(), fileMode) != 0) throw CommandError("cannot write " + path + ": " + Reason(errno));
+}
+
+FileWriter::~FileWriter() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+void FileWriter::Write(std::string_view bytes) {
+  switch (kind_) {
+    case Kind::StandardOutput:
+      errno = 0;
+      if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+        throw CommandError("cannot write standard output: " + Reason(errno != 0 ? errno : EIO));
+      return;
+    case Kind::InPlace:
+      if (!WriteFully(descriptor_, bytes)) throw CommandError("cannot write " + target_ + ": " + Reason(errno));
+      return;
+    case Kind::Replacing:
+      if (!WriteFully(temporary_->descriptor(), bytes)) throw CommandError("cannot write " + path_ + ": " + Reason(errno));
+      return;
   }
-  if (::rename(temporary.name().c_str(), target.c_str()) != 0) {
-    throw CommandError("cannot write " + path + ": " + Reason(errno));
+}
+
+void FileWriter::Commit() {
+  switch (kind_) {
+    case Kind::StandardOutput:
+      errno = 0;
+      if (std::fflush(stdout) != 0) throw CommandError("cannot write standard output: " + Reason(errno != 0 ? errno : EIO));
+      return;
+    case Kind::InPlace: {
+      const int result = ::close(descriptor_);
+      descriptor_ = -1;
+      if (result != 0) throw CommandError("cannot write " + target_ + ": " + Reason(errno));
+      return;
+    }
+    case Kind::Replacing:
+      break;
   }
-  temporary.Renamed();
+  if (::fsync(temporary_->descriptor()) != 0 || temporary_->Close() != 0) {
+    throw CommandError("cannot write " + path_ + ": " + Reason(errno));
+  }
+  if (::rename(temporary_->name().c_str(), target_.c_str()) != 0) {
+    throw CommandError("cannot write " + path_ + ": " + Reason(errno));
+  }
+  temporary_->Renamed();
   // The rename itself is durable only once the directory is synced; the file is complete either way.
-  if (const int directory = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); directory >= 0) {
+  if (const int directory = ::open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); directory >= 0) {
     ::fsync(directory);
     ::close(directory);
   }
+}
+
+void WriteAll(const std::string& path, std::string_view bytes, std::optional<mode_t> mode) {
+  FileWriter file(path, mode);
+  file.Write(bytes);
+  file.Commit();
 }
 
 void FlushStandardOutput() {
