@@ -33,8 +33,8 @@ std::string OneInput(const ParsedOptions& options) {
   return positionals.empty() ? "-" : positionals.front();
 }
 
-// The file's bytes are released as soon as they are decoded, before the component copies the text.
-Variant DocumentArgument(const std::string& path) { return MakeString(DecodeXmlBytesToBstr(ReadAll(path))); }
+// Decoded as it is read, before the component copies the text.
+Variant DocumentArgument(const std::string& path) { return MakeString(ReadXmlFile(path)); }
 
 // What the failure line may say about the command's own inputs.
 struct Inputs {
@@ -134,7 +134,7 @@ int SignCommand(const Arguments& arguments) {
   // result is encoded from the returned BSTR where it lies.
   object.Reset();
   std::u16string coerced;
-  WriteAll(output, EncodeXmlText(TextView(result, coerced)));
+  WriteXmlFile(output, TextView(result, coerced));
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "common/xml_declaration.h"
 #include "common/xml_encoding_handler.h"
 
+#include "host/files.h"
 #include "host/text.h"
 
 #include <windows.h>
@@ -12,6 +13,8 @@
 #include <libxml/encoding.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -62,6 +65,84 @@ UniqueBstr Utf16Bytes(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// Enough of a file's start to hold its XML declaration, whatever the piece size.
+constexpr std::size_t kHeadBytes = 4096;
+
+// Whether a file that starts with `head` (all of it when `whole`) is UTF-8 as DecodeXmlBytesToBstr
+// decides: a UTF-8 byte-order mark, or no other mark and a declaration that names UTF-8 or no
+// encoding. A declaration that does not end within the head leaves it undecided: no.
+bool ReadsAsUtf8(std::string_view head, bool whole) {
+  if (head.starts_with(kUtf8ByteOrderMark)) return true;
+  if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF")) return false;
+  if (!whole && head.starts_with("<?xml") && head.find("?>") == std::string_view::npos) return false;
+  return IsUtf8Name(DeclaredEncoding(head));
+}
+
+// How many of `bytes` end with a whole UTF-8 sequence: a sequence the piece cuts off (at most three
+// bytes) waits for the next piece. Bytes that are no sequence at all count as whole, for the
+// converter to refuse.
+std::size_t WholeSequences(const char* bytes, std::size_t size) {
+  for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[size - back]);
+    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: the lead is further back
+    std::size_t length = 1;
+    if (byte >= 0xC0 && byte < 0xE0) length = 2;
+    if (byte >= 0xE0 && byte < 0xF0) length = 3;
+    if (byte >= 0xF0 && byte < 0xF8) length = 4;
+    return length > back ? size - back : size;
+  }
+  return size;
+}
+
+// UTF-8 decoded into a BSTR as it comes, each piece ending where WholeSequences says.
+class Utf8BstrBuilder {
+ public:
+  explicit Utf8BstrBuilder(std::size_t expectedUnits) : text_(UnfilledBstr(expectedUnits)), room_(expectedUnits) {}
+
+  void Add(const char* bytes, std::size_t size) {
+    if (size == 0) return;
+    // A unit per byte at most.
+    if (size > room_ - used_) Grow(used_ + size);
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size),
+                                          text_.get() + used_, static_cast<int>(room_ - used_));
+    if (units <= 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION)
+      throw EncodingError("the document is not valid UTF-8");
+    if (units <= 0) throw std::bad_alloc();
+    used_ += static_cast<std::size_t>(units);
+  }
+
+  UniqueBstr Finish() {
+    if (used_ != room_) Resize(used_);
+    return std::move(text_);
+  }
+
+ private:
+  void Grow(std::size_t units) { Resize(std::max(units, room_ + room_ / 2)); }
+
+  void Resize(std::size_t units) {
+    if (units > std::numeric_limits<int>::max()) throw EncodingError("the document is too large");
+    BSTR text = text_.release();
+    if (!SysReAllocStringLen(&text, nullptr, static_cast<UINT>(units))) {
+      text_.reset(text);
+      throw std::bad_alloc();
+    }
+    text_.reset(text);
+    room_ = units;
+  }
+
+  UniqueBstr text_;
+  std::size_t room_;
+  std::size_t used_ = 0;
+};
+
+// Fills `room` from the file as far as it goes; fewer bytes only at the file's end.
+std::size_t ReadFully(FileReader& file, char* room, std::size_t bytes) {
+  std::size_t got = 0;
+  for (std::size_t more; got < bytes && (more = file.Read(room + got, bytes - got)) > 0;) got += more;
+  return got;
+}
+
 }  // namespace
 
 std::string DeclaredEncoding(std::string_view text) { return DeclaredXmlEncoding(text); }
@@ -96,6 +177,57 @@ UniqueBstr DecodeXmlBytesToBstr(std::string_view bytes) {
   }
   const auto* utf8 = reinterpret_cast<const char*>(xmlBufferContent(out.get()));
   return StrictUtf8ToUtf16(std::string_view(utf8, static_cast<std::size_t>(xmlBufferLength(out.get()))), name);
+}
+
+UniqueBstr ReadXmlFile(const std::string& path, std::size_t pieceBytes) {
+  FileReader file(path);
+  pieceBytes = std::max<std::size_t>(pieceBytes, 1);
+  // The piece in front, where what the last piece cut off (three bytes at most) waits.
+  std::string buffer(std::max(pieceBytes, kHeadBytes) + 3, '\0');
+  std::size_t held = ReadFully(file, buffer.data(), buffer.size() - 3);
+  const bool whole = held < buffer.size() - 3;
+  if (!ReadsAsUtf8(std::string_view(buffer.data(), held), whole)) {
+    buffer.resize(held);
+    file.ReadToEnd(buffer);
+    return DecodeXmlBytesToBstr(buffer);
+  }
+  if (file.Size() && *file.Size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    throw EncodingError("the document is too large");
+
+  std::size_t skip = std::string_view(buffer.data(), held).starts_with(kUtf8ByteOrderMark) ? kUtf8ByteOrderMark.size() : 0;
+  // A unit per byte at most: room for a regular file's every byte, grown if it grows meanwhile.
+  Utf8BstrBuilder text(file.Size() ? *file.Size() : held);
+  while (true) {
+    const std::size_t complete = held == 0 ? 0 : skip + WholeSequences(buffer.data() + skip, held - skip);
+    text.Add(buffer.data() + skip, complete - skip);
+    const std::size_t left = held - complete;
+    std::memmove(buffer.data(), buffer.data() + complete, left);
+    skip = 0;
+    const std::size_t got = ReadFully(file, buffer.data() + left, pieceBytes);
+    held = left + got;
+    if (got == 0) {
+      text.Add(buffer.data(), left);  // a sequence cut off by the end of the file: refused
+      return text.Finish();
+    }
+  }
+}
+
+void WriteXmlFile(const std::string& path, std::u16string_view text, std::size_t pieceUnits) {
+  if (!IsUtf8Name(DeclaredEncoding(text))) return WriteAll(path, EncodeXmlText(text));
+  pieceUnits = std::max<std::size_t>(pieceUnits, 2);
+  FileWriter file(path);
+  std::string piece(pieceUnits * 3, '\0');
+  while (!text.empty()) {
+    std::size_t units = std::min(pieceUnits, text.size());
+    // A surrogate pair goes whole into one piece, to come out as the one character it is.
+    if (units < text.size() && text[units - 1] >= 0xD800 && text[units - 1] < 0xDC00) --units;
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(units), piece.data(),
+                                          static_cast<int>(piece.size()), nullptr, nullptr);
+    if (bytes <= 0) throw std::bad_alloc();
+    file.Write(std::string_view(piece.data(), static_cast<std::size_t>(bytes)));
+    text.remove_prefix(units);
+  }
+  file.Commit();
 }
 
 std::string EncodeXmlText(std::u16string_view text) {

@@ -30,4 +30,17 @@ UniqueBstr DecodeXmlBytesToBstr(std::string_view bytes);
 // hold is written as a character reference, as XML serialisers do.
 std::string EncodeXmlText(std::u16string_view text);
 
+// How much of a document the file functions below convert at a time: bytes read, units written.
+inline constexpr std::size_t kXmlFilePiece = std::size_t{1} << 20;
+
+// A document file (or standard input, "-") decoded as DecodeXmlBytesToBstr decodes its bytes. A
+// UTF-8 file, the usual kind, is decoded piece by piece as it is read, straight into the BSTR:
+// its bytes are never held whole beside their UTF-16 text. Throws EncodingError as the decoding
+// does, CommandError when the file cannot be read.
+UniqueBstr ReadXmlFile(const std::string& path, std::size_t pieceBytes = kXmlFilePiece);
+
+// Writes XML text to a file (or "-") as WriteAll writes EncodeXmlText's bytes. UTF-8 is encoded a
+// piece at a time as it is written, never held whole beside the text.
+void WriteXmlFile(const std::string& path, std::u16string_view text, std::size_t pieceUnits = kXmlFilePiece);
+
 }  // namespace quillbox::host
