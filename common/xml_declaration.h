@@ -7,12 +7,14 @@
 
 namespace quillbox {
 
+// UTF-8's byte-order mark, which may stand before a document's first character.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // The encoding named by the XML declaration at the start of `text` ("" when there is none). Only
 // the declaration's shape is read; whether the document is well formed is the parser's business.
 inline std::string DeclaredXmlEncoding(std::string_view text) {
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   if (!text.starts_with("<?xml") || text.size() < 6 || !isSpace(text[5])) return "";
   const auto end = text.find("?>");
   if (end == std::string_view::npos) return "";

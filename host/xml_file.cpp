@@ -65,7 +65,6 @@ UniqueBstr Utf16Bytes(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 // Enough of a file's start to hold its XML declaration, whatever the piece size.
 constexpr std::size_t kHeadBytes = 4096;
 
@@ -160,7 +159,7 @@ std::string DeclaredEncoding(std::u16string_view text) {
 std::u16string DecodeXmlBytes(std::string_view bytes) { return std::u16string(DecodeXmlBytesToBstr(bytes).view()); }
 
 UniqueBstr DecodeXmlBytesToBstr(std::string_view bytes) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) return StrictUtf8ToUtf16(bytes.substr(3), "UTF-8");
+  if (bytes.starts_with(kUtf8ByteOrderMark)) return StrictUtf8ToUtf16(bytes.substr(kUtf8ByteOrderMark.size()), "UTF-8");
   if (bytes.starts_with("\xFF\xFE")) return Utf16Bytes(bytes.substr(2), false);
   if (bytes.starts_with("\xFE\xFF")) return Utf16Bytes(bytes.substr(2), true);
 

@@ -21,8 +21,6 @@ namespace {
 
 thread_local int refusedLoads = 0;
 
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
 xmlParserInputPtr RefuseLoad(const char* /*url*/, const char* /*id*/, xmlParserCtxtPtr /*context*/) {
   ++refusedLoads;
   return nullptr;
