@@ -67,17 +67,15 @@ Utf8Text BstrToUtf8(BSTR text, std::size_t maxBytes) {
   return result;
 }
 
-BSTR Utf8ToBstr(const char* bytes, std::size_t size, DWORD flags) {
+BSTR Utf8ToBstr(const char* bytes, std::size_t size) {
   if (size == 0) return SysAllocStringLen(OLESTR(""), 0);
   if (size > static_cast<std::size_t>(INT_MAX)) return nullptr;
   // One pass into room for a unit a byte, the most UTF-8 ever takes; the rest is given back.
   BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(size));
   if (result == nullptr) return nullptr;
-  const int units = MultiByteToWideChar(CP_UTF8, flags, bytes, static_cast<int>(size), result, static_cast<int>(size));
+  const int units = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), result, static_cast<int>(size));
   if (units <= 0) {
-    const DWORD why = GetLastError();
     SysFreeString(result);
-    SetLastError(why);
     return nullptr;
   }
   if (static_cast<std::size_t>(units) < size && !SysReAllocStringLen(&result, result, static_cast<UINT>(units))) {

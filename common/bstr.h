@@ -50,8 +50,7 @@ inline constexpr std::size_t kLongestUtf8Text = 0x7FFFFFFE;
 Utf8Text BstrToUtf8(BSTR text, std::size_t maxBytes = kLongestUtf8Text);
 
 // Reads `size` bytes of UTF-8 into a BSTR of exactly the counted length; null on failure. No
-// bytes give an empty BSTR. `flags` are MultiByteToWideChar's: with MB_ERR_INVALID_CHARS a byte
-// that is not UTF-8 fails the text, and the thread's last error is ERROR_NO_UNICODE_TRANSLATION.
-BSTR Utf8ToBstr(const char* bytes, std::size_t size, DWORD flags = 0);
+// bytes give an empty BSTR.
+BSTR Utf8ToBstr(const char* bytes, std::size_t size);
 
 }  // namespace quillbox

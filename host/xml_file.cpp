@@ -1,6 +1,5 @@
 #include "host/xml_file.h"
 
-#include "common/bstr.h"
 #include "common/libxml_owners.h"
 #include "common/xml_declaration.h"
 #include "common/xml_encoding_handler.h"
@@ -37,18 +36,6 @@ UniqueHandler HandlerFor(const std::string& name, bool writing) {
 UniqueBstr UnfilledBstr(std::size_t units) {
   if (units > std::numeric_limits<UINT>::max()) throw std::bad_alloc();
   BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(units));
-  if (text == nullptr) throw std::bad_alloc();
-  return UniqueBstr(text);
-}
-
-UniqueBstr StrictUtf8ToUtf16(std::string_view bytes, const std::string& encodingName) {
-  if (bytes.empty()) return UnfilledBstr(0);
-  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    throw EncodingError("the document is too large");
-  }
-  BSTR text = Utf8ToBstr(bytes.data(), bytes.size(), MB_ERR_INVALID_CHARS);
-  if (text == nullptr && GetLastError() == ERROR_NO_UNICODE_TRANSLATION)
-    throw EncodingError("the document is not valid " + encodingName);
   if (text == nullptr) throw std::bad_alloc();
   return UniqueBstr(text);
 }
@@ -94,19 +81,22 @@ std::size_t WholeSequences(const char* bytes, std::size_t size) {
   return size;
 }
 
-// UTF-8 decoded into a BSTR as it comes, each piece ending where WholeSequences says.
+// UTF-8 decoded strictly into a BSTR, whole or as it comes in pieces that end where
+// WholeSequences says. `encodingName` is what a refusal says the document is not valid in (the
+// bytes of other encodings are made UTF-8 first).
 class Utf8BstrBuilder {
  public:
-  explicit Utf8BstrBuilder(std::size_t expectedUnits) : text_(UnfilledBstr(expectedUnits)), room_(expectedUnits) {}
+  Utf8BstrBuilder(std::size_t expectedUnits, std::string encodingName)
+      : text_(UnfilledBstr(Checked(expectedUnits))), room_(expectedUnits), encodingName_(std::move(encodingName)) {}
 
-  void Add(const char* bytes, std::size_t size) {
-    if (size == 0) return;
+  void Add(std::string_view bytes) {
+    if (bytes.empty()) return;
     // A unit per byte at most.
-    if (size > room_ - used_) Grow(used_ + size);
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size),
+    if (bytes.size() > room_ - used_) Grow(used_ + bytes.size());
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
                                           text_.get() + used_, static_cast<int>(room_ - used_));
     if (units <= 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION)
-      throw EncodingError("the document is not valid UTF-8");
+      throw EncodingError("the document is not valid " + encodingName_);
     if (units <= 0) throw std::bad_alloc();
     used_ += static_cast<std::size_t>(units);
   }
@@ -119,10 +109,15 @@ class Utf8BstrBuilder {
  private:
   void Grow(std::size_t units) { Resize(std::max(units, room_ + room_ / 2)); }
 
+  // Every length the converter is handed is an int.
+  static std::size_t Checked(std::size_t units) {
+    if (units > static_cast<std::size_t>(std::numeric_limits<int>::max())) throw EncodingError("the document is too large");
+    return units;
+  }
+
   void Resize(std::size_t units) {
-    if (units > std::numeric_limits<int>::max()) throw EncodingError("the document is too large");
     BSTR text = text_.release();
-    if (!SysReAllocStringLen(&text, nullptr, static_cast<UINT>(units))) {
+    if (!SysReAllocStringLen(&text, nullptr, static_cast<UINT>(Checked(units)))) {
       text_.reset(text);
       throw std::bad_alloc();
     }
@@ -133,13 +128,13 @@ class Utf8BstrBuilder {
   UniqueBstr text_;
   std::size_t room_;
   std::size_t used_ = 0;
+  std::string encodingName_;
 };
 
-// Fills `room` from the file as far as it goes; fewer bytes only at the file's end.
-std::size_t ReadFully(FileReader& file, char* room, std::size_t bytes) {
-  std::size_t got = 0;
-  for (std::size_t more; got < bytes && (more = file.Read(room + got, bytes - got)) > 0;) got += more;
-  return got;
+UniqueBstr StrictUtf8ToUtf16(std::string_view bytes, const std::string& encodingName) {
+  Utf8BstrBuilder text(bytes.size(), encodingName);
+  text.Add(bytes);
+  return text.Finish();
 }
 
 }  // namespace
@@ -183,29 +178,26 @@ UniqueBstr ReadXmlFile(const std::string& path, std::size_t pieceBytes) {
   pieceBytes = std::max<std::size_t>(pieceBytes, 1);
   // The piece in front, where what the last piece cut off (three bytes at most) waits.
   std::string buffer(std::max(pieceBytes, kHeadBytes) + 3, '\0');
-  std::size_t held = ReadFully(file, buffer.data(), buffer.size() - 3);
+  std::size_t held = file.Read(buffer.data(), buffer.size() - 3);
   const bool whole = held < buffer.size() - 3;
   if (!ReadsAsUtf8(std::string_view(buffer.data(), held), whole)) {
     buffer.resize(held);
     file.ReadToEnd(buffer);
     return DecodeXmlBytesToBstr(buffer);
   }
-  if (file.Size() && *file.Size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-    throw EncodingError("the document is too large");
-
   std::size_t skip = std::string_view(buffer.data(), held).starts_with(kUtf8ByteOrderMark) ? kUtf8ByteOrderMark.size() : 0;
   // A unit per byte at most: room for a regular file's every byte, grown if it grows meanwhile.
-  Utf8BstrBuilder text(file.Size() ? *file.Size() : held);
+  Utf8BstrBuilder text(file.Size() ? *file.Size() : held, "UTF-8");
   while (true) {
-    const std::size_t complete = held == 0 ? 0 : skip + WholeSequences(buffer.data() + skip, held - skip);
-    text.Add(buffer.data() + skip, complete - skip);
+    const std::size_t complete = skip + WholeSequences(buffer.data() + skip, held - skip);
+    text.Add(std::string_view(buffer.data() + skip, complete - skip));
     const std::size_t left = held - complete;
     std::memmove(buffer.data(), buffer.data() + complete, left);
     skip = 0;
-    const std::size_t got = ReadFully(file, buffer.data() + left, pieceBytes);
+    const std::size_t got = file.Read(buffer.data() + left, pieceBytes);
     held = left + got;
     if (got == 0) {
-      text.Add(buffer.data(), left);  // a sequence cut off by the end of the file: refused
+      text.Add(std::string_view(buffer.data(), left));  // a sequence cut off by the end of the file: refused
       return text.Finish();
     }
   }
