@@ -91,6 +91,7 @@ std::optional<std::string> WriteXml(xmlDocPtr doc, UniqueHandler handler, std::s
   return std::move(text.bytes);
 }
 
+// A namespace name or attribute default the serialiser would write as a document no parser accepts.
 bool WritesUnescaped(const xmlChar* text) {
   return text != nullptr && std::strpbrk(reinterpret_cast<const char*>(text), "&<") != nullptr;
 }
@@ -260,11 +261,11 @@ bool SerialisesWellFormed(xmlDocPtr doc) {
       for (xmlNodePtr declaration = node->children; declaration != nullptr; declaration = declaration->next) {
         if (declaration->type != XML_ATTRIBUTE_DECL) continue;
         const xmlChar* value = reinterpret_cast<xmlAttributePtr>(declaration)->defaultValue;
-        if (value != nullptr && std::strpbrk(reinterpret_cast<const char*>(value), "&<") != nullptr) return false;
+        if (WritesUnescaped(value)) return false;
       }
     } else if (node->type == XML_ELEMENT_NODE) {
       for (xmlNsPtr ns = node->nsDef; ns != nullptr; ns = ns->next) {
-        if (ns->href != nullptr && std::strpbrk(reinterpret_cast<const char*>(ns->href), "&<") != nullptr) return false;
+        if (WritesUnescaped(ns->href)) return false;
       }
       if (node->children != nullptr) {
         node = node->children;
